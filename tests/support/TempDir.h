@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+
+namespace testsupport {
+
+// A folder of its own under the system's temporary folder, named after this process so that
+// parallel test binaries never meet, and removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return mPath; }
+
+    // Writes bytes to name inside the folder and returns the file's path.
+    std::filesystem::path write(const std::filesystem::path& name,
+        std::span<const std::uint8_t> bytes) const;
+
+private:
+    std::filesystem::path mPath;
+};
+
+} // namespace testsupport
