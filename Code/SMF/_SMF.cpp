@@ -55,7 +55,10 @@ std::uint32_t _SMF::Scan()
     return mTotal;
 }
 
-_SMF::Ending _SMF::ending() const { return mEnding; }
+_SMF::Ending _SMF::ending() const
+{
+    return mEnding;
+}
 
 void _SMF::Chunk(std::uint32_t& type, std::uint32_t& length)
 {
