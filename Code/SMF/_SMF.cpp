@@ -55,7 +55,10 @@ std::uint32_t _SMF::Scan()
     return mTotal;
 }
 
-_SMF::Ending _SMF::ending() const { return mEnding; }
+_SMF::Ending _SMF::ending() const
+{
+    return mEnding;
+}
 
 void _SMF::Chunk(std::uint32_t& type, std::uint32_t& length)
 {
@@ -100,7 +103,10 @@ bool _SMF::MTrk(std::uint32_t /*length: the track runs to its End of Track, not 
             F7();
         } else if (status == UInt8_Meta) {
             if (!FF()) {
-                mEnding = Ending::EndOfTrack;
+                // FF also stops when the image ends inside the meta event: that is no End of
+                // Track, and the caller must not take the file as read whole.
+                if (!mShort)
+                    mEnding = Ending::EndOfTrack;
                 break;
             }
         }
@@ -111,8 +117,9 @@ bool _SMF::MTrk(std::uint32_t /*length: the track runs to its End of Track, not 
 
 void _SMF::F0()
 {
+    // A length cut off by the end of the image reads as 0 and must not become a record.
     const std::uint32_t length = _UInt();
-    if (!Fits(length))
+    if (mShort || !Fits(length))
         return;
     // The last byte of the length becomes the status byte, so that status and body are one
     // contiguous message inside the image.
@@ -124,7 +131,7 @@ void _SMF::F0()
 void _SMF::F7()
 {
     const std::uint32_t length = _UInt();
-    if (!Fits(length))
+    if (mShort || !Fits(length))
         return;
     Add(mRead, length);
     mRead += length;
@@ -161,10 +168,11 @@ void _SMF::Add(const std::uint8_t* ptr, std::uint32_t size)
     mTotal += size;
 }
 
-// Reports whether count more bytes stand in the image; when they do not, the scan is over.
+// Reports whether count more bytes stand in the image; when they do not, the scan is over, and
+// no later read succeeds, however small.
 bool _SMF::Fits(std::size_t count)
 {
-    if (count <= static_cast<std::size_t>(mEnd - mRead))
+    if (!mShort && count <= static_cast<std::size_t>(mEnd - mRead))
         return true;
     mShort = true;
     return false;

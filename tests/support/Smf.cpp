@@ -90,7 +90,10 @@ Bytes SmfBuilder::track() const
     return data;
 }
 
-Bytes SmfBuilder::file() const { return smfFile(0, 1, mDivision, track()); }
+Bytes SmfBuilder::file() const
+{
+    return smfFile(0, 1, mDivision, track());
+}
 
 Bytes chunk(std::string_view type, std::span<const std::uint8_t> data)
 {
