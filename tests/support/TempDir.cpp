@@ -23,12 +23,13 @@ TempDir::~TempDir()
     std::filesystem::remove_all(mPath, ignored);
 }
 
-std::filesystem::path TempDir::write(const std::filesystem::path& name,
-    std::span<const std::uint8_t> bytes) const
+std::filesystem::path TempDir::write(
+    const std::filesystem::path& name, std::span<const std::uint8_t> bytes) const
 {
     const auto file = mPath / name;
     std::ofstream out(file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(
+        reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!out)
         throw std::runtime_error("cannot write test file " + file.string());
     return file;

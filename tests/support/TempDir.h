@@ -18,8 +18,8 @@ public:
     const std::filesystem::path& path() const { return mPath; }
 
     // Writes bytes to name inside the folder and returns the file's path.
-    std::filesystem::path write(const std::filesystem::path& name,
-        std::span<const std::uint8_t> bytes) const;
+    std::filesystem::path write(
+        const std::filesystem::path& name, std::span<const std::uint8_t> bytes) const;
 
 private:
     std::filesystem::path mPath;
