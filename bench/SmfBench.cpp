@@ -1,7 +1,7 @@
 // How fast Scan reads a firmware-sized file: 64 MiB of 256-byte SysEx messages, each after a
 // delay, with an events list and in counting mode. Bytes/s counts the whole image.
+#include "SMF/SmfWriter.h"
 #include "SMF/_SMF.h"
-#include "support/Smf.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -11,10 +11,10 @@ namespace {
 constexpr std::uint32_t MessageSize = 256;
 constexpr std::uint32_t Messages = 64 * 1024 * 1024 / MessageSize;
 
-const testsupport::Bytes& image()
+const smf::Bytes& image()
 {
-    static const testsupport::Bytes file = [] {
-        testsupport::SmfBuilder builder(96);
+    static const smf::Bytes file = [] {
+        smf::SmfWriter builder(96);
         for (std::uint32_t i = 0; i < Messages; ++i)
             builder.sysexOfSize(1 + i % 97, MessageSize, static_cast<std::uint8_t>(i));
         return builder.file();
@@ -24,8 +24,8 @@ const testsupport::Bytes& image()
 
 void scan(benchmark::State& state, bool listing)
 {
-    const testsupport::Bytes& file = image();
-    testsupport::Bytes copy(file.size());
+    const smf::Bytes& file = image();
+    smf::Bytes copy(file.size());
     for (auto _ : state) {
         // Scan writes into its image, so each round reads a fresh copy, made outside the timing.
         state.PauseTiming();

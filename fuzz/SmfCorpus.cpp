@@ -26,9 +26,9 @@ Bytes everything()
     SmfBuilder builder(96);
     builder.sysexOfSize(0, 6)
         .tempo(48, 1000000)
-        .raw("81 00 F7 03 F8 F8 F8 00 FF 01 03 41 42 43 00 90 3C 40")
+        .raw(hex("81 00 F7 03 F8 F8 F8 00 FF 01 03 41 42 43 00 90 3C 40"))
         .sysexOfSize(96, 201, 5)
-        .raw("00 F7 00 00 FF 51 04 07 A1 20 00 F7 01 55");
+        .raw(hex("00 F7 00 00 FF 51 04 07 A1 20 00 F7 01 55"));
     return builder.file();
 }
 

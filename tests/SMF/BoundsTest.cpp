@@ -13,11 +13,11 @@ namespace {
 Bytes everything()
 {
     SmfBuilder builder;
-    builder.raw("00 F0 05 7E 7F 09 01 F7")
+    builder.raw(hex("00 F0 05 7E 7F 09 01 F7"))
         .tempo(48, 1000000)
-        .raw("81 00 F7 03 F8 F8 F8 00 FF 01 03 41 42 43 00 90 3C 40")
+        .raw(hex("81 00 F7 03 F8 F8 F8 00 FF 01 03 41 42 43 00 90 3C 40"))
         .sysexOfSize(96, 201)
-        .raw("00 F7 00 00 FF 51 04 07 A1 20 00 F7 01 55"); // a tempo of length 4
+        .raw(hex("00 F7 00 00 FF 51 04 07 A1 20 00 F7 01 55")); // a tempo of length 4
     return concat({ chunk("XFIH", hex("01 02 03")), builder.file() });
 }
 

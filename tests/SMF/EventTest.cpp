@@ -58,7 +58,7 @@ TEST(SmfReader, CountingModeTotalsWhatTheRecordsHold)
 {
     // scan() checks that counting mode agrees with the listing scan on total and image.
     SmfBuilder builder;
-    builder.sysexOfSize(10, 256).tempo(0, 250000).raw("05 F7 02 41 42").sysexOfSize(96, 8);
+    builder.sysexOfSize(10, 256).tempo(0, 250000).raw(hex("05 F7 02 41 42")).sysexOfSize(96, 8);
     const Scanned s = scan(builder.file());
     EXPECT_EQ(s.total, 256u + 2 + 8);
     EXPECT_EQ(s.events.size(), 3u);
