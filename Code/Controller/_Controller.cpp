@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QShortcut>
 #include <QStatusBar>
 
@@ -32,6 +33,8 @@ _Controller::_Controller(OpenClient openClient)
     window.mSelectButton->setDefaultAction(mSelectMenuItem);
     mFileTableModel = new FileTableModel(*this, mTableView);
     mTableView->setModel(mFileTableModel);
+    // One line of text per file, not the taller rows a table gives by default.
+    mTableView->verticalHeader()->setDefaultSectionSize(mTableView->fontMetrics().height() + 6);
 
     mProgressWindow = new ProgressSheet(mMainWindow);
     Ui::ProgressSheet sheet;
