@@ -31,22 +31,8 @@ TEST(Folder, DefaultFolderIsFourComponentsUpFromTheExecutable)
 {
     EXPECT_EQ(
         defaultFolder("/home/ann/Update 2/Morvex.AppDir/usr/bin/morvex"), "/home/ann/Update 2");
-    EXPECT_EQ(defaultFolder("/Morvex.AppDir/usr/bin/morvex"), "/");
     EXPECT_EQ(defaultFolder("/usr/bin/morvex"), "/");
     EXPECT_EQ(defaultFolder("usr/bin/morvex"), "");
-    EXPECT_EQ(defaultFolder("morvex"), "");
-    EXPECT_EQ(defaultFolder("../x/Morvex.AppDir/usr/bin/morvex"), "../x");
-}
-
-TEST(Folder, ExtensionIsTheTextAfterTheLastPeriodThatDoesNotStartTheName)
-{
-    EXPECT_EQ(pathExtension("a.mid"), "mid");
-    EXPECT_EQ(pathExtension("f.mid.bak"), "bak");
-    EXPECT_EQ(pathExtension(".mid"), "");
-    EXPECT_EQ(pathExtension("mid"), "");
-    EXPECT_EQ(pathExtension(".hidden.MID"), "MID");
-    EXPECT_EQ(pathExtension("dir.x/name"), "");
-    EXPECT_EQ(pathExtension("a."), "");
 }
 
 TEST(Folder, NamesAreSortedAsAPersonReadsThem)
@@ -62,8 +48,8 @@ TEST(Folder, NamesAreSortedAsAPersonReadsThem)
 TEST(Folder, ListsEveryEntryWithAMidExtensionInAnyCase)
 {
     TempDir folder;
-    for (const char* name :
-        { "c.Mid", "a.mid", "B.MID", "d.midi", "e.txt", "mid", ".mid", "f.mid.bak", ".h.mid" })
+    for (const char* name : { "c.Mid", "a.mid", "B.MID", "d.midi", "e.txt", "mid", ".mid",
+             "f.mid.bak", ".h.mid", "g." })
         folder.write(name, {});
     std::filesystem::create_directory(folder.path() / "x.mid");
     const MidiFileListing listing = listMidiFiles(QString::fromStdString(folder.path().string()));
