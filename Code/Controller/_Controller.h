@@ -1,0 +1,97 @@
+#pragma once
+
+#include "MIDI/Midi.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <semaphore>
+#include <string>
+
+class FileTableModel;
+class ProgressSheet;
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMainWindow;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+
+// The one controller of the application. It builds the window definition (main window, menus,
+// progress sheet) and holds plain pointers to its elements; it is the target of the window's
+// actions, the file table's data source and the progress sheet's delegate. Everything runs on
+// the UI thread, except cancel2 and thread, which a transfer runs on its own thread.
+class _Controller : public QObject {
+    Q_OBJECT
+
+public:
+    // How to open the MIDI client: midi::Client::open in the application, a stand-in in tests.
+    using OpenClient = std::function<std::unique_ptr<midi::Client>(const std::string& name)>;
+
+    explicit _Controller(OpenClient openClient);
+    ~_Controller() override;
+
+    QMainWindow* mainWindow() const { return mMainWindow; }
+
+    // Start-up, before the event loop runs, and shutdown, when it has ended.
+    void applicationWillFinishLaunching();
+    void applicationWillTerminate();
+
+    void device(QObject* sender);
+    void select(QObject* sender);
+    void scanDirectory(const QString& path);
+
+    // The file table's data source: one row per listed file, and every column shows its name.
+    int numberOfRowsInTableView() const;
+    QString objectValueForTableColumn(int column, int row) const;
+
+    void send(QObject* sender);
+    void controlSend();
+    void sheetDidEnd(int returnCode);
+    void cancel(QObject* sender);
+    void cancel2();
+    // The body of a transfer. It hides QObject::thread(); write QObject::thread() for the QThread.
+    void thread();
+
+private:
+    void showProblems();
+
+    // Owns every element below; created first so that it goes last.
+    std::unique_ptr<QMainWindow> mWindowDefinition;
+
+    QAction* mQuitMenuItem;
+    QAction* mSelectMenuItem;
+    QMainWindow* mMainWindow;
+    QComboBox*
+        mDevicePopUpButton; // entry 0 no device, entry 1 a separator, entry k destination k-2
+    QLineEdit* mFolderTextField; // the current folder, and its only record
+    QTableView* mTableView;
+    QStringList mFileArray; // names without folder, in table and sending order
+    QPushButton* mSendButton;
+    ProgressSheet* mProgressWindow;
+    QLabel* mStatusTextField;
+    QLabel* mFileTextField;
+    QProgressBar* mProgressIndicator; // range 0..0 while it only shows that work goes on
+    QLabel* mPercentTextField;
+    // The menu items' enabled states, saved while a transfer takes them away.
+    bool mQuitAction = true;
+    bool mSelectAction = true;
+    // Held for the whole of a transfer: taken by send on the UI thread, released by cancel2 on
+    // the transfer thread, hence a semaphore and not a mutex. Exists from launch to quit.
+    std::unique_ptr<std::binary_semaphore> mSendLock;
+    std::atomic<bool> mCancel { false };
+
+    FileTableModel* mFileTableModel;
+    OpenClient mOpenClient;
+    // The port belongs to the client and must go first: declared after it, destroyed before it.
+    std::unique_ptr<midi::Client> mClient;
+    std::unique_ptr<midi::OutputPort> mPort;
+    // What went wrong with the MIDI service and with the last folder, shown in the status bar.
+    QString mMidiProblem;
+    QString mFolderProblem;
+};
