@@ -4,6 +4,7 @@
 //   transfer_bench write timing|waiting FOLDER
 //   transfer_bench write large FOLDER FILES MEBIBYTES
 //   transfer_bench timing FOLDER lowered|default   every gap between two sends, and its request
+//   transfer_bench bare FOLDER                     the same gaps paced by bare clock_nanosleep
 //   transfer_bench waiting FOLDER                  CPU time and context switches of one transfer
 //   transfer_bench memory FOLDER                   peak resident memory above the baseline
 #include "Folders.h"
@@ -14,11 +15,13 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <time.h>
 #include <vector>
 
 namespace {
@@ -63,15 +66,11 @@ private:
     std::vector<Stamp> mStamps;
 };
 
-// A sheet that shows nothing. With a slack to restore it puts the thread's timer slack back to
-// that value each time the transfer shows progress, which it does after every send and once
-// before the first, so every sleep of the send pass runs with it: the transfer lowers the slack
-// when its run starts, and this undoes it without changing the transfer.
+// A sheet that shows nothing.
 class QuietSheet : public transfer::Sheet {
 public:
-    QuietSheet(std::string folder, std::optional<unsigned long> slackToRestore)
+    explicit QuietSheet(std::string folder)
         : mFolder(std::move(folder))
-        , mSlackToRestore(slackToRestore)
     {
     }
 
@@ -80,25 +79,40 @@ public:
     void showStatus(const std::string&) override { }
     void stopAnimation() override { }
     void setDeterminate() override { }
-    void setProgress(double) override
-    {
-        if (mSlackToRestore)
-            ::prctl(PR_SET_TIMERSLACK, *mSlackToRestore, 0, 0, 0);
-        if (mSlackSeen < 0)
-            mSlackSeen = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-    }
+    void setProgress(double) override { }
     void setPercentText(const std::string&) override { }
     int selectedDeviceIndex() override { return 2; } // destination 0
     void showAlert(const std::string&, const std::string&) override { }
     void end() override { }
 
-    // The timer slack the send pass slept with, in nanoseconds; -1 before it began.
-    int slackSeen() const { return mSlackSeen; }
-
 private:
     std::string mFolder;
-    std::optional<unsigned long> mSlackToRestore;
-    int mSlackSeen = -1;
+};
+
+// Sets the thread's timer slack each time the transfer shows progress, which it does after every
+// send and once before the first, so every sleep of the send pass runs with that slack. Given
+// none, it keeps the slack the transfer set when its run began; given the system's, it undoes the
+// transfer's lowering without changing the transfer. Both ways cost the same call per message.
+class SlackSheet : public QuietSheet {
+public:
+    SlackSheet(std::string folder, std::optional<unsigned long> slack)
+        : QuietSheet(std::move(folder))
+        , mSlack(slack)
+    {
+    }
+
+    void setProgress(double) override
+    {
+        if (!mSlack)
+            mSlack = static_cast<unsigned long>(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0));
+        ::prctl(PR_SET_TIMERSLACK, *mSlack, 0, 0, 0);
+    }
+
+    // The timer slack the send pass slept with, in nanoseconds.
+    std::optional<unsigned long> slack() const { return mSlack; }
+
+private:
+    std::optional<unsigned long> mSlack;
 };
 
 std::vector<std::string> midiFiles(const std::filesystem::path& folder)
@@ -130,18 +144,12 @@ bool send(const std::filesystem::path& folder, transfer::Sheet& sheet, midi::Out
     return true;
 }
 
-int timing(const std::filesystem::path& folder, bool lowered)
+// The gaps as JSON: for each message after the first (which only starts the measurement),
+// its requested delay and the time from the previous send's return to this send's entry.
+void printGaps(const StampingPort& port, const std::string& fields)
 {
-    const int systemSlack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-    QuietSheet sheet(
-        folder.string(), lowered ? std::nullopt : std::optional<unsigned long>(systemSlack));
-    StampingPort port(4096);
-    if (!send(folder, sheet, port))
-        return 1;
     std::ostringstream out;
-    out << "{\"system_slack_ns\": " << systemSlack << ", \"slack_ns\": " << sheet.slackSeen()
-        << ", \"gaps\": [";
-    // The first message only starts the measurement: nothing was sent before it.
+    out << "{" << fields << "\"gaps\": [";
     const auto& stamps = port.stamps();
     for (std::size_t i = 1; i < stamps.size(); ++i) {
         out << (i > 1 ? ", " : "") << "[" << stamps[i].delayMs << ", "
@@ -149,6 +157,50 @@ int timing(const std::filesystem::path& folder, bool lowered)
     }
     out << "]}\n";
     std::cout << out.str();
+}
+
+int timing(const std::filesystem::path& folder, bool lowered)
+{
+    const int systemSlack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    SlackSheet sheet(
+        folder.string(), lowered ? std::nullopt : std::optional<unsigned long>(systemSlack));
+    StampingPort port(4096);
+    if (!send(folder, sheet, port))
+        return 1;
+    printGaps(port,
+        "\"system_slack_ns\": " + std::to_string(systemSlack)
+            + ", \"slack_ns\": " + std::to_string(sheet.slack().value_or(0)) + ", ");
+    return 0;
+}
+
+// The machine's floor: the same messages paced by the bare system call, relative sleeps of
+// clock_nanosleep on CLOCK_MONOTONIC with the transfer's lowered slack, no clock object, no
+// sheet. What the transfer adds is its figures less these.
+int bare(const std::filesystem::path& folder)
+{
+    std::vector<std::uint8_t> image;
+    for (const auto& name : midiFiles(folder)) {
+        std::ifstream in(folder / name, std::ios::binary);
+        image.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    std::vector<_Event> events;
+    _SMF reader(image.data(), image.size(), &events);
+    (void)reader.Scan();
+    if (events.empty()) {
+        std::cerr << "No message could be read from " << folder << ".\n";
+        return 1;
+    }
+    constexpr unsigned long Slack = 1000;
+    ::prctl(PR_SET_TIMERSLACK, Slack, 0, 0, 0);
+    StampingPort port(events.size());
+    for (const _Event& event : events) {
+        const timespec delay { static_cast<time_t>(event.time() / 1000000),
+            static_cast<long>(event.time() % 1000000) * 1000 };
+        while (::clock_nanosleep(CLOCK_MONOTONIC, 0, &delay, nullptr) == EINTR) { }
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(event.ptr());
+        (void)port.send(0, { bytes, event.size() });
+    }
+    printGaps(port, "\"slack_ns\": " + std::to_string(Slack) + ", ");
     return 0;
 }
 
@@ -159,7 +211,7 @@ double seconds(const timeval& time)
 
 int waiting(const std::filesystem::path& folder)
 {
-    QuietSheet sheet(folder.string(), std::nullopt);
+    QuietSheet sheet(folder.string());
     QuietPort port;
     rusage before {};
     rusage after {};
@@ -192,7 +244,7 @@ long statusKib(const std::string& key)
 
 int memory(const std::filesystem::path& folder)
 {
-    QuietSheet sheet(folder.string(), std::nullopt);
+    QuietSheet sheet(folder.string());
     QuietPort port;
     std::uintmax_t largest = 0;
     std::uintmax_t total = 0;
@@ -239,6 +291,8 @@ int main(int argc, char** argv)
     else if (args.size() == 3 && args[0] == "timing"
         && (args[2] == "lowered" || args[2] == "default"))
         status = timing(args[1], args[2] == "lowered");
+    else if (args.size() == 2 && args[0] == "bare")
+        status = bare(args[1]);
     else if (args.size() == 2 && args[0] == "waiting")
         status = waiting(args[1]);
     else if (args.size() == 2 && args[0] == "memory")
@@ -247,6 +301,6 @@ int main(int argc, char** argv)
         std::cerr << "usage: transfer_bench write timing|waiting FOLDER\n"
                      "       transfer_bench write large FOLDER FILES MEBIBYTES\n"
                      "       transfer_bench timing FOLDER lowered|default\n"
-                     "       transfer_bench waiting|memory FOLDER\n";
+                     "       transfer_bench bare|waiting|memory FOLDER\n";
     return status;
 }

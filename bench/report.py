@@ -1,0 +1,167 @@
+"""Turns the raw results bench/run gathered in one folder into one table on standard output and
+the same figures as JSON. Targets are reported, never enforced.
+
+    python3 bench/report.py RAW_FOLDER RESULTS_JSON
+"""
+
+import json
+import math
+import pathlib
+import sys
+
+MEBIBYTE = 1024 * 1024
+
+# Timing runs by raw file name, in table order.
+TIMING = [
+    ("timing-lowered", "transfer, timer slack lowered"),
+    ("timing-default", "transfer, system timer slack"),
+    ("timing-bare", "bare clock_nanosleep loop"),
+    ("timing-mido", "mido MidiFile.play()"),
+    ("timing-jack", "transfer -> JACK -> monitor"),
+]
+
+
+def load(raw, name):
+    path = raw / (name + ".json")
+    return json.loads(path.read_text()) if path.exists() else None
+
+
+def rank(values, fraction):
+    """Nearest-rank percentile of sorted values."""
+    return values[max(0, math.ceil(fraction * len(values)) - 1)]
+
+
+def lateness(gaps):
+    """Per requested delay in ms: count, early sends and lateness in ms."""
+    classes = {}
+    for delay_ms, gap_ns in gaps:
+        classes.setdefault(delay_ms, []).append(gap_ns / 1e6 - delay_ms)
+    figures = {}
+    for delay_ms, late in sorted(classes.items()):
+        late.sort()
+        figures[str(delay_ms)] = {
+            "n": len(late),
+            "early": sum(1 for value in late if value < 0),
+            "min_ms": late[0],
+            "median_ms": rank(late, 0.5),
+            "p99_ms": rank(late, 0.99),
+            "max_ms": late[-1],
+        }
+    return figures
+
+
+def ratio(numerator, denominator):
+    return numerator / denominator if denominator > 0 and numerator > 0 else None
+
+
+class Table:
+    def __init__(self):
+        self.rows = []
+
+    def add(self, benchmark, case, value, target=""):
+        self.rows.append((benchmark, case, value, target))
+
+    def print(self):
+        header = ("Benchmark", "Case", "Value", "Target")
+        widths = [max(len(row[i]) for row in self.rows + [header]) for i in range(4)]
+        line = lambda row: "  ".join(cell.ljust(width) for cell, width in zip(row, widths))
+        print(line(header).rstrip())
+        print("  ".join("-" * width for width in widths))
+        for row in self.rows:
+            print(line(row).rstrip())
+
+
+def verdict(met):
+    return "met" if met else "MISSED"
+
+
+def timing(raw, table, results):
+    runs = {}
+    for name, label in TIMING:
+        data = load(raw, name)
+        if data is None:
+            continue
+        figures = lateness(data["gaps"])
+        runs[name] = figures
+        results["timing"][name] = {"label": label, "slack_ns": data.get("slack_ns"),
+                                   "classes": figures}
+        slack = f" ({data['slack_ns'] / 1000:g} us)" if data.get("slack_ns") else ""
+        for delay, f in figures.items():
+            value = (f"n={f['n']:4} early={f['early']:3} min={f['min_ms']:8.3f} "
+                     f"med={f['median_ms']:8.3f} p99={f['p99_ms']:8.3f} max={f['max_ms']:8.3f} ms")
+            target = ""
+            if name == "timing-lowered":
+                target = verdict(f["early"] == 0 and f["median_ms"] <= 0.1 and f["p99_ms"] <= 1)
+                target += " (early 0, med<=0.1, p99<=1)"
+            elif f["early"]:
+                target = "early sends"
+            table.add("1-3 lateness", f"{label}{slack}, {delay:>3} ms", value, target)
+    lowered, mido = runs.get("timing-lowered"), runs.get("timing-mido")
+    if lowered and mido:
+        for delay in lowered:
+            m, t = mido[delay], lowered[delay]
+            medians = ratio(m["median_ms"], t["median_ms"])
+            p99s = ratio(m["p99_ms"], t["p99_ms"])
+            results["timing"]["mido_over_transfer"][delay] = {"median": medians, "p99": p99s}
+            text = lambda r: f"{r:6.2f}x" if r is not None else "   n/a "
+            better = t["early"] == 0 and (m["early"] > 0 or (medians or 0) > 1 and (p99s or 0) > 1)
+            table.add("2 mido/transfer", f"{delay:>3} ms",
+                      f"median {text(medians)}  p99 {text(p99s)}  (mido early {m['early']})",
+                      verdict(better) + " (transfer better)")
+
+
+def waiting(raw, table, results):
+    data = load(raw, "waiting")
+    if data is None:
+        return
+    cpu = data["user_s"] + data["system_s"]
+    share = cpu / data["wall_s"]
+    results["waiting"] = dict(data, cpu_per_wall_s=share)
+    table.add("4 waiting", "100 x 100 ms",
+              f"{cpu * 1000:.2f} ms CPU in {data['wall_s']:.2f} s = {share * 100:.3f} % of a core; "
+              f"switches {data['voluntary']} voluntary, {data['involuntary']} involuntary",
+              verdict(share < 0.01) + " (< 1 %)")
+
+
+def memory(raw, table, results):
+    for name, label, bound in (("memory-five", "5 x 50 MiB", 1.3), ("memory-one", "1 x 250 MiB", None)):
+        data = load(raw, name)
+        if data is None:
+            continue
+        above = (data["peak_kib"] - data["baseline_kib"]) * 1024
+        factor = above / data["largest_bytes"]
+        results["memory"][name] = dict(data, above_baseline_bytes=above, over_largest=factor)
+        target = verdict(factor < bound) + f" (< {bound} x largest)" if bound else ""
+        table.add("5 memory", label,
+                  f"peak {above / MEBIBYTE:.1f} MiB above baseline {data['baseline_kib'] / 1024:.1f} MiB"
+                  f" = {factor:.3f} x largest file ({data['largest_bytes'] / MEBIBYTE:.1f} MiB)",
+                  target)
+
+
+def reader(raw, table, results):
+    data = load(raw, "reader")
+    if data is None:
+        return
+    for run in data["benchmarks"]:
+        mb = run["bytes_per_second"] / 1e6
+        records = run["records"]
+        results["reader"][run["name"]] = {"MB_per_s": mb, "records_per_s": records,
+                                          "real_time_ms": run["real_time"]}
+        table.add("6 reader", run["name"] + ", 64 MiB image",
+                  f"{mb:8.1f} MB/s  {records / 1e6:6.2f} M records/s")
+
+
+def main(raw, out):
+    raw = pathlib.Path(raw)
+    results = {"timing": {"mido_over_transfer": {}}, "memory": {}, "reader": {}}
+    table = Table()
+    timing(raw, table, results)
+    waiting(raw, table, results)
+    memory(raw, table, results)
+    reader(raw, table, results)
+    table.print()
+    pathlib.Path(out).write_text(json.dumps(results, indent=2) + "\n")
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:])
