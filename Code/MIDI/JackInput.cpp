@@ -60,6 +60,24 @@ public:
     {
     }
 
+    // jack2 keeps metadata in one store for all servers and does not drop a port's when the
+    // port goes, so a later port with the same id would inherit this name.
+    ~JackInput() override
+    {
+        if (mNamed)
+            jack_remove_property(
+                mClient.get(), jack_port_uuid(mInbox->port.load()), JACK_METADATA_PRETTY_NAME);
+    }
+
+    void setPrettyName(const std::string& name, std::string& error)
+    {
+        mNamed = jack_set_property(mClient.get(), jack_port_uuid(mInbox->port.load()),
+                     JACK_METADATA_PRETTY_NAME, name.c_str(), "text/plain")
+            == 0;
+        if (!mNamed)
+            error = "Cannot name the JACK input port \"" + name + "\".";
+    }
+
     std::string portName() const override { return mPortName; }
     std::uint64_t lost() const override { return mInbox->lost.load(); }
 
@@ -82,6 +100,7 @@ private:
     std::unique_ptr<Inbox> mInbox; // declared first, so the client closes before it goes
     ClientHandle mClient;
     std::string mPortName;
+    bool mNamed = false;
 };
 
 } // namespace
@@ -100,20 +119,19 @@ std::unique_ptr<Input> openInput(const std::string& clientName, const std::strin
         return nullptr;
     }
     inbox->port.store(port);
-    if (!prettyName.empty()
-        && jack_set_property(client.get(), jack_port_uuid(port), JACK_METADATA_PRETTY_NAME,
-               prettyName.c_str(), "text/plain")
-            != 0) {
-        error = "Cannot name the JACK input port \"" + prettyName + "\".";
-        return nullptr;
-    }
     if (jack_set_process_callback(client.get(), Inbox::process, inbox.get()) != 0
         || jack_activate(client.get()) != 0) {
         error = "Cannot start the JACK client \"" + clientName + "\".";
         return nullptr;
     }
-    std::string fullName = jack_port_name(port);
-    return std::make_unique<JackInput>(std::move(inbox), std::move(client), std::move(fullName));
+    const Inbox& callbackArgument = *inbox;
+    auto input = std::make_unique<JackInput>(
+        std::move(inbox), std::move(client), jack_port_name(callbackArgument.port.load()));
+    if (!prettyName.empty())
+        input->setPrettyName(prettyName, error);
+    if (!error.empty())
+        return nullptr;
+    return input;
 }
 
 } // namespace midi::jack
