@@ -6,6 +6,7 @@
 #include "Jack.h"
 
 #include "JackCommon.h"
+#include "SpscRing.h"
 
 #include <algorithm>
 #include <atomic>
@@ -70,7 +71,7 @@ constexpr std::size_t RingBytes = 64 * 1024;
 // What the sending thread and JACK's threads share. It outlives the client handle, so no
 // callback can run once it is gone.
 struct Shared {
-    RingHandle ring { jack_ringbuffer_create(RingBytes) };
+    SpscRing ring { RingBytes };
     std::atomic<jack_port_t*> port { nullptr };
     std::atomic<bool> inProcess { false };
     std::atomic<std::uint64_t> cycles { 0 };
@@ -92,23 +93,18 @@ struct Shared {
         if (maxEventSize.load() == 0)
             maxEventSize.store(static_cast<std::uint32_t>(jack_midi_max_event_size(buffer)));
         Header header;
-        const std::size_t queued = jack_ringbuffer_read_space(ring.get());
-        if (queued < sizeof header)
+        if (ring.readable() < sizeof header)
             return;
-        jack_ringbuffer_peek(ring.get(), reinterpret_cast<char*>(&header), sizeof header);
-        if (queued < sizeof header + header.size)
-            return;
-        jack_ringbuffer_read_advance(ring.get(), sizeof header);
+        ring.peek(std::as_writable_bytes(std::span(&header, 1)));
         Outcome outcome = Outcome::NotConnected;
         if (jack_port_connected(output) > 0) {
             outcome = Outcome::TooLarge;
             if (auto* event = jack_midi_event_reserve(buffer, 0, header.size)) {
-                jack_ringbuffer_read(ring.get(), reinterpret_cast<char*>(event), header.size);
+                ring.peek(std::as_writable_bytes(std::span(event, header.size)), sizeof header);
                 outcome = Outcome::Written;
             }
         }
-        if (outcome != Outcome::Written)
-            jack_ringbuffer_read_advance(ring.get(), header.size);
+        ring.consume(sizeof header + header.size);
         doneOutcome.store(outcome);
         doneCycle.store(cycles.load());
         doneId.store(header.id);
@@ -237,7 +233,7 @@ public:
             return {};
         const auto size = static_cast<std::uint32_t>(message.size());
         const std::uint32_t limit
-            = std::min<std::uint32_t>(mShared.maxEventSize.load(), RingBytes - 1 - sizeof(Header));
+            = std::min<std::uint32_t>(mShared.maxEventSize.load(), RingBytes - sizeof(Header));
         if (message.size() > limit)
             return failed(SendError::TooLarge, 0,
                 "The message of " + std::to_string(message.size())
@@ -249,7 +245,8 @@ public:
 
         const std::uint64_t xrunsBefore = mShared.xruns.load();
         const Header header { ++mLastId, size };
-        writeWhole(header, message);
+        // Always fits: one message at a time, and none larger than the ring.
+        (void)mShared.ring.write({ std::as_bytes(std::span(&header, 1)), std::as_bytes(message) });
         if (!mShared.waitFor([&] { return mShared.doneId.load() == header.id; }))
             return stopped(0);
         switch (mShared.doneOutcome.load()) {
@@ -279,15 +276,6 @@ public:
     }
 
 private:
-    // The callback takes a message only once all of it is in the ring.
-    void writeWhole(const Header& header, std::span<const std::uint8_t> message)
-    {
-        jack_ringbuffer_write(
-            mShared.ring.get(), reinterpret_cast<const char*>(&header), sizeof header);
-        jack_ringbuffer_write(
-            mShared.ring.get(), reinterpret_cast<const char*>(message.data()), message.size());
-    }
-
     SendResult connect(const Target& target)
     {
         if (jack_port_connected_to(mPort, target.portName.c_str())
@@ -378,7 +366,7 @@ std::unique_ptr<Client> openOutputClient(const std::string& name, std::string& e
     if (!client)
         return nullptr;
     jack_client_t* handle = client.get();
-    if (!shared->ring || jack_set_process_callback(handle, Shared::process, shared.get()) != 0
+    if (jack_set_process_callback(handle, Shared::process, shared.get()) != 0
         || jack_set_xrun_callback(handle, Shared::xrun, shared.get()) != 0) {
         error = "Cannot set up the JACK client \"" + name + "\".";
         return nullptr;

@@ -1,9 +1,9 @@
 #pragma once
 
-// What the JACK output and the JACK input share: owning handles and JACK's status in words.
+// What the JACK output and the JACK input share: the owning client handle and JACK's status in
+// words.
 
 #include <jack/jack.h>
-#include <jack/ringbuffer.h>
 #include <memory>
 #include <string>
 
@@ -13,11 +13,6 @@ struct ClientCloser {
     void operator()(jack_client_t* client) const { jack_client_close(client); }
 };
 using ClientHandle = std::unique_ptr<jack_client_t, ClientCloser>;
-
-struct RingFree {
-    void operator()(jack_ringbuffer_t* ring) const { jack_ringbuffer_free(ring); }
-};
-using RingHandle = std::unique_ptr<jack_ringbuffer_t, RingFree>;
 
 // Opens name on the server JACK_DEFAULT_SERVER names (else the default one), never starting a
 // server; null, with a sentence in error, when none answers.

@@ -1,6 +1,7 @@
 #include "JackInput.h"
 
 #include "JackCommon.h"
+#include "SpscRing.h"
 
 #include <atomic>
 #include <jack/metadata.h>
@@ -20,7 +21,7 @@ struct Header {
 
 // What the process callback shares with the reading thread; it outlives the client handle.
 struct Inbox {
-    RingHandle ring { jack_ringbuffer_create(RingBytes) };
+    SpscRing ring { RingBytes };
     std::atomic<jack_port_t*> port { nullptr };
     std::atomic<std::uint64_t> lost { 0 };
 
@@ -38,14 +39,9 @@ struct Inbox {
             if (jack_midi_event_get(&event, buffer, i) != 0)
                 continue;
             const Header header { now, static_cast<std::uint32_t>(event.size) };
-            if (jack_ringbuffer_write_space(inbox.ring.get()) < sizeof header + event.size) {
+            const std::span bytes(event.buffer, event.size);
+            if (!inbox.ring.write({ std::as_bytes(std::span(&header, 1)), std::as_bytes(bytes) }))
                 inbox.lost.fetch_add(1);
-                continue;
-            }
-            jack_ringbuffer_write(
-                inbox.ring.get(), reinterpret_cast<const char*>(&header), sizeof header);
-            jack_ringbuffer_write(
-                inbox.ring.get(), reinterpret_cast<const char*>(event.buffer), event.size);
         }
         return 0;
     }
@@ -83,15 +79,13 @@ public:
 
     void take(std::vector<Received>& out) override
     {
-        jack_ringbuffer_t* ring = mInbox->ring.get();
+        SpscRing& ring = mInbox->ring;
         Header header;
-        while (jack_ringbuffer_read_space(ring) >= sizeof header) {
-            jack_ringbuffer_peek(ring, reinterpret_cast<char*>(&header), sizeof header);
-            if (jack_ringbuffer_read_space(ring) < sizeof header + header.size)
-                return; // the callback is still writing it
-            jack_ringbuffer_read_advance(ring, sizeof header);
+        while (ring.readable() >= sizeof header) {
+            ring.peek(std::as_writable_bytes(std::span(&header, 1)));
             Received message { header.microseconds, std::vector<std::uint8_t>(header.size) };
-            jack_ringbuffer_read(ring, reinterpret_cast<char*>(message.bytes.data()), header.size);
+            ring.peek(std::as_writable_bytes(std::span(message.bytes)), sizeof header);
+            ring.consume(sizeof header + header.size);
             out.push_back(std::move(message));
         }
     }
@@ -114,7 +108,7 @@ std::unique_ptr<Input> openInput(const std::string& clientName, const std::strin
         return nullptr;
     jack_port_t* port = jack_port_register(
         client.get(), portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-    if (!port || !inbox->ring) {
+    if (!port) {
         error = "Cannot create the JACK input port \"" + portName + "\".";
         return nullptr;
     }

@@ -200,9 +200,9 @@ TEST_F(JackOutput, StoppedServerIsReportedAndStaysReported)
     const std::size_t to = indexOf("receiver:in");
     ASSERT_TRUE(handedOver(mPort->send(to, sysex(64, 0))));
     const auto start = std::chrono::steady_clock::now();
-    mServer->kill();
+    mServer->stopNow();
     const auto result = mPort->send(to, sysex(64, 1));
-    std::cout << "server killed, reported after " << microsecondsSince(start)
+    std::cout << "server stopped, reported after " << microsecondsSince(start)
               << " us: " << result.reason << "\n";
     EXPECT_FALSE(result.ok());
     EXPECT_EQ(mPort->send(to, sysex(64, 2)).error, midi::SendError::ServiceStopped);

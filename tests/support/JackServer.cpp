@@ -66,6 +66,12 @@ JackServer::JackServer(unsigned period)
 JackServer::~JackServer()
 {
     mJackd->stop(SIGTERM); // lets jackd remove its sockets and shared memory
+    // Clients still open when it stopped leave their semaphores where jackd keeps its files
+    // (/dev/shm on Linux), named after the server.
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored))
+        if (entry.path().filename().string().find("_" + mName + "_") != std::string::npos)
+            std::filesystem::remove(entry.path(), ignored);
     if (mPreviousServer)
         ::setenv("JACK_DEFAULT_SERVER", mPreviousServer->c_str(), 1);
     else
@@ -80,15 +86,9 @@ std::string JackServer::log() const
     return text.str();
 }
 
-void JackServer::kill()
+void JackServer::stopNow()
 {
-    mJackd->stop(SIGKILL);
-    // A killed server leaves its socket and semaphores where it keeps them (jackd's tmpdir,
-    // /dev/shm on Linux), named after it; its shared memory registry is shared and stays.
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored))
-        if (entry.path().filename().string().find("_" + mName + "_") != std::string::npos)
-            std::filesystem::remove(entry.path(), ignored);
+    mJackd->stop(SIGTERM);
 }
 
 } // namespace testsupport

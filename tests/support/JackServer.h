@@ -27,8 +27,10 @@ public:
     const std::string& name() const { return mName; }
     // The server's output so far (its xrun reports among them).
     std::string log() const;
-    // Ends the server at once, as a crash would; returns when it has gone.
-    void kill();
+    // Stops the server under its clients; returns when it has gone. Not SIGKILL: a killed jackd
+    // keeps its slot in the registry that all of a user's servers share, and after eight of
+    // those no server starts any more.
+    void stopNow();
 
 private:
     TempDir mFolder;
