@@ -89,6 +89,13 @@ struct Shared {
     void serve(jack_port_t* output, jack_nframes_t frames) noexcept
     {
         void* buffer = jack_port_get_buffer(output, frames);
+        bufferTaken(buffer);
+        fill(output, buffer);
+        bufferDone(buffer);
+    }
+
+    void fill(jack_port_t* output, void* buffer) noexcept
+    {
         jack_midi_clear_buffer(buffer);
         if (maxEventSize.load() == 0)
             maxEventSize.store(static_cast<std::uint32_t>(jack_midi_max_event_size(buffer)));

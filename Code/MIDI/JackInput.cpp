@@ -32,6 +32,7 @@ struct Inbox {
         if (!port)
             return 0;
         void* buffer = jack_port_get_buffer(port, frames);
+        bufferTaken(buffer);
         const jack_time_t now = jack_get_time();
         const std::uint32_t count = jack_midi_get_event_count(buffer);
         for (std::uint32_t i = 0; i < count; ++i) {
@@ -43,6 +44,7 @@ struct Inbox {
             if (!inbox.ring.write({ std::as_bytes(std::span(&header, 1)), std::as_bytes(bytes) }))
                 inbox.lost.fetch_add(1);
         }
+        bufferDone(buffer);
         return 0;
     }
 };
