@@ -5,9 +5,12 @@
 //   transfer_bench write large FOLDER FILES MEBIBYTES
 //   transfer_bench timing FOLDER lowered|default   every gap between two sends, and its request
 //   transfer_bench bare FOLDER                     the same gaps paced by bare clock_nanosleep
+//   transfer_bench jack FOLDER                     arrival gaps at a JACK receiver
 //   transfer_bench waiting FOLDER                  CPU time and context switches of one transfer
 //   transfer_bench memory FOLDER                   peak resident memory above the baseline
 #include "Folders.h"
+#include "JackInput.h"
+#include "MIDI/Midi.h"
 #include "Transfer/Transfer.h"
 
 #include <algorithm>
@@ -21,6 +24,7 @@
 #include <string>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <thread>
 #include <time.h>
 #include <vector>
 
@@ -49,28 +53,37 @@ public:
         unsigned delayMs;
     };
 
-    explicit StampingPort(std::size_t capacity) { mStamps.reserve(capacity); }
+    // forward, when given, is the port that really sends; the stamps then bracket its send.
+    explicit StampingPort(std::size_t capacity, midi::OutputPort* forward = nullptr)
+        : mForward(forward)
+    {
+        mStamps.reserve(capacity);
+    }
 
-    midi::SendResult send(std::size_t, std::span<const std::uint8_t> message) override
+    midi::SendResult send(std::size_t destination, std::span<const std::uint8_t> message) override
     {
         const auto entered = Clock::now();
         // Reserved beforehand, so that no allocation falls inside a measured gap.
         mStamps.push_back({ nanoseconds(entered), 0, message.size() > 2 ? message[2] : 0u });
+        midi::SendResult result
+            = mForward ? mForward->send(destination, message) : midi::SendResult {};
         mStamps.back().returned = nanoseconds(Clock::now());
-        return {};
+        return result;
     }
 
     const std::vector<Stamp>& stamps() const { return mStamps; }
 
 private:
+    midi::OutputPort* mForward;
     std::vector<Stamp> mStamps;
 };
 
 // A sheet that shows nothing.
 class QuietSheet : public transfer::Sheet {
 public:
-    explicit QuietSheet(std::string folder)
+    explicit QuietSheet(std::string folder, std::size_t destination = 0)
         : mFolder(std::move(folder))
+        , mDestination(destination)
     {
     }
 
@@ -81,12 +94,14 @@ public:
     void setDeterminate() override { }
     void setProgress(double) override { }
     void setPercentText(const std::string&) override { }
-    int selectedDeviceIndex() override { return 2; } // destination 0
+    // Entry k of the device pop-up stands for destination k - 2.
+    int selectedDeviceIndex() override { return static_cast<int>(mDestination) + 2; }
     void showAlert(const std::string&, const std::string&) override { }
     void end() override { }
 
 private:
     std::string mFolder;
+    std::size_t mDestination;
 };
 
 // Sets the thread's timer slack each time the transfer shows progress, which it does after every
@@ -95,8 +110,8 @@ private:
 // transfer's lowering without changing the transfer. Both ways cost the same call per message.
 class SlackSheet : public QuietSheet {
 public:
-    SlackSheet(std::string folder, std::optional<unsigned long> slack)
-        : QuietSheet(std::move(folder))
+    SlackSheet(std::string folder, std::optional<unsigned long> slack, std::size_t destination = 0)
+        : QuietSheet(std::move(folder), destination)
         , mSlack(slack)
     {
     }
@@ -126,9 +141,10 @@ std::vector<std::string> midiFiles(const std::filesystem::path& folder)
     return names;
 }
 
-// Runs one whole transfer of the folder on the calling thread; false, after saying why on
-// standard error, unless it completed.
-bool send(const std::filesystem::path& folder, transfer::Sheet& sheet, midi::OutputPort& port)
+// Runs one whole transfer of the folder on the calling thread and answers how it ended; says on
+// standard error what went wrong with which file.
+transfer::Outcome::End send(
+    const std::filesystem::path& folder, transfer::Sheet& sheet, midi::OutputPort& port)
 {
     transfer::SteadyClock clock;
     const std::atomic<bool> cancel { false };
@@ -137,11 +153,37 @@ bool send(const std::filesystem::path& folder, transfer::Sheet& sheet, midi::Out
     const transfer::Outcome outcome = transfer.run();
     for (const auto& problem : outcome.problems)
         std::cerr << problem.text << "\n";
-    if (outcome.end != transfer::Outcome::End::Completed) {
-        std::cerr << "The transfer of " << folder << " did not complete.\n";
-        return false;
+    return outcome.end;
+}
+
+// A whole transfer to a port that cannot fail; false, after saying so, unless it completed.
+bool sendAll(const std::filesystem::path& folder, transfer::Sheet& sheet, midi::OutputPort& port)
+{
+    if (send(folder, sheet, port) == transfer::Outcome::End::Completed)
+        return true;
+    std::cerr << "The transfer of " << folder << " did not complete.\n";
+    return false;
+}
+
+// The messages of the folder's first file, as the transfer reads them.
+struct Schedule {
+    std::vector<std::uint8_t> image;
+    std::vector<_Event> events;
+};
+
+std::optional<Schedule> readSchedule(const std::filesystem::path& folder)
+{
+    const auto names = midiFiles(folder);
+    if (names.empty())
+        return std::nullopt;
+    std::ifstream in(folder / names.front(), std::ios::binary);
+    Schedule schedule { { std::istreambuf_iterator<char>(in), {} }, {} };
+    _SMF reader(schedule.image.data(), schedule.image.size(), &schedule.events);
+    if (reader.Scan() == 0 || reader.ending() != _SMF::Ending::EndOfTrack) {
+        std::cerr << "No schedule could be read from " << folder << ".\n";
+        return std::nullopt;
     }
-    return true;
+    return schedule;
 }
 
 // The gaps as JSON: for each message after the first (which only starts the measurement),
@@ -165,7 +207,7 @@ int timing(const std::filesystem::path& folder, bool lowered)
     SlackSheet sheet(
         folder.string(), lowered ? std::nullopt : std::optional<unsigned long>(systemSlack));
     StampingPort port(4096);
-    if (!send(folder, sheet, port))
+    if (!sendAll(folder, sheet, port))
         return 1;
     printGaps(port,
         "\"system_slack_ns\": " + std::to_string(systemSlack)
@@ -178,18 +220,10 @@ int timing(const std::filesystem::path& folder, bool lowered)
 // sheet. What the transfer adds is its figures less these.
 int bare(const std::filesystem::path& folder)
 {
-    std::vector<std::uint8_t> image;
-    for (const auto& name : midiFiles(folder)) {
-        std::ifstream in(folder / name, std::ios::binary);
-        image.assign(std::istreambuf_iterator<char>(in), {});
-    }
-    std::vector<_Event> events;
-    _SMF reader(image.data(), image.size(), &events);
-    (void)reader.Scan();
-    if (events.empty()) {
-        std::cerr << "No message could be read from " << folder << ".\n";
+    const auto schedule = readSchedule(folder);
+    if (!schedule)
         return 1;
-    }
+    const std::vector<_Event>& events = schedule->events;
     constexpr unsigned long Slack = 1000;
     ::prctl(PR_SET_TIMERSLACK, Slack, 0, 0, 0);
     StampingPort port(events.size());
@@ -201,6 +235,78 @@ int bare(const std::filesystem::path& folder)
         (void)port.send(0, { bytes, event.size() });
     }
     printGaps(port, "\"slack_ns\": " + std::to_string(Slack) + ", ");
+    return 0;
+}
+
+// Through a real MIDI service: the transfer, with its own timer slack, sends to a JACK receiver
+// in this process on the server JACK_DEFAULT_SERVER names. Arrivals carry the time of the JACK
+// cycle that delivered them, so the gaps are whole periods apart: the service's quantisation
+// adds up to a period either way to each gap.
+int jack(const std::filesystem::path& folder)
+{
+    const std::string receiverName = "Morvex Bench Monitor";
+    std::string error;
+    const auto input = midi::jack::openInput("morvex-bench-monitor", "in", receiverName, error);
+    if (!input) {
+        std::cerr << error << "\n";
+        return 1;
+    }
+    const auto client = midi::Client::open("Morvex");
+    const auto& destinations = client->destinations();
+    const auto found = std::find_if(destinations.begin(), destinations.end(),
+        [&](const midi::Destination& destination) { return destination.name == receiverName; });
+    if (client->serviceName() != "JACK" || found == destinations.end()) {
+        std::cerr << "The benchmark's monitor is not a destination of the JACK client. "
+                  << client->problem() << "\n";
+        return 1;
+    }
+    midi::PortResult port = client->createOutputPort("Morvex Output Port");
+    if (!port.port) {
+        std::cerr << port.error << "\n";
+        return 1;
+    }
+    SlackSheet sheet(folder.string(), std::nullopt,
+        static_cast<std::size_t>(std::distance(destinations.begin(), found)));
+    const auto schedule = readSchedule(folder);
+    if (!schedule)
+        return 1;
+    // A missed deadline of the server makes the transfer name the messages it cannot vouch for;
+    // they are counted below by what arrived.
+    StampingPort stamping(schedule->events.size(), port.port.get());
+    const bool completed = send(folder, sheet, stamping) == transfer::Outcome::End::Completed;
+    std::vector<std::int64_t> sendTimes;
+    for (const auto& stamp : stamping.stamps())
+        sendTimes.push_back(stamp.returned - stamp.entered);
+    std::sort(sendTimes.begin(), sendTimes.end());
+
+    // Everything was handed over; the last messages may still be a cycle or two away.
+    const std::size_t expected = schedule->events.size();
+    std::vector<midi::Received> received;
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (received.size() < expected && Clock::now() < deadline) {
+        input->take(received);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    // A gap counts only between two messages that follow each other in the file (their indices,
+    // bytes 3 and 4, differ by one), so a lost message cannot make a gap of two delays.
+    const auto index = [](const midi::Received& message) {
+        return message.bytes.size() > 4 ? message.bytes[3] * 128u + message.bytes[4] : 0u;
+    };
+    std::ostringstream out;
+    out << "{\"slack_ns\": " << sheet.slack().value_or(0)
+        << ", \"completed\": " << (completed ? "true" : "false") << ", \"expected\": " << expected
+        << ", \"arrived\": " << received.size() << ", \"lost\": " << input->lost()
+        << ", \"median_send_ns\": " << sendTimes[sendTimes.size() / 2] << ", \"gaps\": [";
+    const char* separator = "";
+    for (std::size_t i = 1; i < received.size(); ++i) {
+        if (index(received[i]) != index(received[i - 1]) + 1)
+            continue;
+        const auto gap = (received[i].microseconds - received[i - 1].microseconds) * 1000;
+        out << separator << "[" << unsigned(received[i].bytes[2]) << ", " << gap << "]";
+        separator = ", ";
+    }
+    out << "]}\n";
+    std::cout << out.str();
     return 0;
 }
 
@@ -217,7 +323,7 @@ int waiting(const std::filesystem::path& folder)
     rusage after {};
     ::getrusage(RUSAGE_SELF, &before);
     const auto start = Clock::now();
-    if (!send(folder, sheet, port))
+    if (!sendAll(folder, sheet, port))
         return 1;
     const std::chrono::duration<double> wall = Clock::now() - start;
     ::getrusage(RUSAGE_SELF, &after);
@@ -258,7 +364,7 @@ int memory(const std::filesystem::path& folder)
     const bool reset
         = static_cast<bool>(std::ofstream("/proc/self/clear_refs") << "5" << std::flush);
     const long baseline = reset ? statusKib("VmRSS") : statusKib("VmHWM");
-    if (!send(folder, sheet, port))
+    if (!sendAll(folder, sheet, port))
         return 1;
     std::cout << "{\"baseline_kib\": " << baseline << ", \"peak_kib\": " << statusKib("VmHWM")
               << ", \"peak_reset\": " << (reset ? "true" : "false")
@@ -293,6 +399,8 @@ int main(int argc, char** argv)
         status = timing(args[1], args[2] == "lowered");
     else if (args.size() == 2 && args[0] == "bare")
         status = bare(args[1]);
+    else if (args.size() == 2 && args[0] == "jack")
+        status = jack(args[1]);
     else if (args.size() == 2 && args[0] == "waiting")
         status = waiting(args[1]);
     else if (args.size() == 2 && args[0] == "memory")
@@ -301,6 +409,6 @@ int main(int argc, char** argv)
         std::cerr << "usage: transfer_bench write timing|waiting FOLDER\n"
                      "       transfer_bench write large FOLDER FILES MEBIBYTES\n"
                      "       transfer_bench timing FOLDER lowered|default\n"
-                     "       transfer_bench bare|waiting|memory FOLDER\n";
+                     "       transfer_bench bare|jack|waiting|memory FOLDER\n";
     return status;
 }
