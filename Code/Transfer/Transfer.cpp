@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <limits>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,6 +43,37 @@ public:
 
 private:
     int mSaved; // the slack in nanoseconds; -1 when it could not be read
+};
+
+// On a busy machine a thread that wakes on time can still wait milliseconds for a core. A low
+// real-time priority for the send pass puts the transfer ahead of ordinary work the moment a delay
+// ends; the thread only sleeps, reads one file at a time and sends, so it takes little from anyone
+// and leaves room above it for the MIDI service's own real-time threads. Without the right to it
+// (RLIMIT_RTPRIO, which the audio group has, or CAP_SYS_NICE) the thread stays as it was: messages
+// may leave later, never earlier.
+constexpr int Priority_SendPass = 10;
+
+class RealtimePriority {
+public:
+    RealtimePriority()
+    {
+        if (::pthread_getschedparam(::pthread_self(), &mPolicy, &mSaved) != 0)
+            return;
+        const sched_param raised { Priority_SendPass };
+        mRaised = ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &raised) == 0;
+    }
+    ~RealtimePriority()
+    {
+        if (mRaised)
+            ::pthread_setschedparam(::pthread_self(), mPolicy, &mSaved);
+    }
+    RealtimePriority(const RealtimePriority&) = delete;
+    RealtimePriority& operator=(const RealtimePriority&) = delete;
+
+private:
+    int mPolicy = SCHED_OTHER;
+    sched_param mSaved {};
+    bool mRaised = false;
 };
 
 class Descriptor {
@@ -155,6 +188,7 @@ bool Transfer::sizePass()
 
 bool Transfer::sendPass()
 {
+    const RealtimePriority priority;
     for (std::size_t i = 0; i < mFiles.size() && !mCancel; ++i) {
         if (!sendFile(i))
             return false;
