@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <gtest/gtest.h>
 #include <iostream>
 #include <jack/jack.h>
@@ -244,7 +245,12 @@ TEST_F(JackOutput, MonitorPrintsWhatArrivedWithItsCrc)
         for (std::string line; std::getline(output, line);)
             lines.push_back(line);
     }
-    EXPECT_EQ(monitor.stop(SIGTERM), 0) << "a clean exit on SIGTERM";
+    const int status = monitor.stop(SIGTERM);
+    if (status != 0) {
+        std::ifstream output(folder.path() / "monitor.txt");
+        ADD_FAILURE() << "no clean exit on SIGTERM (wait status " << status << "); it printed:\n"
+                      << std::string(std::istreambuf_iterator<char>(output), {});
+    }
     ASSERT_EQ(lines.size(), sent.size() + 1) << "one line to say where it listens, one a message";
     for (std::size_t i = 0; i < sent.size(); ++i) {
         char crc[16];
