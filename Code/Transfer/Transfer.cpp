@@ -185,13 +185,21 @@ bool Transfer::sendFile(std::size_t index)
 
 bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& events)
 {
+    std::size_t uncertain = 0;
+    std::string uncertainReason;
     for (std::size_t j = 0; j < events.size() && !mCancel; ++j) {
         // A delay cut short by a stop request ends the run: its message would go out early.
         if (!mClock.sleep(events[j].time()))
             return false;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(events[j].ptr());
         const midi::SendResult result = mPort.send(mDestination, { bytes, events[j].size() });
-        if (!result.ok()) {
+        if (result.error == midi::SendError::Uncertain) {
+            // The service handed the message over but hiccupped around it (a JACK server that
+            // missed a deadline). Nothing says it was lost, so the update goes on; the user is
+            // told at the end which file to check.
+            if (uncertain++ == 0)
+                uncertainReason = result.reason;
+        } else if (!result.ok()) {
             // The rest of this file is not sent. Its messages are parts of one update (a firmware
             // image in blocks), and a block sent after one that was lost would be taken as
             // following it. The device is left half-updated either way; stopping leaves it
@@ -200,11 +208,16 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
                 name + ": " + std::to_string(events.size() - j) + " of "
                     + std::to_string(events.size()) + " messages were not delivered to "
                     + destinationName() + ". " + result.reason);
-            return true;
+            break;
         }
         mOutcome.bytesSent += events[j].size();
         showProgress();
     }
+    if (uncertain > 0)
+        problem(FileProblem::Kind::Uncertain, name,
+            name + ": " + std::to_string(uncertain) + " of " + std::to_string(events.size())
+                + " messages may not have arrived at " + destinationName() + ". "
+                + uncertainReason);
     return true;
 }
 

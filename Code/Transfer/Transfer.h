@@ -22,6 +22,7 @@ struct FileProblem {
         Truncated, // the image ended before the track's End of Track
         Changed, // the two passes read it differently, or only one could read it
         Undelivered, // a message did not reach the destination whole
+        Uncertain, // the service could not vouch that some messages arrived
     };
     Kind kind;
     std::string file; // the name as listed

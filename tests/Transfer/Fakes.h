@@ -57,7 +57,8 @@ private:
     }
 };
 
-// Records each message it is given; the sends whose number (from 0) is in failing fail.
+// Records each message it is given; the sends whose number (from 0) is in failing fail, those in
+// uncertain are recorded but reported as possibly lost.
 class RecordingPort : public midi::OutputPort {
 public:
     struct Sent {
@@ -66,16 +67,20 @@ public:
     };
     std::vector<Sent> sent;
     std::set<std::size_t> failing;
+    std::set<std::size_t> uncertain;
     std::function<void()> hook;
 
     midi::SendResult send(std::size_t destination, std::span<const std::uint8_t> message) override
     {
-        const bool fail = failing.count(mCalls++) > 0;
+        const std::size_t call = mCalls++;
         if (hook)
             hook();
-        if (fail)
+        if (failing.count(call) > 0)
             return { midi::SendError::DestinationGone, 0, "The destination closed." };
         sent.push_back({ destination, { message.begin(), message.end() } });
+        if (uncertain.count(call) > 0)
+            return { midi::SendError::Uncertain, static_cast<std::uint32_t>(message.size()),
+                "The server missed a deadline." };
         return {};
     }
 

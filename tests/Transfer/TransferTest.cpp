@@ -308,6 +308,20 @@ TEST_F(TransferRun, UpdateIncompleteNamesEveryFileThatWentWrong)
     EXPECT_EQ(port.sent[3].bytes, failing.messages()[0]);
 }
 
+TEST_F(TransferRun, UncertainSendsGoOnAndAreNamedAtTheEnd)
+{
+    write("A.mid", msFile().sysexOfSize(0, 10, 1).sysexOfSize(0, 10, 2).sysexOfSize(0, 10, 3));
+    port.uncertain = { 0, 2 };
+
+    const Outcome outcome = run({ "A.mid" });
+    EXPECT_EQ(outcome.end, Outcome::End::Incomplete);
+    EXPECT_EQ(port.sent.size(), 3u);
+    EXPECT_EQ(outcome.bytesSent, outcome.total);
+    EXPECT_EQ(sheet.log.end()[-2],
+        "alert Update Incomplete | A.mid: 2 of 3 messages may not have arrived at Synth A. The "
+        "server missed a deadline.");
+}
+
 TEST_F(TransferRun, NoListedDestinationFailsEverySendByName)
 {
     write("A.mid", msFile().sysexOfSize(0, 10));

@@ -1,0 +1,219 @@
+#include "Alsa.h"
+
+#include <algorithm>
+#include <alsa/asoundlib.h>
+#include <cerrno>
+#include <optional>
+
+namespace midi::alsa {
+
+namespace {
+
+constexpr int SystemClient = 0; // the sequencer's own timer and announce ports
+
+std::string displayName(const PortInfo& port)
+{
+    // A port named after its client ("UM-ONE MIDI 1" of "UM-ONE") would say the name twice.
+    std::string portName = port.portName;
+    if (portName.size() > port.clientName.size() && portName.starts_with(port.clientName)
+        && portName[port.clientName.size()] == ' ')
+        portName.erase(0, port.clientName.size() + 1);
+    return port.clientName + ": " + portName;
+}
+
+std::string bytesOf(std::size_t sent, std::size_t size)
+{
+    return std::to_string(sent) + " of " + std::to_string(size) + " bytes went out";
+}
+
+struct Meaning {
+    SendError kind;
+    std::string why;
+};
+
+Meaning meaning(int error)
+{
+    switch (-error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+        return { SendError::DestinationGone, "the destination was closed or unplugged" };
+    case EPERM:
+        return { SendError::NotConnected, "the destination does not accept data" };
+    case EAGAIN:
+    case ENOMEM:
+        return { SendError::Overloaded,
+            "the destination's input queue was full, so it may have lost data it had "
+            "already received" };
+    default:
+        return { SendError::Failed, std::string("the ALSA sequencer said ") + snd_strerror(error) };
+    }
+}
+
+class AlsaOutputPort final : public OutputPort {
+public:
+    AlsaOutputPort(Sequencer& sequencer, Clock& clock, int port, const std::vector<Target>& targets)
+        : mSequencer(sequencer)
+        , mClock(clock)
+        , mPort(port)
+        , mTargets(targets)
+    {
+    }
+
+    ~AlsaOutputPort() override
+    {
+        // Closing the port ends its subscription too; the explicit disconnect only lets a
+        // hardware port close its device first, so its result changes nothing.
+        if (mSubscribed)
+            (void)mSequencer.disconnect(mPort, mTargets[*mSubscribed].address);
+        mSequencer.deletePort(mPort);
+    }
+
+    SendResult send(std::size_t index, std::span<const std::uint8_t> message) override
+    {
+        if (index >= mTargets.size())
+            return { SendError::NoSuchDestination, 0,
+                "There is no MIDI destination number " + std::to_string(index + 1) + "." };
+        const Target& target = mTargets[index];
+        if (auto subscribed = subscribe(index); !subscribed.ok())
+            return subscribed;
+
+        bool resubscribed = false;
+        std::size_t sent = 0;
+        while (sent < message.size()) {
+            const auto piece = message.subspan(sent, std::min(PieceSize, message.size() - sent));
+            mClock.sleepUntil(mPacer.readyFor(piece.size()));
+            const int error = mSequencer.sendSysex(mPort, target.address, piece);
+            if (error == -ENODEV && sent == 0 && !resubscribed) {
+                // A hardware port opens its device only while subscribed; if that lapsed
+                // before the first byte, subscribing again loses nothing.
+                resubscribed = true;
+                mSubscribed.reset();
+                if (auto again = subscribe(index); !again.ok())
+                    return again;
+                continue;
+            }
+            if (error < 0) {
+                endSysex(target, message, sent);
+                const auto [kind, why] = meaning(error);
+                return { kind, static_cast<std::uint32_t>(sent),
+                    "Sending to \"" + target.destination.name + "\" failed: " + why + " ("
+                        + bytesOf(sent, message.size()) + ")." };
+            }
+            mPacer.sent(mClock.now(), piece.size());
+            sent += piece.size();
+        }
+        return {};
+    }
+
+private:
+    SendResult subscribe(std::size_t index)
+    {
+        if (mSubscribed == index)
+            return {};
+        if (mSubscribed)
+            (void)mSequencer.disconnect(mPort, mTargets[*mSubscribed].address); // best effort
+        mSubscribed.reset();
+        const Target& target = mTargets[index];
+        if (const int error = mSequencer.connect(mPort, target.address); error < 0) {
+            const auto [kind, why] = meaning(error);
+            return { kind == SendError::Failed ? SendError::NotConnected : kind, 0,
+                "Cannot connect to \"" + target.destination.name + "\": " + why + "." };
+        }
+        mSubscribed = index;
+        mPacer = Pacer(target.hardware ? HardwarePace : SoftwarePace);
+        return {};
+    }
+
+    // A receiver left inside a cut SysEx would take whatever comes next as part of it.
+    void endSysex(const Target& target, std::span<const std::uint8_t> message, std::size_t sent)
+    {
+        static constexpr std::uint8_t End[] = { 0xF7 };
+        if (sent > 0 && message.front() == 0xF0 && message[sent - 1] != 0xF7)
+            (void)mSequencer.sendSysex(mPort, target.address, End); // best effort: already failing
+    }
+
+    Sequencer& mSequencer;
+    Clock& mClock;
+    const int mPort;
+    const std::vector<Target>& mTargets;
+    std::optional<std::size_t> mSubscribed;
+    Pacer mPacer { SoftwarePace };
+};
+
+class AlsaClient final : public Client {
+public:
+    AlsaClient(std::unique_ptr<Sequencer> sequencer, std::unique_ptr<Clock> clock)
+        : mSequencer(std::move(sequencer))
+        , mClock(std::move(clock))
+        , mTargets(listTargets(mSequencer->ports(), mSequencer->ownClient()))
+    {
+        for (const auto& target : mTargets)
+            mDestinations.push_back(target.destination);
+    }
+
+    std::string serviceName() const override { return "ALSA"; }
+    std::string problem() const override { return {}; }
+    const std::vector<Destination>& destinations() const override { return mDestinations; }
+
+    PortResult createOutputPort(const std::string& name) override
+    {
+        const int port = mSequencer->createPort(name);
+        if (port < 0)
+            return { nullptr,
+                "Cannot create the ALSA sequencer port \"" + name + "\": " + snd_strerror(port)
+                    + "." };
+        return { std::make_unique<AlsaOutputPort>(*mSequencer, *mClock, port, mTargets), {} };
+    }
+
+private:
+    std::unique_ptr<Sequencer> mSequencer;
+    std::unique_ptr<Clock> mClock;
+    std::vector<Target> mTargets;
+    std::vector<Destination> mDestinations;
+};
+
+} // namespace
+
+std::vector<Target> listTargets(const std::vector<PortInfo>& ports, int ownClient)
+{
+    constexpr unsigned Writable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+    std::vector<Target> targets;
+    for (const auto& port : ports) {
+        if (port.address.client == SystemClient || port.address.client == ownClient
+            || (port.capability & Writable) != Writable
+            || (port.capability & SND_SEQ_PORT_CAP_NO_EXPORT) != 0
+            || (port.type & SND_SEQ_PORT_TYPE_MIDI_GENERIC) == 0)
+            continue;
+        targets.push_back(
+            { { displayName(port) }, port.address, port.kernelClient && port.card >= 0 });
+    }
+    std::stable_partition(
+        targets.begin(), targets.end(), [](const Target& target) { return target.hardware; });
+    return targets;
+}
+
+Clock::TimePoint Pacer::readyFor(std::size_t bytes) const
+{
+    const std::size_t room = mPace.maxBacklog - std::min(bytes, mPace.maxBacklog);
+    return mIdleAt - timeFor(static_cast<double>(room));
+}
+
+void Pacer::sent(Clock::TimePoint at, std::size_t bytes)
+{
+    mIdleAt = std::max(mIdleAt, at) + timeFor(static_cast<double>(bytes));
+}
+
+Clock::Duration Pacer::timeFor(double bytes) const
+{
+    return std::chrono::duration_cast<Clock::Duration>(
+        std::chrono::duration<double>(bytes / mPace.bytesPerSecond));
+}
+
+std::unique_ptr<Client> openClient(
+    std::unique_ptr<Sequencer> sequencer, std::unique_ptr<Clock> clock)
+{
+    return std::make_unique<AlsaClient>(std::move(sequencer), std::move(clock));
+}
+
+} // namespace midi::alsa

@@ -1,0 +1,104 @@
+#pragma once
+
+// The ALSA sequencer backend. Every snd_seq_* call goes through Sequencer, so the rules that keep
+// a message whole (which ports are destinations, 256-byte pieces, pacing, what a failure means)
+// run the same against a test's sequencer as against the kernel's.
+
+#include "Clock.h"
+#include "Midi.h"
+
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace midi::alsa {
+
+struct Address {
+    int client = 0;
+    int port = 0;
+    auto operator<=>(const Address&) const = default;
+};
+
+// One port of a client as the sequencer describes it.
+struct PortInfo {
+    Address address;
+    std::string clientName;
+    std::string portName;
+    unsigned capability = 0; // SND_SEQ_PORT_CAP_* bits
+    unsigned type = 0; // SND_SEQ_PORT_TYPE_* bits
+    bool kernelClient = false;
+    int card = -1; // the sound card behind a kernel client, -1 for none
+};
+
+// The sequencer calls the backend makes. Results that are int are 0 (or a port number) on
+// success and a negative errno, as libasound returns it, on failure.
+class Sequencer {
+public:
+    virtual ~Sequencer() = default;
+    virtual int ownClient() const = 0;
+    virtual std::vector<PortInfo> ports() = 0;
+    virtual int createPort(const std::string& name) = 0;
+    virtual void deletePort(int port) = 0;
+    virtual int connect(int port, Address destination) = 0;
+    virtual int disconnect(int port, Address destination) = 0;
+    // Delivers one SysEx event straight to destination (direct, no queue, not to subscribers).
+    virtual int sendSysex(int port, Address destination, std::span<const std::uint8_t> piece) = 0;
+};
+
+// Opens the machine's sequencer as a client called name; null with why in error when it has none.
+std::unique_ptr<Sequencer> openSequencer(const std::string& name, std::string& error);
+
+struct Target {
+    Destination destination;
+    Address address;
+    bool hardware = false; // a card's port, with the card's 4 KiB output buffer behind it
+};
+
+// The ports another program can write to, hardware first, each in the sequencer's own order.
+std::vector<Target> listTargets(const std::vector<PortInfo>& ports, int ownClient);
+
+// The kernel hands hardware input to every reader in SysEx events of at most this size, so every
+// receiver already rejoins such pieces.
+constexpr std::size_t PieceSize = 256;
+
+// How fast a destination is assumed to take bytes, and how many may wait for it.
+struct Pace {
+    double bytesPerSecond;
+    std::size_t maxBacklog;
+};
+
+// MIDI runs at 31,250 baud; counting two stop bits a byte takes 11 bits. A card's output buffer
+// holds 4 KiB and cuts a SysEx that does not fit without telling anyone, so a quarter of it is
+// the most we let wait there.
+constexpr Pace HardwarePace { 31250.0 / 11.0, 1024 };
+// A program's input queue holds about 5.5 KiB and is cleared whole when it overflows: one piece
+// at a time, a millisecond apart.
+constexpr Pace SoftwarePace { PieceSize * 1000.0, PieceSize };
+
+// The estimated backlog of one destination: bytes handed over that have not yet left it.
+class Pacer {
+public:
+    explicit Pacer(Pace pace)
+        : mPace(pace)
+    {
+    }
+
+    // The earliest moment a piece of bytes fits without the backlog passing the limit.
+    Clock::TimePoint readyFor(std::size_t bytes) const;
+    void sent(Clock::TimePoint at, std::size_t bytes);
+
+private:
+    Clock::Duration timeFor(double bytes) const;
+
+    Pace mPace;
+    Clock::TimePoint mIdleAt {}; // when the backlog will have drained to nothing
+};
+
+std::unique_ptr<Client> openClient(
+    std::unique_ptr<Sequencer> sequencer, std::unique_ptr<Clock> clock);
+
+} // namespace midi::alsa

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "Input.h"
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A JACK client that receives, for tests that need a destination: client clientName with one
+// MIDI input port portName (listed as prettyName, by default "clientName:portName"). Keeps every
+// whole message with its arrival time (JACK's clock, microseconds, as jack_get_time() gives it).
+// Throws std::runtime_error when it cannot open.
+class JackReceiver {
+public:
+    JackReceiver(const std::string& clientName, const std::string& portName,
+        const std::string& prettyName = {});
+
+    // The full "client:port" name.
+    std::string portName() const { return mInput->portName(); }
+
+    // Waits until at least count messages have arrived in all, or timeout has passed; returns
+    // everything received so far, oldest first.
+    const std::vector<midi::Received>& waitFor(
+        std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+    // Messages that arrived but did not fit the receiver's queue.
+    std::uint64_t lost() const { return mInput->lost(); }
+
+private:
+    std::unique_ptr<midi::Input> mInput;
+    std::vector<midi::Received> mReceived;
+};
+
+} // namespace testsupport
