@@ -3,15 +3,40 @@
 #include "FileTableModel.h"
 #include "Folder.h"
 #include "ProgressSheet.h"
+#include "Transfer/Transfer.h"
+#include "UiQueue.h"
+#include "WindowSheet.h"
 #include "ui_MainWindow.h"
 #include "ui_ProgressSheet.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QShortcut>
 #include <QStatusBar>
+
+namespace {
+
+// Stands in for an output port that could not be made: every message fails with the reason.
+class MissingPort final : public midi::OutputPort {
+public:
+    explicit MissingPort(std::string reason)
+        : mReason(std::move(reason))
+    {
+    }
+
+    midi::SendResult send(std::size_t, std::span<const std::uint8_t>) override
+    {
+        return { midi::SendError::NotConnected, 0, mReason };
+    }
+
+private:
+    std::string mReason;
+};
+
+} // namespace
 
 _Controller::_Controller(OpenClient openClient)
     : mWindowDefinition(std::make_unique<QMainWindow>())
@@ -44,6 +69,13 @@ _Controller::_Controller(OpenClient openClient)
     mProgressIndicator = sheet.mProgressIndicator;
     mPercentTextField = sheet.mPercentTextField;
 
+    mUiQueue = new UiQueue(this);
+    mSheet = std::make_unique<WindowSheet>(*mUiQueue,
+        WindowSheet::Elements { mMainWindow, mFolderTextField, mDevicePopUpButton, mStatusTextField,
+            mFileTextField, mProgressIndicator, mPercentTextField },
+        [this] { cancel2(); });
+    mMainWindow->installEventFilter(this);
+
     connect(mQuitMenuItem, &QAction::triggered, qApp, &QCoreApplication::quit);
     connect(mSelectMenuItem, &QAction::triggered, this, [this] { select(mSelectMenuItem); });
     connect(
@@ -65,7 +97,11 @@ _Controller::_Controller(OpenClient openClient)
     }
 }
 
-_Controller::~_Controller() = default;
+// Should the application go without its quit notification, the transfer still ends first.
+_Controller::~_Controller()
+{
+    joinTransfer();
+}
 
 void _Controller::applicationWillFinishLaunching()
 {
@@ -92,6 +128,7 @@ void _Controller::applicationWillFinishLaunching()
 
 void _Controller::applicationWillTerminate()
 {
+    joinTransfer();
     mPort.reset();
     mClient.reset();
     mSendLock.reset();
@@ -135,7 +172,30 @@ QString _Controller::objectValueForTableColumn(int, int row) const
     return row >= 0 && row < mFileArray.size() ? mFileArray.at(row) : QString();
 }
 
-void _Controller::send(QObject*) { }
+void _Controller::send(QObject*)
+{
+    mSendButton->setEnabled(false);
+    if (!mSendLock || !mSendLock->try_acquire())
+        return;
+    mQuitAction = mQuitMenuItem->isEnabled();
+    mQuitMenuItem->setEnabled(false);
+    mSelectAction = mSelectMenuItem->isEnabled();
+    mSelectMenuItem->setEnabled(false);
+    mCancel = false;
+    mStatusTextField->clear();
+    mFileTextField->clear();
+    // A range of 0 to 0 is the busy display, animated for as long as it stands.
+    mProgressIndicator->setRange(0, 0);
+    mProgressIndicator->reset();
+    mPercentTextField->clear();
+    mProgressWindow->open();
+    // The lock was free, so the last transfer has passed its end and waits for nothing more:
+    // joining it cannot block on the UI thread.
+    if (mTransferThread.joinable())
+        mTransferThread.join();
+    mClock = std::make_unique<transfer::SteadyClock>();
+    mTransferThread = std::thread([this] { thread(); });
+}
 
 void _Controller::controlSend()
 {
@@ -144,13 +204,73 @@ void _Controller::controlSend()
     mSendButton->setEnabled(s != 0 && c != 0);
 }
 
-void _Controller::sheetDidEnd(int) { }
+void _Controller::sheetDidEnd(int)
+{
+    mProgressWindow->close();
+}
 
-void _Controller::cancel(QObject*) { }
+void _Controller::cancel(QObject*)
+{
+    mCancel = true;
+}
 
-void _Controller::cancel2() { }
+// On the transfer thread, as its last step. Only the lock is released here; the rest is posted
+// in order to the UI thread, and nothing waits for it, so that from the release on this thread
+// waits for nothing and the next send or the quit can join it.
+void _Controller::cancel2()
+{
+    mUiQueue->post([this] { mProgressWindow->done(0); });
+    mUiQueue->post([this] { mQuitMenuItem->setEnabled(mQuitAction); });
+    mUiQueue->post([this] { mSelectMenuItem->setEnabled(mSelectAction); });
+    mSendLock->release();
+    // Its reads of the pop-up and the file list happen on the UI thread, where they are current.
+    mUiQueue->post([this] { controlSend(); });
+}
 
-void _Controller::thread() { }
+// On the transfer thread. The file list and the destinations do not change while the sheet is up.
+void _Controller::thread()
+{
+    std::vector<std::string> files;
+    for (const QString& name : mFileArray)
+        files.push_back(name.toStdString());
+    std::vector<std::string> destinations;
+    for (const midi::Destination& destination : mClient->destinations())
+        destinations.push_back(destination.name);
+    MissingPort missing(mMidiProblem.toStdString());
+    transfer::Transfer transfer(*mSheet, mPort ? *mPort : static_cast<midi::OutputPort&>(missing),
+        *mClock, std::move(files), std::move(destinations), mCancel);
+    // The user has seen the outcome in the alert; the window keeps nothing of it.
+    [[maybe_unused]] const transfer::Outcome outcome = transfer.run();
+}
+
+void _Controller::stopTransfer()
+{
+    if (!mTransferThread.joinable())
+        return;
+    mCancel = true;
+    mClock->requestStop();
+    mSheet->dismissAlert();
+}
+
+// At quit the event loop no longer answers the transfer's waits: closing the queue sets them
+// free, the stop cuts the sleeps short, and the thread runs to its end without the window.
+void _Controller::joinTransfer()
+{
+    if (!mTransferThread.joinable())
+        return;
+    stopTransfer();
+    mUiQueue->close();
+    mTransferThread.join();
+}
+
+bool _Controller::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == mMainWindow && event->type() == QEvent::Close && mProgressWindow->isVisible()) {
+        event->ignore();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
 
 void _Controller::showProblems()
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MIDI/Midi.h"
+#include "Transfer/Clock.h"
 
 #include <QObject>
 #include <QString>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <semaphore>
 #include <string>
+#include <thread>
 
 class FileTableModel;
 class ProgressSheet;
@@ -21,6 +23,8 @@ class QMainWindow;
 class QProgressBar;
 class QPushButton;
 class QTableView;
+class UiQueue;
+class WindowSheet;
 
 // The one controller of the application. It builds the window definition (main window, menus,
 // progress sheet) and holds plain pointers to its elements; it is the target of the window's
@@ -38,9 +42,13 @@ public:
 
     QMainWindow* mainWindow() const { return mMainWindow; }
 
-    // Start-up, before the event loop runs, and shutdown, when it has ended.
+    // Start-up, before the event loop runs, and shutdown, when it has ended. Shutdown stops a
+    // running transfer at once and joins its thread before the port, the client and the lock go.
     void applicationWillFinishLaunching();
     void applicationWillTerminate();
+    // The application is about to go (the session ends): a running transfer stops at once,
+    // cutting its waits short and dismissing its alert, and ends as after a cancel.
+    void stopTransfer();
 
     void device(QObject* sender);
     void select(QObject* sender);
@@ -58,8 +66,13 @@ public:
     // The body of a transfer. It hides QObject::thread(); write QObject::thread() for the QThread.
     void thread();
 
+protected:
+    // Keeps the main window open while the progress sheet covers it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void showProblems();
+    void joinTransfer();
 
     // Owns every element below; created first so that it goes last.
     std::unique_ptr<QMainWindow> mWindowDefinition;
@@ -94,4 +107,12 @@ private:
     // What went wrong with the MIDI service and with the last folder, shown in the status bar.
     QString mMidiProblem;
     QString mFolderProblem;
+
+    // The transfer's way to the window, and its clock, fresh for each transfer so that a stop
+    // ends only the transfer it was meant for.
+    UiQueue* mUiQueue;
+    std::unique_ptr<WindowSheet> mSheet;
+    std::unique_ptr<transfer::SteadyClock> mClock;
+    // Joined by the next send, once the send lock shows that it waits for nothing more, or at quit.
+    std::thread mTransferThread;
 };

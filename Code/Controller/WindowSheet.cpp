@@ -1,0 +1,92 @@
+#include "WindowSheet.h"
+
+#include "UiQueue.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+
+namespace {
+
+// The bar counts in thousandths of a percent: 99.9 stands as 99.9, not rounded to 100.
+constexpr int Int_BarScale = 1000;
+
+} // namespace
+
+WindowSheet::WindowSheet(UiQueue& queue, const Elements& elements, std::function<void()> end)
+    : mQueue(queue)
+    , mElements(elements)
+    , mEnd(std::move(end))
+{
+}
+
+std::string WindowSheet::folderText()
+{
+    return mQueue.call<std::string>([this] { return mElements.folder->text().toStdString(); })
+        .value_or(std::string());
+}
+
+void WindowSheet::setFileText(const std::string& name)
+{
+    mQueue.post([this, name] { mElements.file->setText(QString::fromStdString(name)); });
+}
+
+void WindowSheet::showStatus(const std::string& text)
+{
+    (void)mQueue.call<bool>([this, text] {
+        mElements.status->setText(QString::fromStdString(text));
+        mElements.status->repaint();
+        return true;
+    });
+}
+
+// A range of 0 to 0 is Qt's busy display, which animates by itself; leaving it stops the
+// animation.
+void WindowSheet::stopAnimation() { }
+
+void WindowSheet::setDeterminate()
+{
+    mQueue.post([this] { mElements.bar->setRange(0, 100 * Int_BarScale); });
+}
+
+void WindowSheet::setProgress(double percent)
+{
+    mQueue.post(
+        [this, percent] { mElements.bar->setValue(static_cast<int>(percent * Int_BarScale)); });
+}
+
+void WindowSheet::setPercentText(const std::string& text)
+{
+    mQueue.post([this, text] { mElements.percent->setText(QString::fromStdString(text)); });
+}
+
+int WindowSheet::selectedDeviceIndex()
+{
+    return mQueue.call<int>([this] { return mElements.devicePopUp->currentIndex(); }).value_or(0);
+}
+
+void WindowSheet::showAlert(const std::string& title, const std::string& message)
+{
+    (void)mQueue.call<bool>([this, title, message] {
+        QMessageBox alert(QMessageBox::NoIcon, QString::fromStdString(title),
+            QString::fromStdString(title), QMessageBox::Ok, mElements.alertParent);
+        alert.setObjectName(QStringLiteral("alert"));
+        alert.setInformativeText(QString::fromStdString(message));
+        mAlert = &alert;
+        alert.exec();
+        return true;
+    });
+}
+
+void WindowSheet::end()
+{
+    mEnd();
+}
+
+void WindowSheet::dismissAlert()
+{
+    if (mAlert)
+        mAlert->done(QMessageBox::Ok);
+}

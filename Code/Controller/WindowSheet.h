@@ -1,0 +1,55 @@
+#pragma once
+
+#include "Transfer/Sheet.h"
+
+#include <QPointer>
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMessageBox;
+class QProgressBar;
+class QWidget;
+class UiQueue;
+
+// The progress sheet as the transfer thread sees it. Every call comes from that thread and is
+// carried to the UI thread in call order through the UI queue: setters are posted and return at
+// once; the reads, the status field's redraw and the alert wait for the UI thread. Should the
+// queue close under a waiting call (quit), the read answers an empty folder and the no-device
+// entry, and the transfer, already told to stop, goes to its end without sending.
+class WindowSheet final : public transfer::Sheet {
+public:
+    struct Elements {
+        QWidget* alertParent;
+        QLineEdit* folder;
+        QComboBox* devicePopUp;
+        QLabel* status;
+        QLabel* file;
+        QProgressBar* bar;
+        QLabel* percent;
+    };
+
+    // end is what the controller does when a transfer is over; it runs on the transfer thread.
+    WindowSheet(UiQueue& queue, const Elements& elements, std::function<void()> end);
+
+    std::string folderText() override;
+    void setFileText(const std::string& name) override;
+    void showStatus(const std::string& text) override;
+    void stopAnimation() override;
+    void setDeterminate() override;
+    void setProgress(double percent) override;
+    void setPercentText(const std::string& text) override;
+    int selectedDeviceIndex() override;
+    void showAlert(const std::string& title, const std::string& message) override;
+    void end() override;
+
+    // UI thread: dismisses the alert if it is up, as if OK had been pressed.
+    void dismissAlert();
+
+private:
+    UiQueue& mQueue;
+    const Elements mElements;
+    const std::function<void()> mEnd;
+    QPointer<QMessageBox> mAlert; // UI thread only; up while the alert is shown
+};
