@@ -79,7 +79,8 @@ void Progress::setFileText(const std::string& name)
 void Progress::setProgress(double percent)
 {
     const int whole = static_cast<int>(percent);
-    if (!mTerminal && (!mSending || whole == mPercent))
+    // The bar's reset to 0 before the first file is the window's, not news for a log.
+    if (mFilesTaken == 0 || (!mTerminal && whole == mPercent))
         return;
     mPercent = whole;
     const std::uint64_t total

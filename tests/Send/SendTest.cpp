@@ -73,7 +73,10 @@ protected:
             if (mNumber.empty())
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        ASSERT_FALSE(mNumber.empty()) << "the monitor never appeared in morvex-send --list";
+        ASSERT_FALSE(mNumber.empty())
+            << "the monitor never appeared in morvex-send --list\nmonitor:\n"
+            << readText(mLogs.path() / "monitor.txt") << "jackd:\n"
+            << mServer->log();
     }
 
     void TearDown() override { ::unsetenv("MORVEX_MIDI"); }
