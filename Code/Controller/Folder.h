@@ -16,20 +16,11 @@ QString deletingLastPathComponent(const QString& path);
 // folder beside Morvex.AppDir, where the update files are expected to stand.
 QString defaultFolder(const QString& executable);
 
-// The text after the last period of the last component; empty when there is no period or the
-// only one starts the name (".mid" and "mid" have none, "f.mid.bak" has "bak").
-QString pathExtension(const QString& path);
-
-// The order in which a person reads names: case ignored, runs of digits compared by their value
-// ("part2" before "part10"), and names that still tie ordered by their bytes, so that the order
-// never depends on the file system.
-bool readsBefore(const QString& a, const QString& b);
-
 struct [[nodiscard]] MidiFileListing {
     QStringList names; // without folder, in reading order
     QString error; // why the folder could not be listed; empty when it was
 };
 
-// Every entry of folder (hidden entries and subfolders included) whose extension is "mid" in any
-// case, sorted with readsBefore.
+// transfer::listMidiFiles (Transfer/UpdateFolder.h) for a path and names as the window shows them:
+// the window lists a folder exactly as morvex-send does.
 MidiFileListing listMidiFiles(const QString& folder);

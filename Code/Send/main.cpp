@@ -1,0 +1,178 @@
+// morvex-send: the window's update from a terminal, a script or a remote shell. It runs the same
+// transfer with the same MIDI client and port names, and lists a folder by the same rules.
+
+#include "MIDI/Midi.h"
+#include "Send/Options.h"
+#include "Send/Progress.h"
+#include "Send/Schedule.h"
+#include "Send/SignalWatcher.h"
+#include "Transfer/Clock.h"
+#include "Transfer/Transfer.h"
+#include "Transfer/UpdateFolder.h"
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+using namespace send;
+
+int fail(int status, const std::string& message)
+{
+    std::fprintf(stderr, "morvex-send: %s\n", message.c_str());
+    return status;
+}
+
+struct [[nodiscard]] Destination {
+    std::size_t index = 0;
+    std::string error; // why to names no destination; empty when it does
+};
+
+// A number (digits only) counts from 1 in the pop-up's order; anything else is a whole name,
+// which must name one destination only.
+Destination resolve(const std::string& to, const std::vector<midi::Destination>& destinations)
+{
+    const std::string listed = "(morvex-send --list shows them)";
+    if (std::all_of(to.begin(), to.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        const std::size_t number = to.size() > 9 ? 0 : std::stoul(to);
+        if (number >= 1 && number <= destinations.size())
+            return { number - 1, {} };
+        return { 0,
+            "there is no destination " + to + ": " + std::to_string(destinations.size())
+                + " are listed " + listed };
+    }
+    std::vector<std::size_t> named;
+    for (std::size_t i = 0; i < destinations.size(); ++i)
+        if (destinations[i].name == to)
+            named.push_back(i);
+    if (named.size() == 1)
+        return { named.front(), {} };
+    if (named.empty())
+        return { 0, "no destination is named \"" + to + "\" " + listed };
+    std::string numbers;
+    for (const std::size_t i : named)
+        numbers += (numbers.empty() ? "" : ", ") + std::to_string(i + 1);
+    return { 0, "destinations " + numbers + " are all named \"" + to + "\": give its number" };
+}
+
+int list(const midi::Client& client)
+{
+    if (!client.problem().empty())
+        return fail(Exit_Unavailable, client.problem());
+    if (client.destinations().empty())
+        std::fprintf(stderr, "morvex-send: no MIDI destination is open on %s\n",
+            client.serviceName().c_str());
+    for (std::size_t i = 0; i < client.destinations().size(); ++i)
+        std::printf("%zu  %s\n", i + 1, client.destinations()[i].name.c_str());
+    return Exit_Complete;
+}
+
+int printDryRun(const Schedule& schedule)
+{
+    std::uint64_t messages = 0;
+    std::uint64_t bytes = 0;
+    for (const Schedule::File& file : schedule.files()) {
+        std::printf("%s: %u messages, %llu bytes, %s\n", file.name.c_str(), file.messages,
+            static_cast<unsigned long long>(file.bytes), secondsText(file.microseconds).c_str());
+        messages += file.messages;
+        bytes += file.bytes;
+    }
+    std::printf("Total: %zu files, %llu messages, %llu bytes, %s\n", schedule.files().size(),
+        static_cast<unsigned long long>(messages), static_cast<unsigned long long>(bytes),
+        secondsText(schedule.microseconds()).c_str());
+    if (schedule.problems().empty())
+        return Exit_Complete;
+    std::fprintf(stderr, "The update would be incomplete:\n");
+    for (const transfer::FileProblem& problem : schedule.problems())
+        std::fprintf(stderr, "%s\n", problem.text.c_str());
+    return Exit_Incomplete;
+}
+
+int run(const Options& options)
+{
+    std::atomic<bool> cancel { false };
+    transfer::SteadyClock clock;
+    // The first Ctrl-C is the window's Cancel; a second one, SIGTERM or SIGHUP is quitting.
+    const SignalWatcher::Started signals = SignalWatcher::start([&](int signal) {
+        if (signal == SIGINT && !cancel.exchange(true)) {
+            std::fprintf(stderr,
+                "\nmorvex-send: cancelling after the message under way; Ctrl-C again quits at "
+                "once\n");
+        } else {
+            clock.requestStop();
+        }
+    });
+    if (!signals.watcher)
+        return fail(Exit_Unavailable, signals.error);
+
+    if (options.command == Options::Command::List)
+        return list(*midi::Client::open("Morvex"));
+
+    // A dry run without a destination needs no MIDI service; with one, it checks that it is there.
+    std::unique_ptr<midi::Client> client;
+    Destination destination;
+    if (!options.to.empty()) {
+        client = midi::Client::open("Morvex");
+        if (!client->problem().empty())
+            return fail(Exit_Unavailable, client->problem());
+        destination = resolve(options.to, client->destinations());
+        if (!destination.error.empty())
+            return fail(Exit_Unavailable, destination.error);
+    }
+
+    transfer::MidiFileListing listing = transfer::listMidiFiles(options.folder);
+    if (!listing.error.empty())
+        return fail(Exit_Unavailable, listing.error);
+    if (listing.names.empty())
+        return fail(Exit_Unavailable, "no \"mid\" file in " + options.folder);
+    const Schedule schedule = Schedule::rehearse(options.folder, listing.names);
+    if (options.dryRun)
+        return printDryRun(schedule);
+
+    std::vector<std::string> names;
+    for (const midi::Destination& listed : client->destinations())
+        names.push_back(listed.name);
+    midi::PortResult port = client->createOutputPort("Morvex Output Port");
+    if (!port.port)
+        return fail(Exit_Unavailable, port.error);
+    Progress progress(stdout, stderr, ::isatty(STDOUT_FILENO) == 1, options.folder,
+        destination.index, schedule, clock, *port.port);
+    transfer::Transfer transfer(
+        progress, progress, progress, std::move(listing.names), std::move(names), cancel);
+    const transfer::Outcome outcome = transfer.run();
+    switch (outcome.end) {
+    case transfer::Outcome::End::Completed:
+        return Exit_Complete;
+    case transfer::Outcome::End::Incomplete:
+        return Exit_Incomplete;
+    case transfer::Outcome::End::Cancelled:
+    case transfer::Outcome::End::Stopped:
+        break;
+    }
+    std::fprintf(stderr, "morvex-send: %s after %llu of %llu bytes\n",
+        outcome.end == transfer::Outcome::End::Cancelled ? "cancelled" : "quit",
+        static_cast<unsigned long long>(outcome.bytesSent),
+        static_cast<unsigned long long>(outcome.total));
+    return Exit_Cancelled;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const ParsedOptions parsed = parseOptions(
+        { argv + std::min(argc, 1), static_cast<std::size_t>(std::max(argc - 1, 0)) });
+    if (!parsed.options) {
+        std::fprintf(
+            stderr, "morvex-send: %s\nTry \"morvex-send --help\".\n", parsed.error.c_str());
+        return Exit_Usage;
+    }
+    if (parsed.options->command == Options::Command::Help) {
+        std::printf("%.*s", static_cast<int>(Usage.size()), Usage.data());
+        return Exit_Complete;
+    }
+    return run(*parsed.options);
+}
