@@ -1,16 +1,15 @@
+// The generated updates read back as Morvex reads them: the sample folder the build lays out, and
+// the command that makes such folders for trying a device's limits.
+
 #include "Sample/SampleUpdate.h"
 
 #include "../SMF/Scanned.h"
 #include "support/TempDir.h"
 
-#include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
+#include <map>
 #include <set>
-#include <sstream>
 #include <sys/wait.h>
 
 using namespace testsupport;
@@ -19,39 +18,29 @@ namespace {
 
 constexpr std::uint32_t Millisecond = 1000; // microseconds
 
-Bytes readFile(const std::filesystem::path& path)
+// The .mid files of folder by name, each checked to hold whole SysEx under the non-commercial ID,
+// 7-bit inside, its checksum right.
+std::map<std::string, Scanned> readUpdate(const std::filesystem::path& folder)
 {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-std::vector<std::string> midiFilesIn(const std::filesystem::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        if (entry.path().extension() == ".mid")
-            names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Every message whole SysEx under the non-commercial ID, 7-bit inside, its checksum right.
-void expectWellFormed(const Scanned& file)
-{
-    EXPECT_EQ(file.ending, _SMF::Ending::EndOfTrack);
-    for (const _Event& event : file.events) {
-        const Bytes message = file.bytesOf(event);
-        ASSERT_GE(message.size(), 8u);
-        EXPECT_EQ(message.front(), 0xF0);
-        EXPECT_EQ(message[1], 0x7D);
-        EXPECT_EQ(message.back(), 0xF7);
-        unsigned sum = 0;
-        for (std::size_t i = 2; i + 1 < message.size(); ++i) {
-            EXPECT_LT(message[i], 0x80) << "a data byte with its top bit set";
-            sum += message[i];
+    std::map<std::string, Scanned> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".mid")
+            continue;
+        const std::string text = readText(entry.path());
+        const Scanned& file = files[entry.path().filename()]
+            = scan(Bytes(text.begin(), text.end()));
+        EXPECT_EQ(file.ending, _SMF::Ending::EndOfTrack);
+        for (const _Event& event : file.events) {
+            const Bytes m = file.bytesOf(event);
+            unsigned sum = 0, high = 0;
+            for (std::size_t i = 2; i + 1 < m.size(); ++i)
+                sum += m[i], high |= m[i];
+            EXPECT_TRUE(m.size() >= 8 && m[0] == 0xF0 && m[1] == 0x7D && m.back() == 0xF7
+                && high < 0x80 && sum % 128 == 0)
+                << entry.path() << ", message at offset " << file.offsetOf(event);
         }
-        EXPECT_EQ(sum % 128, 0u) << "checksum";
     }
+    return files;
 }
 
 std::vector<std::uint32_t> sizes(const Scanned& file)
@@ -62,94 +51,57 @@ std::vector<std::uint32_t> sizes(const Scanned& file)
     return result;
 }
 
-struct CommandRun {
-    int status;
-    std::string output;
-};
-
-// Runs morvex-make-update with arguments (no shell quoting needed in them).
-CommandRun makeUpdate(const TempDir& scratch, const std::string& arguments)
+// Runs morvex-make-update with arguments (no shell quoting needed in them); its exit status.
+int makeUpdate(const TempDir& scratch, const std::string& arguments)
 {
     const auto log = scratch.path() / "output.txt";
     const int status
         = std::system((MORVEX_MAKE_UPDATE " " + arguments + " >" + log.string() + " 2>&1").c_str());
-    std::ifstream in(log);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return { WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.str() };
+    EXPECT_NE(readText(log).find(status == 0 ? "" : "Usage:"), std::string::npos) << arguments;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace
 
-TEST(SampleUpdate, DefaultFilesHoldWhatTheyPromise)
+TEST(SampleUpdate, TheBuildLaysOutThreeFilesThatHoldWhatTheyPromise)
 {
-    const auto files = sample::makeUpdate({});
+    auto files = readUpdate(MORVEX_SAMPLE_FOLDER);
     ASSERT_EQ(files.size(), 3u);
-    EXPECT_TRUE(std::is_sorted(files.begin(), files.end(), [](const auto& a, const auto& b) {
-        return a.name < b.name;
-    })) << "names must sort in sending order";
-
-    const Scanned blocks = scan(files[0].bytes);
-    expectWellFormed(blocks);
-    EXPECT_EQ(blocks.events.size(), 300u);
+    const Scanned& blocks = files["01-firmware-blocks.mid"];
     EXPECT_EQ(sizes(blocks), std::vector<std::uint32_t>(300, 256));
-    EXPECT_EQ(blocks.total, 300u * 256);
     const auto gaps = blocks.delays();
-    EXPECT_GE(*std::min_element(gaps.begin(), gaps.end()), 20 * Millisecond);
-    EXPECT_LE(*std::max_element(gaps.begin(), gaps.end()), 100 * Millisecond);
-    EXPECT_GT(std::set<std::uint32_t>(gaps.begin(), gaps.end()).size(), 50u)
-        << "the gaps should vary, as a device's busy times do";
+    const std::set<std::uint32_t> distinct(gaps.begin(), gaps.end());
+    EXPECT_GE(*distinct.begin(), 20 * Millisecond);
+    EXPECT_LE(*distinct.rbegin(), 100 * Millisecond);
+    EXPECT_GT(distinct.size(), 50u) << "the gaps should vary, as a device's busy times do";
 
-    const Scanned bank = scan(files[1].bytes);
-    expectWellFormed(bank);
-    EXPECT_EQ(sizes(bank), std::vector<std::uint32_t> { 32'000 });
+    EXPECT_EQ(sizes(files["02-sound-bank.mid"]), std::vector<std::uint32_t> { 32'000 });
 
-    const Scanned settings = scan(files[2].bytes);
-    expectWellFormed(settings);
+    const Scanned& settings = files["03-settings-tempo-change.mid"];
     std::vector<std::uint32_t> expected(sample::Settings / 2, 40 * Millisecond);
     expected.resize(sample::Settings, 20 * Millisecond); // the tempo doubled halfway
     EXPECT_EQ(settings.delays(), expected);
     EXPECT_EQ(sizes(settings), std::vector<std::uint32_t>(sample::Settings, sample::SettingSize));
 }
 
-TEST(SampleUpdate, TheBuildGeneratesTheDefaultUpdate)
-{
-    const std::filesystem::path folder = MORVEX_SAMPLE_FOLDER;
-    const auto files = sample::makeUpdate({});
-    std::vector<std::string> names;
-    for (const auto& file : files) {
-        names.push_back(file.name);
-        EXPECT_EQ(readFile(folder / file.name), file.bytes) << file.name;
-    }
-    EXPECT_EQ(midiFilesIn(folder), names);
-}
-
-TEST(SampleUpdate, CommandWritesTheShapeAsked)
+TEST(SampleUpdate, CommandWritesTheShapeAskedAndRefusesWhatItCannotMake)
 {
     const TempDir scratch;
     const auto folder = scratch.path() / "device test";
-    const CommandRun run = makeUpdate(
-        scratch, "'" + folder.string() + "' --blocks 5 --block-size 1000 --gap 7-7 --bank-size 0");
-    ASSERT_EQ(run.status, 0) << run.output;
-    ASSERT_EQ(midiFilesIn(folder),
-        (std::vector<std::string> { "01-firmware-blocks.mid", "03-settings-tempo-change.mid" }));
-    const Scanned blocks = scan(readFile(folder / "01-firmware-blocks.mid"));
-    expectWellFormed(blocks);
-    EXPECT_EQ(sizes(blocks), std::vector<std::uint32_t>(5, 1000));
-    EXPECT_EQ(blocks.delays(), std::vector<std::uint32_t>(5, 7 * Millisecond));
-}
+    const std::string quoted = "'" + folder.string() + "'";
+    EXPECT_EQ(makeUpdate(scratch, ""), 1);
+    for (const char* refused : { " --block-size 7", " --gap 100-20", " --blocks many",
+             " --bank-size", " --loud", " --blocks 0 --bank-size 0 --no-tempo-file" })
+        EXPECT_EQ(makeUpdate(scratch, quoted + refused), 1) << refused;
+    EXPECT_FALSE(std::filesystem::exists(folder)) << "nothing is written when the shape is refused";
 
-TEST(SampleUpdate, CommandRefusesWhatItCannotMake)
-{
-    const TempDir scratch;
-    const auto folder = scratch.path().string();
-    for (const std::string& arguments : { std::string(), folder + " --block-size 7",
-             folder + " --gap 100-20", folder + " --blocks many", folder + " --bank-size",
-             folder + " --loud", folder + " --blocks 0 --bank-size 0 --no-tempo-file" }) {
-        const CommandRun run = makeUpdate(scratch, arguments);
-        EXPECT_EQ(run.status, 1) << arguments;
-        EXPECT_NE(run.output.find("Usage:"), std::string::npos) << arguments;
-    }
-    EXPECT_TRUE(midiFilesIn(folder).empty()) << "nothing is written when the shape is refused";
-    EXPECT_EQ(makeUpdate(scratch, "--help").status, 0);
+    ASSERT_EQ(makeUpdate(scratch,
+                  "'" + folder.string() + "' --blocks 5 --block-size 1000 --gap 7-7 --bank-size 0"),
+        0);
+    auto files = readUpdate(folder);
+    ASSERT_EQ(files.size(), 2u) << "no bank file";
+    EXPECT_EQ(sizes(files["01-firmware-blocks.mid"]), std::vector<std::uint32_t>(5, 1000));
+    EXPECT_EQ(
+        files["01-firmware-blocks.mid"].delays(), std::vector<std::uint32_t>(5, 7 * Millisecond));
+    EXPECT_TRUE(files.contains("03-settings-tempo-change.mid"));
 }

@@ -1,37 +1,58 @@
 #include "support/ChildProcess.h"
 
-#include <chrono>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <spawn.h>
+#include <sstream>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace testsupport {
+
+std::filesystem::path findProgram(const std::string& name)
+{
+    if (name.find('/') != std::string::npos)
+        return name;
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');)
+        if (!folder.empty() && ::access((folder + "/" + name).c_str(), X_OK) == 0)
+            return folder + "/" + name;
+    return {};
+}
 
 ChildProcess::ChildProcess(
     const std::vector<std::string>& arguments, const std::filesystem::path& output)
 {
+    // Everything the child needs is made here: between fork and exec a threaded parent's child
+    // may only make async-signal-safe calls.
+    const std::filesystem::path program = findProgram(arguments.at(0));
+    if (program.empty())
+        throw std::runtime_error("cannot start " + arguments[0] + ": not found on PATH");
     std::vector<std::string> copies = arguments;
     std::vector<char*> argv;
     for (auto& argument : copies)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(
-        &actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    const int error = posix_spawnp(&mPid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) {
-        mPid = -1;
-        throw std::runtime_error("cannot start " + arguments[0] + ": " + std::strerror(error));
+    const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out < 0)
+        throw std::runtime_error("cannot write " + output.string() + ": " + std::strerror(errno));
+    const pid_t parent = ::getpid();
+    mPid = ::fork();
+    if (mPid == 0) {
+        // The parent may have died before prctl took effect: then the child is already orphaned.
+        if (::prctl(PR_SET_PDEATHSIG, SIGTERM) == 0 && ::getppid() == parent
+            && ::dup2(out, STDOUT_FILENO) >= 0 && ::dup2(out, STDERR_FILENO) >= 0)
+            ::execv(program.c_str(), argv.data());
+        ::_exit(127);
     }
+    const int error = errno;
+    ::close(out);
+    if (mPid < 0)
+        throw std::runtime_error("cannot start " + arguments[0] + ": " + std::strerror(error));
 }
 
 bool ChildProcess::exited()
@@ -48,15 +69,11 @@ int ChildProcess::stop(int signal)
     if (mPid < 0)
         return -1;
     ::kill(mPid, signal);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     int status = 0;
-    while (::waitpid(mPid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(mPid, SIGKILL);
-            ::waitpid(mPid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!waitUntil(
+            std::chrono::seconds(30), [&] { return ::waitpid(mPid, &status, WNOHANG) != 0; })) {
+        ::kill(mPid, SIGKILL);
+        ::waitpid(mPid, &status, 0);
     }
     mPid = -1;
     return status;

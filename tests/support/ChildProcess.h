@@ -1,15 +1,19 @@
 #pragma once
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 namespace testsupport {
 
 // A program run by a test, found on PATH or by path, its output (stdout and stderr) going to a
-// file. Stopped by its own process id, never by name, and always waited for.
+// file. It dies with the thread that started it, however the test ends (a crash, SIGKILL): a
+// jackd left running keeps a slot in the registry that all of a user's servers share. Otherwise
+// stopped by its own process id, never by name, and always waited for.
 class ChildProcess {
 public:
     // Throws std::runtime_error when it cannot start.
@@ -20,12 +24,30 @@ public:
 
     // Whether it has exited on its own (it is then waited for).
     bool exited();
-    // Sends signal, waits up to five seconds, then kills it; returns the wait status (-1 when it
-    // had already gone).
+    // Sends signal, waits up to thirty seconds (jackd waits for its clients a while), then kills
+    // it; returns the wait status (-1 when it had already gone).
     int stop(int signal);
 
 private:
     pid_t mPid = -1;
 };
+
+// The program's path: name itself when it holds a '/', else the first executable of that name on
+// PATH; empty when there is none.
+std::filesystem::path findProgram(const std::string& name);
+
+// Looks every interval whether done() holds; false once limit has passed without it.
+template <typename Done>
+bool waitUntil(std::chrono::milliseconds limit, Done done,
+    std::chrono::milliseconds interval = std::chrono::milliseconds(10))
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(interval);
+    }
+    return true;
+}
 
 } // namespace testsupport

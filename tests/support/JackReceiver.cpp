@@ -1,9 +1,9 @@
 #include "support/JackReceiver.h"
 
 #include "JackInput.h"
+#include "support/ChildProcess.h"
 
 #include <stdexcept>
-#include <thread>
 
 namespace testsupport {
 
@@ -21,12 +21,13 @@ JackReceiver::JackReceiver(
 const std::vector<midi::Received>& JackReceiver::waitFor(
     std::size_t count, std::chrono::milliseconds timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    mInput->take(mReceived);
-    while (mReceived.size() < count && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        mInput->take(mReceived);
-    }
+    waitUntil(
+        timeout,
+        [&] {
+            mInput->take(mReceived);
+            return mReceived.size() >= count;
+        },
+        std::chrono::milliseconds(1));
     return mReceived;
 }
 

@@ -19,9 +19,6 @@ public:
     JackReceiver(const std::string& clientName, const std::string& portName,
         const std::string& prettyName = {});
 
-    // The full "client:port" name.
-    std::string portName() const { return mInput->portName(); }
-
     // Waits until at least count messages have arrived in all, or timeout has passed; returns
     // everything received so far, oldest first.
     const std::vector<midi::Received>& waitFor(

@@ -1,44 +1,16 @@
 #include "support/JackServer.h"
 
 #include <atomic>
-#include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <jack/jack.h>
-#include <sstream>
 #include <stdexcept>
-#include <thread>
 #include <unistd.h>
 
 namespace testsupport {
 
-namespace {
-
-constexpr auto StartLimit = std::chrono::seconds(20);
-
-bool acceptsClients(const std::string& server)
-{
-    jack_status_t status {};
-    jack_client_t* probe = jack_client_open("morvex-probe",
-        static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status, server.c_str());
-    if (!probe)
-        return false;
-    jack_client_close(probe);
-    return true;
-}
-
-} // namespace
-
 bool JackServer::installed()
 {
-    const char* path = std::getenv("PATH");
-    std::istringstream folders(path ? path : "");
-    for (std::string folder; std::getline(folders, folder, ':');)
-        if (!folder.empty() && ::access((folder + "/jackd").c_str(), X_OK) == 0)
-            return true;
-    return false;
+    return !findProgram("jackd").empty();
 }
 
 JackServer::JackServer(unsigned period)
@@ -48,15 +20,19 @@ JackServer::JackServer(unsigned period)
     mJackd.emplace(std::vector<std::string> { "jackd", "--no-realtime", "-S", "-n", mName, "-d",
                        "dummy", "-r", "48000", "-p", std::to_string(period) },
         mFolder.path() / "jackd.log");
-    const auto deadline = std::chrono::steady_clock::now() + StartLimit;
-    while (!acceptsClients(mName)) {
+    const auto acceptsClients = [this] {
         if (mJackd->exited())
             throw std::runtime_error("jackd " + mName + " exited at start:\n" + log());
-        if (std::chrono::steady_clock::now() > deadline) {
-            mJackd->stop(SIGKILL);
-            throw std::runtime_error("jackd " + mName + " did not accept clients:\n" + log());
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // each refusal prints a line
+        jack_status_t status {};
+        jack_client_t* probe = jack_client_open("morvex-probe",
+            static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
+            mName.c_str());
+        return probe && jack_client_close(probe) == 0;
+    };
+    // Each refusal prints a line in its log: look rarely.
+    if (!waitUntil(std::chrono::seconds(20), acceptsClients, std::chrono::milliseconds(100))) {
+        mJackd->stop(SIGTERM);
+        throw std::runtime_error("jackd " + mName + " did not accept clients:\n" + log());
     }
     if (const char* previous = std::getenv("JACK_DEFAULT_SERVER"))
         mPreviousServer = previous;
@@ -80,10 +56,7 @@ JackServer::~JackServer()
 
 std::string JackServer::log() const
 {
-    std::ifstream file(mFolder.path() / "jackd.log");
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return readText(mFolder.path() / "jackd.log");
 }
 
 void JackServer::stopNow()

@@ -1,5 +1,6 @@
 #include "support/Smf.h"
 
+#include <algorithm>
 #include <cctype>
 #include <stdexcept>
 #include <string>
@@ -8,21 +9,14 @@ namespace testsupport {
 
 Bytes hex(std::string_view text)
 {
+    std::string digits(text);
+    std::erase_if(digits, [](unsigned char c) { return std::isspace(c); });
+    const auto hexDigit = [](unsigned char c) { return std::isxdigit(c) != 0; };
+    if (digits.size() % 2 != 0 || !std::all_of(digits.begin(), digits.end(), hexDigit))
+        throw std::invalid_argument("not whole hex bytes in fixture: " + std::string(text));
     Bytes bytes;
-    std::string digits;
-    for (const char c : text) {
-        if (std::isspace(static_cast<unsigned char>(c)))
-            continue;
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
-            throw std::invalid_argument("not a hex digit in fixture: " + std::string(text));
-        digits += c;
-        if (digits.size() == 2) {
-            bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits, nullptr, 16)));
-            digits.clear();
-        }
-    }
-    if (!digits.empty())
-        throw std::invalid_argument("odd number of hex digits in fixture: " + std::string(text));
+    for (std::size_t i = 0; i < digits.size(); i += 2)
+        bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
     return bytes;
 }
 

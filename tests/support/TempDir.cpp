@@ -2,8 +2,8 @@
 
 #include <atomic>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
-#include <string>
 #include <unistd.h>
 
 namespace testsupport {
@@ -33,6 +33,14 @@ std::filesystem::path TempDir::write(
     if (!out)
         throw std::runtime_error("cannot write test file " + file.string());
     return file;
+}
+
+std::string readText(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 } // namespace testsupport

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string>
 
 namespace testsupport {
 
@@ -24,5 +25,8 @@ public:
 private:
     std::filesystem::path mPath;
 };
+
+// The whole file as text (bytes as they are); empty when it cannot be read.
+std::string readText(const std::filesystem::path& file);
 
 } // namespace testsupport
