@@ -18,12 +18,6 @@ std::vector<std::uint32_t> Scanned::delays() const
     return times;
 }
 
-Bytes Scanned::bytesOf(const _Event& event) const
-{
-    const auto* first = reinterpret_cast<const std::uint8_t*>(event.ptr());
-    return Bytes(first, first + event.size());
-}
-
 std::vector<Record> Scanned::records() const
 {
     std::vector<Record> all;
@@ -50,7 +44,7 @@ Scanned scan(std::span<const std::uint8_t> file)
     return listed;
 }
 
-void expectScans(std::span<const Expected> table)
+void expectScans(std::initializer_list<Expected> table)
 {
     for (const Expected& row : table) {
         SCOPED_TRACE(row.name);

@@ -26,7 +26,7 @@ struct Scanned {
     Bytes image;
 
     std::vector<std::uint32_t> delays() const;
-    Bytes bytesOf(const _Event& event) const;
+    Bytes bytesOf(const _Event& e) const { return Bytes(e.ptr(), e.ptr() + e.size()); }
     std::vector<Record> records() const;
 };
 
@@ -41,10 +41,10 @@ Scanned scan(std::span<const std::uint8_t> file);
 struct Expected {
     const char* name;
     Bytes file;
-    _SMF::Ending ending;
     std::vector<std::uint32_t> delays;
+    _SMF::Ending ending = _SMF::Ending::EndOfTrack;
 };
-void expectScans(std::span<const Expected> table);
+void expectScans(std::initializer_list<Expected> table);
 
 // A format 0 file of one track: the track bytes given as hex text, then End of Track.
 Bytes oneTrack(std::uint16_t division, std::string_view track);
