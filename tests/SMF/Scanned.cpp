@@ -44,27 +44,4 @@ Scanned scan(std::span<const std::uint8_t> file)
     return listed;
 }
 
-void expectScans(std::initializer_list<Expected> table)
-{
-    for (const Expected& row : table) {
-        SCOPED_TRACE(row.name);
-        const Scanned s = scan(row.file);
-        EXPECT_EQ(s.ending, row.ending);
-        EXPECT_EQ(s.delays(), row.delays);
-    }
-}
-
-Bytes oneTrack(std::uint16_t division, std::string_view track)
-{
-    return SmfBuilder(division).raw(hex(track)).file();
-}
-
-Bytes concat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
 } // namespace testsupport

@@ -5,7 +5,6 @@
 
 #include <ostream>
 #include <span>
-#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -36,18 +35,5 @@ struct Scanned {
 // ending or the resulting image. The invariants that hold on any input (records inside the image,
 // total equal to their sum) are the fuzz target's to check.
 Scanned scan(std::span<const std::uint8_t> file);
-
-// A file and what its scan must end with and give as the delays of its records.
-struct Expected {
-    const char* name;
-    Bytes file;
-    std::vector<std::uint32_t> delays;
-    _SMF::Ending ending = _SMF::Ending::EndOfTrack;
-};
-void expectScans(std::initializer_list<Expected> table);
-
-// A format 0 file of one track: the track bytes given as hex text, then End of Track.
-Bytes oneTrack(std::uint16_t division, std::string_view track);
-Bytes concat(std::initializer_list<Bytes> parts);
 
 } // namespace testsupport
