@@ -1,0 +1,155 @@
+// The SMF reader, concern by concern: chunks and header, delta times, what becomes a record, and
+// bounds. Counting mode is checked by scan() on every file: it must agree with the listing scan.
+#include "Scanned.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <string>
+
+using namespace testsupport;
+
+namespace {
+
+// A file and what its scan must give: the delays of its records, and how it ends.
+struct Expected {
+    const char* name;
+    Bytes file;
+    std::vector<std::uint32_t> delays;
+    _SMF::Ending ending = _SMF::Ending::EndOfTrack;
+};
+
+void expectScans(std::initializer_list<Expected> table)
+{
+    for (const Expected& row : table) {
+        SCOPED_TRACE(row.name);
+        const Scanned s = scan(row.file);
+        EXPECT_EQ(s.ending, row.ending);
+        EXPECT_EQ(s.delays(), row.delays);
+    }
+}
+
+// A format 0 file of one track: the track bytes given as hex text, then End of Track.
+Bytes oneTrack(std::uint16_t division, const std::string& track)
+{
+    return SmfBuilder(division).raw(hex(track)).file();
+}
+
+Bytes concat(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// Every kind of item the reader meets. The track's data start at 22: 00 F0 [05] 7E 7F 09 01 F7,
+// 00 F7 03 [F8 F8 F8], 00 F7 00 [] (an empty record points after its length), 00 F0 81 [48] and
+// 200 bytes; then 48 ticks, a Set Tempo of length 4 whose fourth byte is 48 more ticks at the new
+// tempo, a text event, a channel byte, 3C as 60 more ticks, 40 passed over, and [55] at 264.
+SmfBuilder everything()
+{
+    SmfBuilder builder;
+    builder.raw(hex("00 F0 05 7E 7F 09 01 F7 00 F7 03 F8 F8 F8 00 F7 00")).sysexOfSize(0, 201, 3);
+    builder.raw(hex("30 FF 51 04 0F 42 40 30 FF 01 03 41 42 43 00 90 3C 40 00 F7 01 55"));
+    return builder;
+}
+
+} // namespace
+
+TEST(SmfChunks, FirstTrackIsReadUnderTheLastAcceptedHeader)
+{
+    // One SysEx after 48 ticks: its delay tells the division in force.
+    const Bytes quarter = hex("30 F0 01 F7 00 FF 2F 00");
+    const Bytes track = chunk("MTrk", quarter);
+    const Bytes other = chunk("MTrk", hex("00 F0 03 01 02 F7 00 FF 2F 00"));
+    const Bytes header10 = chunk("MThd", hex("0000 0001 0060 F0 01 F7 00"));
+    const auto rejected = _SMF::Ending::RejectedHeader;
+    expectScans({
+        { "a track alone is timed as 48 ticks at 120 bpm", track, { 500000 } },
+        { "format 1", smfFile(1, 1, 48, quarter), {}, rejected },
+        { "two tracks", smfFile(0, 2, 48, quarter), {}, rejected },
+        { "5 header bytes", concat({ chunk("MThd", hex("0000 0001 00")), track }), {}, rejected },
+        // The header's bytes after the sixth, and chunks of other types, are skipped by length.
+        { "skipped bytes", concat({ header10, chunk("XFIH", other), track }), { 250000 } },
+        { "a second track is never read", concat({ track, other }), { 500000 } },
+        // A division of 0 names no tick length: such a file is timed as one without a header.
+        { "division 0", smfFile(0, 1, 0, quarter), { 500000 } },
+        // 7397 ticks at 500000 / 59176 microseconds each.
+        { "a time-code division is ticks", oneTrack(0xE728, "B9 65 F0 01 F7"), { 62500 } },
+        { "no track", chunk("MThd", hex("0000 0001 0030")), {}, _SMF::Ending::EndOfImage },
+    });
+}
+
+TEST(SmfDelays, AreTheSumOfTheConvertedDeltaTimesSinceTheLastRecord)
+{
+    const std::string perTick = "00 FF 51 03 00 00 01";
+    expectScans({
+        // A tick is 10416.67 microseconds: two of them truncated each make 20832, not 20833.
+        { "truncated each, meta too", oneTrack(48, "01 FF 01 00 01 F7 00 60 F7 00"),
+            { 20832, 1000000 } },
+        // (500000 x 8590) mod 2^32 = 32704, and 32704 / 48 = 681.
+        { "the product keeps 32 bits", oneTrack(48, "C3 0E F7 00"), { 681 } },
+        // Twice 16777215 x 256 = 8589934080, which is 4294966784 modulo 2^32.
+        { "the sum wraps", oneTrack(1, "00 FF 51 03 FF FF FF 82 00 FF 01 00 82 00 F7 00"),
+            { 4294966784 } },
+        { "old tempo first", oneTrack(48, "30 FF 51 03 0F 42 40 30 F7 00"), { 1500000 } },
+        { "empty escape", oneTrack(48, "30 F7 00 30 F7 00"), { 500000, 500000 } },
+        // A meta event of 200 bytes FF is skipped whole: any of them read as a status would start
+        // another meta event.
+        { "long meta event", oneTrack(48, "00 FF 01 81 48" + std::string(400, 'F') + "30 F7 00"),
+            { 500000 } },
+        // Variable-length quantities at one microsecond a tick: the value becomes the delay, and
+        // one that took a byte too many or too few would not end right before its escape event.
+        { "00", oneTrack(1, perTick + "00 F7 01 55"), { 0 } },
+        { "7F", oneTrack(1, perTick + "7F F7 01 55"), { 127 } },
+        { "81 00", oneTrack(1, perTick + "81 00 F7 01 55"), { 128 } },
+        { "FF 7F", oneTrack(1, perTick + "FF 7F F7 01 55"), { 16383 } },
+        { "FF FF FF 7F", oneTrack(1, perTick + "FF FF FF 7F F7 01 55"), { 268435455 } },
+        { "81 80 80 80", oneTrack(1, perTick + "81 80 80 80 F7 01 55"), { 268435456 } },
+        { "FF FF FF FF", oneTrack(1, perTick + "FF FF FF FF F7 01 55"), { 4294967168 } },
+    });
+}
+
+TEST(SmfEvents, SysExGetsF0OverItsLastLengthByteAndEscapesStandAsTheyAre)
+{
+    const SmfBuilder builder = everything();
+    const Bytes file = builder.file();
+    const Scanned s = scan(file);
+    const std::vector<Record> records
+        = { { 24, 0, hex("F0 7E 7F 09 01 F7") }, { 33, 0, hex("F8 F8 F8") }, { 39, 0, {} },
+              { 42, 0, builder.messages()[0] }, { 264, 500000 + 1000000 + 1250000, hex("55") } };
+    EXPECT_EQ(s.records(), records);
+    EXPECT_EQ(s.total, 6u + 3 + 201 + 1);
+    Bytes expected = file;
+    expected[24] = expected[42] = 0xF0;
+    EXPECT_EQ(s.image, expected) << "only the last length byte of each SysEx changes";
+}
+
+// A file cut anywhere keeps the messages that stand whole before the cut and ends as EndOfImage.
+// scan() gives each image a buffer of exactly its size, so AddressSanitizer sees any stray access.
+TEST(SmfBounds, FileCutAtEveryByteKeepsTheMessagesBeforeTheCut)
+{
+    const Bytes file = everything().file();
+    const std::vector<Record> whole = scan(file).records();
+    for (std::size_t cut = 0; cut < file.size(); ++cut) {
+        SCOPED_TRACE("cut at " + std::to_string(cut) + " of " + std::to_string(file.size()));
+        const Scanned part = scan(std::span(file).first(cut));
+        EXPECT_EQ(part.ending, _SMF::Ending::EndOfImage);
+        std::vector<Record> kept = whole;
+        std::erase_if(kept, [cut](const Record& r) { return get<0>(r) + get<2>(r).size() > cut; });
+        EXPECT_EQ(part.records(), kept);
+    }
+}
+
+TEST(SmfBounds, TheLargestLengthsRecordNothingMore)
+{
+    // So large that no position arithmetic may wrap. The track's own length is never used.
+    const auto end = _SMF::Ending::EndOfImage;
+    expectScans({
+        { "header", hex("4D546864 FFFFFFFF 0000 0001 0030 4D54726B"), {}, end },
+        { "other chunk", hex("58464948 FFFFFFFF 00 F0 01 F7"), {}, end },
+        { "SysEx", chunk("MTrk", hex("00 F0 01 F7 00 F0 FF FF FF 7F 01 02")), { 0 }, end },
+        { "escape", chunk("MTrk", hex("00 F7 01 55 00 F7 FF FF FF FF")), { 0 }, end },
+        { "meta", chunk("MTrk", hex("00 F7 00 00 FF 01 FF FF FF 7F 41")), { 0 }, end },
+    });
+}
