@@ -37,7 +37,8 @@ std::map<std::string, Scanned> readUpdate(const std::filesystem::path& folder)
                 sum += m[i], high |= m[i];
             EXPECT_TRUE(m.size() >= 8 && m[0] == 0xF0 && m[1] == 0x7D && m.back() == 0xF7
                 && high < 0x80 && sum % 128 == 0)
-                << entry.path() << ", message at offset " << file.offsetOf(event);
+                << entry.path() << ", message at offset "
+                << reinterpret_cast<const std::uint8_t*>(event.ptr()) - file.image.data();
         }
     }
     return files;
