@@ -21,14 +21,15 @@ using transfer::Outcome;
 
 namespace {
 
-// Writes every call down as a line, so that a test compares the whole order at once. The hook
-// sees each line as it is written, to cancel or change files at a chosen moment.
+// Writes every call down as a line, so that a test compares the whole order at once. When it
+// writes the line "at", it runs "action": to cancel or change files at a chosen moment.
 class RecordingSheet : public transfer::Sheet {
 public:
     std::string folder;
     int device = 2;
     std::vector<std::string> log;
-    std::function<void(const std::string&)> hook;
+    std::string at;
+    std::function<void()> action;
 
     std::string folderText() override { return note("folder"), folder; }
     void setFileText(const std::string& name) override { note("file " + name); }
@@ -64,31 +65,28 @@ private:
     void note(const std::string& line)
     {
         log.push_back(line);
-        if (hook)
-            hook(line);
+        if (line == at)
+            action();
     }
 };
 
-// Records each message it is given and where; a send whose number (from 0) has a fault fails, or,
-// when the fault is Uncertain, is recorded but reported as possibly lost.
+// Records each message it is given and where, unless the send, by its number from 0, has a fault
+// other than Uncertain (a message handed over but possibly lost).
 class RecordingPort : public midi::OutputPort {
 public:
     std::vector<std::vector<std::uint8_t>> sent;
     std::vector<std::size_t> destinations;
-    std::map<std::size_t, midi::SendError> faults;
+    std::map<std::size_t, midi::SendResult> faults;
 
     midi::SendResult send(std::size_t destination, std::span<const std::uint8_t> message) override
     {
         const auto fault = faults.find(mCalls++);
-        if (fault == faults.end() || fault->second == midi::SendError::Uncertain) {
+        const midi::SendResult result = fault == faults.end() ? midi::SendResult {} : fault->second;
+        if (result.ok() || result.error == midi::SendError::Uncertain) {
             sent.emplace_back(message.begin(), message.end());
             destinations.push_back(destination);
         }
-        if (fault == faults.end())
-            return {};
-        return { fault->second, 0,
-            fault->second == midi::SendError::Uncertain ? "The server missed a deadline."
-                                                        : "The destination closed." };
+        return result;
     }
 
 private:
@@ -131,15 +129,6 @@ protected:
         return transfer::Transfer(sheet, port, steady ? *steady : clock, std::move(files),
             { "Synth A", "Synth B" }, cancel)
             .run();
-    }
-
-    // Runs action when the sheet writes line.
-    void when(const std::string& line, std::function<void()> action)
-    {
-        sheet.hook = [line, action](const std::string& written) {
-            if (written == line)
-                action();
-        };
     }
 };
 
@@ -191,7 +180,8 @@ TEST_P(TransferCancel, StopsAtTheNextCheckWithoutAlert)
 {
     dir.write("A.mid", msFile().sysexOfSize(1, 10).sysexOfSize(2, 10).sysexOfSize(3, 10).file());
     dir.write("B.mid", msFile().sysexOfSize(4, 10).file());
-    when(GetParam().line, [this] { cancel = true; });
+    sheet.at = GetParam().line;
+    sheet.action = [this] { cancel = true; };
     clock.hook = [this](std::uint32_t microseconds) {
         cancel = cancel || microseconds == GetParam().sleep;
     };
@@ -218,7 +208,8 @@ INSTANTIATE_TEST_SUITE_P(Transfer, TransferCancel,
 // A file that appears after the size pass counted nothing of it: what it sends shows 100.
 TEST_F(TransferRun, AFileReadableOnlyInTheSendPassIsChangedAndShowsAHundred)
 {
-    when("status Sending...", [this] { dir.write("A.mid", msFile().sysexOfSize(0, 20).file()); });
+    sheet.at = "status Sending...";
+    sheet.action = [this] { dir.write("A.mid", msFile().sysexOfSize(0, 20).file()); };
     EXPECT_EQ(run({ "A.mid" }).end, Outcome::End::Incomplete);
     EXPECT_EQ(sheet.linesOf({ "percent", "alert" }),
         "percent 0 %, percent 100 %, alert Update Incomplete | A.mid changed during the update.");
@@ -237,11 +228,13 @@ TEST_F(TransferRun, UpdateIncompleteNamesEveryFileThatWentWrong)
         dir.write(name, msFile().sysexOfSize(0, 10).file());
     const auto fails = msFile().sysexOfSize(0, 10, 1).sysexOfSize(0, 10, 2).sysexOfSize(0, 10, 3);
     dir.write("Fails.mid", fails.file());
-    port.faults = { { 4, midi::SendError::DestinationGone } }; // the second message of Fails.mid
-    when("status Sending...", [this] {
+    // The second message of Fails.mid.
+    port.faults = { { 4, { midi::SendError::DestinationGone, 0, "The destination closed." } } };
+    sheet.at = "status Sending...";
+    sheet.action = [this] {
         std::filesystem::remove(dir.path() / "Gone.mid");
         dir.write("Grown.mid", msFile().sysexOfSize(0, 100).file());
-    });
+    };
 
     EXPECT_EQ(run({ "Missing.mid", "Cut.mid", "Format1.mid", "Gone.mid", "Grown.mid", "Fails.mid",
                       "Fine.mid" })
@@ -267,7 +260,8 @@ TEST_F(TransferRun, UpdateIncompleteNamesEveryFileThatWentWrong)
 TEST_F(TransferRun, UncertainSendsGoOnAndAreNamedAtTheEnd)
 {
     dir.write("A.mid", msFile().sysexOfSize(0, 10).sysexOfSize(0, 10).sysexOfSize(0, 10).file());
-    port.faults = { { 0, midi::SendError::Uncertain }, { 2, midi::SendError::Uncertain } };
+    const midi::SendResult late { midi::SendError::Uncertain, 10, "The server missed a deadline." };
+    port.faults = { { 0, late }, { 2, late } };
     sheet.device = 0;
 
     const Outcome outcome = run({ "A.mid" });
@@ -285,7 +279,8 @@ TEST_F(TransferRun, StopRequestCutsADelayShortAndItsMessageIsNeverSent)
     // One tick a quarter note at the slowest tempo: a delay of about 56 minutes.
     dir.write("A.mid", SmfBuilder(1).tempo(0, 0xFFFFFF).sysexOfSize(200, 10).file());
     std::promise<void> sending;
-    when("status Sending...", [&sending] { sending.set_value(); });
+    sheet.at = "status Sending...";
+    sheet.action = [&sending] { sending.set_value(); };
     transfer::SteadyClock steady;
     Outcome outcome;
     std::thread transfer([&] {
