@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -18,6 +19,18 @@ inline std::string readText(const std::filesystem::path& file)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// Polls every 10 ms, up to tries times: bounded only so that a hang fails instead of hanging the
+// suite.
+inline bool waitFor(const std::function<bool()>& done, int tries = 2000)
+{
+    for (; tries > 0; --tries) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 // morvex-send through sh, its standard output to logs/out.txt and its standard error to
@@ -40,12 +53,10 @@ struct SendRun {
     std::string err;
 };
 
-// The end of a run started without exec. Bounded only so that a hung run fails instead of
-// hanging the suite.
+// The end of a run started without exec, within two minutes.
 inline SendRun finishSend(testsupport::ChildProcess& child, const std::filesystem::path& logs)
 {
-    for (int tries = 0; tries < 12000 && !child.exited(); ++tries)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    waitFor([&child] { return child.exited(); }, 12000);
     SendRun run { -1, readText(logs / "out.txt"), readText(logs / "err.txt") };
     if (const auto at = run.out.rfind("exit "); at != std::string::npos) {
         run.status = std::stoi(run.out.substr(at + 5));

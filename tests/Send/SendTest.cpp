@@ -11,7 +11,6 @@
 #include "support/TempDir.h"
 
 #include <cstdlib>
-#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <optional>
@@ -22,6 +21,7 @@ namespace {
 
 using sendtest::readText;
 using sendtest::runSend;
+using sendtest::waitFor;
 using testing::MatchesRegex;
 using testing::Pair;
 using testsupport::ChildProcess;
@@ -33,17 +33,6 @@ smf::Bytes joined(const std::vector<smf::Bytes>& messages)
     for (const smf::Bytes& message : messages)
         all.insert(all.end(), message.begin(), message.end());
     return all;
-}
-
-// Polls for up to 20 s.
-bool waitFor(const std::function<bool()>& done)
-{
-    for (int tries = 0; tries < 2000; ++tries) {
-        if (done())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
 }
 
 class Send : public ::testing::Test {
