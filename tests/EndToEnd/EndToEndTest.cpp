@@ -12,10 +12,8 @@
 #include <QtTest>
 #include <QtWidgets>
 #include <cstdlib>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
-#include <set>
 
 namespace {
 
@@ -28,12 +26,10 @@ constexpr std::uint64_t Microseconds_FilePause = 2000000;
 // Larger than JACK carries in one cycle: refused before anything goes out.
 constexpr std::uint32_t Bytes_TooLarge = 64 * 1024;
 
-std::vector<std::string> linesOf(std::istream&& in)
+QByteArray contents(const QString& path)
 {
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 class EndToEnd : public ::testing::Test {
@@ -45,12 +41,12 @@ protected:
         server.emplace();
         // Before Morvex opens: destinations are listed once, when its client opens.
         monitor.emplace(std::vector<std::string> { MORVEX_MONITOR, "--service", "jack", "--client",
-                            "monitor", "--name", "Monitor", "--syx", syx().string() },
-            monitorOutput());
+                            "monitor", "--name", "Monitor", "--syx", syx.toStdString() },
+            output.toStdString());
         // Its first line says where it listens, once its port is up.
         ASSERT_TRUE(
             QTest::qWaitFor([&] { return !monitorLines().empty(); }, Milliseconds_Patience));
-        ASSERT_NE(monitorLines()[0].find("listening on"), std::string::npos) << monitorLines()[0];
+        ASSERT_TRUE(monitorLines()[0].contains("listening on")) << monitorLines()[0].toStdString();
     }
 
     void TearDown() override
@@ -61,48 +57,45 @@ protected:
         ::unsetenv("MORVEX_MIDI");
     }
 
-    std::filesystem::path syx() const { return logs.path() / "received.syx"; }
-    std::filesystem::path monitorOutput() const { return logs.path() / "monitor.txt"; }
-    std::vector<std::string> monitorLines() const
+    QStringList monitorLines() const
     {
-        return linesOf(std::ifstream(monitorOutput()));
+        return QString(contents(output)).split('\n', Qt::SkipEmptyParts);
     }
 
     // Launches Morvex on the JACK server, lists the folder, chooses the monitor, presses Send
     // and waits for the run to end, pressing OK on its alert.
-    void sendFolder(const std::filesystem::path& folder)
+    void sendFolder(const QString& folder)
     {
         controller = std::make_unique<_Controller>(
             [](const std::string& name) { return midi::Client::open(name); });
         controller->applicationWillFinishLaunching();
         QMainWindow* window = controller->mainWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-        controller->scanDirectory(QString::fromStdString(folder.string()));
+        controller->scanDirectory(folder);
         auto* popUp = window->findChild<QComboBox*>("mDevicePopUpButton");
         // Chosen by its place, not its name: JACK keeps pretty names in one store for all of a
         // user's servers, keyed by port ids that every fresh server hands out alike, so a test
         // running beside this one on a server of its own can rename our monitor.
         ASSERT_EQ(popUp->count(), 3) << "the monitor is the private server's one destination";
         QTest::keyClick(popUp, Qt::Key_Down);
-        destination = popUp->currentText().toStdString();
+        destination = popUp->currentText();
         auto* sendButton = window->findChild<QPushButton*>("mSendButton");
         ASSERT_TRUE(sendButton->isEnabled());
 
         // The alert runs an event loop of its own: it is seen and answered from a timer that
         // fires inside that loop.
         QObject::connect(&alertWatch, &QTimer::timeout, [this] {
-            if (auto* alert = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 alertWatch.stop();
-                alertTitle = alert->windowTitle().toStdString();
-                alertLines = linesOf(std::istringstream(alert->informativeText().toStdString()));
-                QTest::mouseClick(alert->button(QMessageBox::Ok), Qt::LeftButton);
+                alert = (box->windowTitle() + '\n' + box->informativeText()).split('\n');
+                QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
             }
         });
         alertWatch.start(10);
         QTest::mouseClick(sendButton, Qt::LeftButton);
         auto* sheet = window->findChild<QDialog*>("mProgressWindow");
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return alertTitle && !sheet->isVisible() && sendButton->isEnabled(); },
+            [&] { return !alert.empty() && !sheet->isVisible() && sendButton->isEnabled(); },
             Milliseconds_Patience));
     }
 
@@ -111,94 +104,93 @@ protected:
     // The run then rightly ends without claiming success, naming the file to check. The bytes
     // show that it did arrive; what must never happen is any other complaint. These are the
     // others.
-    std::vector<std::string> complaints() const
+    QStringList complaints() const
     {
-        std::vector<std::string> others;
-        for (const std::string& line : alertLines)
-            if (line.find(" may not have arrived at " + destination + ". ") == std::string::npos)
-                others.push_back(line);
+        QStringList others = alert.mid(1);
+        others.removeIf([&](const QString& line) {
+            return line.contains(" may not have arrived at " + destination + ". ");
+        });
         return others;
     }
 
     // Every message of the folder's files that JACK carries arrived whole at the monitor, in
     // order, and none sooner than its delay allows.
-    void expectEverythingArrived(const std::filesystem::path& folder)
+    void expectEverythingArrived(const QString& folder)
     {
         std::vector<smf::Bytes> expected;
         std::vector<std::uint64_t> leastGap; // microseconds before each expected message
         std::uint64_t waited = 0; // since the last message that arrives
-        std::set<std::filesystem::path> files; // named to sort in sending order
-        for (const auto& entry : std::filesystem::directory_iterator(folder))
-            if (entry.path().extension() == ".mid")
-                files.insert(entry.path());
-        for (const std::filesystem::path& file : files) {
-            if (file != *files.begin())
-                waited += Microseconds_FilePause;
-            std::ifstream in(file, std::ios::binary);
-            smf::Bytes image((std::istreambuf_iterator<char>(in)), {});
+        QByteArray all; // the bytes of every expected message, in order
+        // Named to sort in sending order.
+        const QStringList names = QDir(folder).entryList({ "*.mid" }, QDir::Files, QDir::Name);
+        for (const QString& name : names) {
+            waited += name == names[0] ? 0 : Microseconds_FilePause;
+            QByteArray image = contents(folder + '/' + name);
             std::vector<_Event> events;
             _SMF reader(image.data(), image.size(), &events);
-            [[maybe_unused]] const std::uint32_t total = reader.Scan();
-            ASSERT_EQ(reader.ending(), _SMF::Ending::EndOfTrack) << file;
+            reader.Scan();
+            ASSERT_EQ(reader.ending(), _SMF::Ending::EndOfTrack) << name.toStdString();
             for (const _Event& event : events) {
                 // A refused message is still waited for, in full.
                 waited += event.time();
                 if (event.size() >= Bytes_TooLarge)
                     continue;
                 expected.emplace_back(event.ptr(), event.ptr() + event.size());
+                all.append(event.ptr(), event.size());
                 leastGap.push_back(waited);
                 waited = 0;
             }
         }
         // By the alert every send has returned, and a send returns only after the cycle that
         // carried its message; the monitor prints what arrived within its poll.
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return monitorLines().size() >= expected.size() + 1; }, Milliseconds_Patience));
+        const auto count = qsizetype(expected.size()) + 1; // where it listens, then one a message
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return monitorLines().size() >= count; }, Milliseconds_Patience));
         ASSERT_EQ(monitor->stop(SIGTERM), 0) << "the monitor saves what arrived as it ends";
-        const std::vector<std::string> lines = monitorLines();
-        ASSERT_EQ(lines.size(), expected.size() + 1) << "where it listens, then one a message";
-        smf::Bytes all;
+        const QStringList lines = monitorLines();
+        ASSERT_EQ(lines.size(), count) << lines.join('\n').toStdString();
+        // The stamp of message i, in microseconds.
+        const auto stamp = [&](std::size_t i) {
+            return lines[qsizetype(i) + 1]
+                .section(' ', 0, 0, QString::SectionSkipEmpty)
+                .toULongLong();
+        };
         for (std::size_t i = 0; i < expected.size(); ++i) {
-            SCOPED_TRACE("message " + std::to_string(i) + ": " + lines[i + 1]);
-            all.insert(all.end(), expected[i].begin(), expected[i].end());
-            char crc[16];
-            std::snprintf(crc, sizeof crc, "crc32 %08X", midi::crc32(expected[i]));
-            EXPECT_NE(lines[i + 1].find(crc), std::string::npos);
-            if (i == 0)
-                continue;
+            const QString& line = lines[qsizetype(i) + 1];
+            SCOPED_TRACE(line.toStdString());
+            EXPECT_TRUE(line.contains(QString::asprintf("crc32 %08X", midi::crc32(expected[i]))));
             // The monitor stamps a message with the time its JACK cycle is processed, not with
             // the moment it was sent: a stamp stands up to one period after its send. The next
             // message is sent a full delay after the previous one was, and is stamped no earlier
             // than it is sent, so two stamps are at least the delay apart less the one period by
             // which the earlier stamp may lag its send.
-            const std::uint64_t gap = std::stoull(lines[i + 1]) - std::stoull(lines[i]);
-            EXPECT_GE(gap + Microseconds_Period, leastGap[i]);
+            if (i > 0) {
+                EXPECT_GE(stamp(i) + Microseconds_Period, stamp(i - 1) + leastGap[i]);
+            }
         }
-        std::ifstream saved(syx(), std::ios::binary);
-        EXPECT_TRUE(smf::Bytes(std::istreambuf_iterator<char>(saved), {}) == all)
-            << "the bytes saved differ from the messages sent, in order";
+        EXPECT_TRUE(contents(syx) == all) << "the bytes saved differ from the messages sent";
     }
 
     testsupport::TempDir logs;
+    const QString syx = QString::fromStdString((logs.path() / "received.syx").string());
+    const QString output = QString::fromStdString((logs.path() / "monitor.txt").string());
     std::optional<testsupport::JackServer> server;
     // Started after the server, stopped before it.
     std::optional<testsupport::ChildProcess> monitor;
     std::unique_ptr<_Controller> controller;
     QTimer alertWatch;
-    std::string destination; // as the pop-up lists the monitor
-    std::optional<std::string> alertTitle;
-    std::vector<std::string> alertLines;
+    QString destination; // as the pop-up lists the monitor
+    QStringList alert; // the alert's title, then the lines of its text
 };
 
 // The update the build generates: firmware blocks, a 32,000-byte bank near the most JACK
 // carries, a file whose tempo changes halfway.
 TEST_F(EndToEnd, TheSampleUpdateArrivesWholeInOrderAndNoMessageEarly)
 {
-    sendFolder(MORVEX_SAMPLE_FOLDER);
-    ASSERT_TRUE(alertTitle);
-    EXPECT_TRUE(*alertTitle == "Complete Update" || *alertTitle == "Update Incomplete")
-        << *alertTitle;
-    EXPECT_EQ(complaints(), std::vector<std::string>());
+    ASSERT_NO_FATAL_FAILURE(sendFolder(MORVEX_SAMPLE_FOLDER));
+    EXPECT_TRUE(alert[0] == "Complete Update" || alert[0] == "Update Incomplete")
+        << alert.join('\n').toStdString();
+    EXPECT_EQ(complaints().join('\n').toStdString(), "");
     expectEverythingArrived(MORVEX_SAMPLE_FOLDER);
 }
 
@@ -211,17 +203,15 @@ TEST_F(EndToEnd, AMessageTooLargeForJackIsNamedAndTheRestStillArrives)
     folder.write("1-first.mid", small.file());
     folder.write("2-too-large.mid", smf::SmfWriter(500).sysexOfSize(25, Bytes_TooLarge, 3).file());
     folder.write("3-last.mid", small.file());
-    sendFolder(folder.path());
-    ASSERT_TRUE(alertTitle);
-    EXPECT_EQ(*alertTitle, "Update Incomplete");
-    const std::vector<std::string> refused = complaints();
-    ASSERT_EQ(refused.size(), 1u);
-    EXPECT_EQ(
-        refused[0].rfind(
-            "2-too-large.mid: 1 of 1 messages were not delivered to " + destination + ". ", 0),
-        0u)
-        << refused[0];
-    expectEverythingArrived(folder.path());
+    const QString path = QString::fromStdString(folder.path().string());
+    ASSERT_NO_FATAL_FAILURE(sendFolder(path));
+    EXPECT_EQ(alert[0].toStdString(), "Update Incomplete");
+    const QStringList refused = complaints();
+    ASSERT_EQ(refused.size(), 1) << alert.join('\n').toStdString();
+    EXPECT_TRUE(refused[0].startsWith(
+        "2-too-large.mid: 1 of 1 messages were not delivered to " + destination + ". "))
+        << refused[0].toStdString();
+    expectEverythingArrived(path);
 }
 
 } // namespace
