@@ -4,14 +4,17 @@
 #if defined(__SANITIZE_THREAD__)
 // Qt is not built with ThreadSanitizer: its thread pool (Qt Gui paints and converts images on it)
 // hands work over under futex-based locks that the sanitizer cannot see, and what Qt does is not
-// checked. Only Qt's libraries are named: looking away from every uninstrumented library would
-// include libjack, which cancels its threads inside blocking calls when a client closes, and the
-// sanitizer cannot survive that while it looks away ("finished with ignores enabled").
+// checked. The same holds for GLib, whose event loop Qt runs on each thread and whose allocator
+// frees on one thread what another allocated, under its own futex-based locks. Only these
+// libraries are named: looking away from every uninstrumented library would include libjack,
+// which cancels its threads inside blocking calls when a client closes, and the sanitizer cannot
+// survive that while it looks away ("finished with ignores enabled").
 extern "C" const char* __tsan_default_suppressions()
 {
     return "called_from_lib:libQt6Core.so.6\n"
            "called_from_lib:libQt6Gui.so.6\n"
-           "called_from_lib:libQt6Widgets.so.6\n";
+           "called_from_lib:libQt6Widgets.so.6\n"
+           "called_from_lib:libglib-2.0.so.0\n";
 }
 #endif
 

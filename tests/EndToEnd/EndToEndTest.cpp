@@ -1,62 +1,35 @@
 // An update sent as a user sends it: the real window controller and transfer thread, the real
-// MIDI layer, a private JACK server, and a receiving JACK client standing in for the device.
+// MIDI layer and a private JACK server, with morvex-monitor run as the device.
 
-#include "MIDI/Midi.h"
-#include "SMF/SmfWriter.h"
+#include "Input.h"
+#include "SMF/_SMF.h"
 #include "_Controller.h"
-#include "support/JackReceiver.h"
+#include "support/ChildProcess.h"
 #include "support/JackServer.h"
+#include "support/Smf.h"
 #include "support/TempDir.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QDialog>
-#include <QMainWindow>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <optional>
-#include <sstream>
 
 namespace {
 
 // Generous: the machines are shared, and a hang shows as the limit being reached.
 constexpr int Milliseconds_Patience = 120000;
-// The receiving client's JACK period: JackServer's default of 32 frames at 48 kHz.
+// The JACK period: JackServer's default of 32 frames at 48 kHz.
 constexpr std::uint64_t Microseconds_Period = 32 * 1000000 / 48000 + 1;
 // Before every file but the first.
 constexpr std::uint64_t Microseconds_FilePause = 2000000;
-// At 500 ticks a quarter note and the default tempo (500,000 microseconds a quarter), one tick
-// is one millisecond.
-constexpr std::uint16_t Ticks_Quarter = 500;
 // Larger than JACK carries in one cycle: refused before anything goes out.
 constexpr std::uint32_t Bytes_TooLarge = 64 * 1024;
 
-struct Message {
-    std::uint32_t milliseconds; // the delay before it
-    std::uint32_t size; // F0 to F7
-};
-
-struct UpdateFile {
-    std::string name;
-    std::vector<Message> messages;
-};
-
-std::vector<Message> smallMessages()
+QByteArray contents(const QString& path)
 {
-    return { { 20, 256 }, { 35, 256 }, { 50, 256 } };
-}
-
-std::vector<std::string> linesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 class EndToEnd : public ::testing::Test {
@@ -67,7 +40,13 @@ protected:
         ::setenv("MORVEX_MIDI", "jack", 1);
         server.emplace();
         // Before Morvex opens: destinations are listed once, when its client opens.
-        receiver.emplace("synth", "in", "Synth");
+        monitor.emplace(std::vector<std::string> { MORVEX_MONITOR, "--service", "jack", "--client",
+                            "monitor", "--name", "Monitor", "--syx", syx.toStdString() },
+            output.toStdString());
+        // Its first line says where it listens, once its port is up.
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return !monitorLines().empty(); }, Milliseconds_Patience));
+        ASSERT_TRUE(monitorLines()[0].contains("listening on")) << monitorLines()[0].toStdString();
     }
 
     void TearDown() override
@@ -78,150 +57,161 @@ protected:
         ::unsetenv("MORVEX_MIDI");
     }
 
-    // Writes the files into the folder and notes what the device should receive: every message
-    // that is not too large, in order, and the least time before each.
-    void write(const std::vector<UpdateFile>& files)
+    QStringList monitorLines() const
     {
-        std::uint8_t seed = 0;
-        std::uint64_t waited = 0; // since the last message that arrives, in microseconds
-        for (std::size_t i = 0; i < files.size(); ++i) {
-            smf::SmfWriter file(Ticks_Quarter);
-            for (const Message& message : files[i].messages)
-                file.sysexOfSize(message.milliseconds, message.size, ++seed);
-            folder.write(files[i].name, file.file());
-            if (i != 0)
-                waited += Microseconds_FilePause;
-            for (std::size_t j = 0; j < files[i].messages.size(); ++j) {
-                const Message& message = files[i].messages[j];
-                // A refused message is still waited for, in full.
-                waited += message.milliseconds * std::uint64_t(1000);
-                if (message.size >= Bytes_TooLarge)
-                    continue;
-                expected.push_back(file.messages()[j]);
-                leastGap.push_back(waited);
-                waited = 0;
-            }
-        }
+        return QString(contents(output)).split('\n', Qt::SkipEmptyParts);
     }
 
-    // Launches Morvex on the JACK server, lists the folder, chooses the receiver, presses Send
+    // Launches Morvex on the JACK server, lists the folder, chooses the monitor, presses Send
     // and waits for the run to end, pressing OK on its alert.
-    void sendFolder()
+    void sendFolder(const QString& folder)
     {
         controller = std::make_unique<_Controller>(
             [](const std::string& name) { return midi::Client::open(name); });
         controller->applicationWillFinishLaunching();
         QMainWindow* window = controller->mainWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-        controller->scanDirectory(QString::fromStdString(folder.path().string()));
+        controller->scanDirectory(folder);
         auto* popUp = window->findChild<QComboBox*>("mDevicePopUpButton");
         // Chosen by its place, not its name: JACK keeps pretty names in one store for all of a
         // user's servers, keyed by port ids that every fresh server hands out alike, so a test
-        // running beside this one on a server of its own can rename our receiver.
-        ASSERT_EQ(popUp->count(), 3) << "the receiver is the private server's one destination";
+        // running beside this one on a server of its own can rename our monitor.
+        ASSERT_EQ(popUp->count(), 3) << "the monitor is the private server's one destination";
         QTest::keyClick(popUp, Qt::Key_Down);
-        destination = popUp->currentText().toStdString();
+        destination = popUp->currentText();
         auto* sendButton = window->findChild<QPushButton*>("mSendButton");
         ASSERT_TRUE(sendButton->isEnabled());
 
         // The alert runs an event loop of its own: it is seen and answered from a timer that
         // fires inside that loop.
         QObject::connect(&alertWatch, &QTimer::timeout, [this] {
-            if (auto* alert = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 alertWatch.stop();
-                alertTitle = alert->windowTitle().toStdString();
-                alertText = alert->informativeText().toStdString();
-                QTest::mouseClick(alert->button(QMessageBox::Ok), Qt::LeftButton);
+                alert = (box->windowTitle() + '\n' + box->informativeText()).split('\n');
+                QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
             }
         });
         alertWatch.start(10);
         QTest::mouseClick(sendButton, Qt::LeftButton);
         auto* sheet = window->findChild<QDialog*>("mProgressWindow");
         ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return alertTitle && !sheet->isVisible() && sendButton->isEnabled(); },
+            [&] { return !alert.empty() && !sheet->isVisible() && sendButton->isEnabled(); },
             Milliseconds_Patience));
     }
 
-    bool mayNotHaveArrived(const std::string& line) const
+    // A JACK server that misses a deadline around a send (the dummy driver on a loaded machine
+    // does) leaves the send uncertain: the message was handed over, but JACK cannot vouch for it.
+    // The run then rightly ends without claiming success, naming the file to check. The bytes
+    // show that it did arrive; what must never happen is any other complaint. These are the
+    // others.
+    QStringList complaints() const
     {
-        return line.find(" may not have arrived at " + destination + ". ") != std::string::npos;
+        QStringList others = alert.mid(1);
+        others.removeIf([&](const QString& line) {
+            return line.contains(" may not have arrived at " + destination + ". ");
+        });
+        return others;
     }
 
-    // Every byte arrived, in order, each message whole, and none sooner than its delay allows.
-    void expectEverythingArrived()
+    // Every message of the folder's files that JACK carries arrived whole at the monitor, in
+    // order, and none sooner than its delay allows.
+    void expectEverythingArrived(const QString& folder)
     {
+        std::vector<smf::Bytes> expected;
+        std::vector<std::uint64_t> leastGap; // microseconds before each expected message
+        std::uint64_t waited = 0; // since the last message that arrives
+        QByteArray all; // the bytes of every expected message, in order
+        // Named to sort in sending order.
+        const QStringList names = QDir(folder).entryList({ "*.mid" }, QDir::Files, QDir::Name);
+        for (const QString& name : names) {
+            waited += name == names[0] ? 0 : Microseconds_FilePause;
+            QByteArray image = contents(folder + '/' + name);
+            std::vector<_Event> events;
+            _SMF reader(image.data(), image.size(), &events);
+            reader.Scan();
+            ASSERT_EQ(reader.ending(), _SMF::Ending::EndOfTrack) << name.toStdString();
+            for (const _Event& event : events) {
+                // A refused message is still waited for, in full.
+                waited += event.time();
+                if (event.size() >= Bytes_TooLarge)
+                    continue;
+                expected.emplace_back(event.ptr(), event.ptr() + event.size());
+                all.append(event.ptr(), event.size());
+                leastGap.push_back(waited);
+                waited = 0;
+            }
+        }
         // By the alert every send has returned, and a send returns only after the cycle that
-        // carried its message: nothing more is on its way.
-        const auto& received = receiver->waitFor(expected.size());
-        EXPECT_EQ(receiver->lost(), 0u);
-        ASSERT_EQ(received.size(), expected.size());
-        for (std::size_t i = 0; i < received.size(); ++i) {
-            SCOPED_TRACE("message " + std::to_string(i));
-            EXPECT_EQ(received[i].bytes.size(), expected[i].size());
-            EXPECT_TRUE(received[i].bytes == expected[i]) << "the bytes differ";
-            if (i == 0)
-                continue;
-            // The receiver stamps a message with the time its JACK cycle is processed, not with
+        // carried its message; the monitor prints what arrived within its poll.
+        const auto count = qsizetype(expected.size()) + 1; // where it listens, then one a message
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return monitorLines().size() >= count; }, Milliseconds_Patience));
+        ASSERT_EQ(monitor->stop(SIGTERM), 0) << "the monitor saves what arrived as it ends";
+        const QStringList lines = monitorLines();
+        ASSERT_EQ(lines.size(), count) << lines.join('\n').toStdString();
+        // The stamp of message i, in microseconds.
+        const auto stamp = [&](std::size_t i) {
+            return lines[qsizetype(i) + 1]
+                .section(' ', 0, 0, QString::SectionSkipEmpty)
+                .toULongLong();
+        };
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            const QString& line = lines[qsizetype(i) + 1];
+            SCOPED_TRACE(line.toStdString());
+            EXPECT_TRUE(line.contains(QString::asprintf("crc32 %08X", midi::crc32(expected[i]))));
+            // The monitor stamps a message with the time its JACK cycle is processed, not with
             // the moment it was sent: a stamp stands up to one period after its send. The next
             // message is sent a full delay after the previous one was, and is stamped no earlier
             // than it is sent, so two stamps are at least the delay apart less the one period by
             // which the earlier stamp may lag its send.
-            const std::uint64_t gap = received[i].microseconds - received[i - 1].microseconds;
-            EXPECT_GE(gap + Microseconds_Period, leastGap[i]);
+            if (i > 0) {
+                EXPECT_GE(stamp(i) + Microseconds_Period, stamp(i - 1) + leastGap[i]);
+            }
         }
+        EXPECT_TRUE(contents(syx) == all) << "the bytes saved differ from the messages sent";
     }
 
+    testsupport::TempDir logs;
+    const QString syx = QString::fromStdString((logs.path() / "received.syx").string());
+    const QString output = QString::fromStdString((logs.path() / "monitor.txt").string());
     std::optional<testsupport::JackServer> server;
-    std::optional<testsupport::JackReceiver> receiver;
-    testsupport::TempDir folder;
+    // Started after the server, stopped before it.
+    std::optional<testsupport::ChildProcess> monitor;
     std::unique_ptr<_Controller> controller;
     QTimer alertWatch;
-    std::string destination; // as the pop-up lists the receiver
-    std::optional<std::string> alertTitle;
-    std::string alertText;
-    std::vector<smf::Bytes> expected;
-    std::vector<std::uint64_t> leastGap; // microseconds before each expected message
+    QString destination; // as the pop-up lists the monitor
+    QStringList alert; // the alert's title, then the lines of its text
 };
 
-TEST_F(EndToEnd, EveryByteArrivesInOrderAndNoMessageEarly)
+// The update the build generates: firmware blocks, a 32,000-byte bank near the most JACK
+// carries, a file whose tempo changes halfway.
+TEST_F(EndToEnd, TheSampleUpdateArrivesWholeInOrderAndNoMessageEarly)
 {
-    write({ { "1-first.mid", smallMessages() }, { "2-large.mid", { { 30, 32000 } } },
-        { "3-last.mid", smallMessages() } });
-    sendFolder();
-    expectEverythingArrived();
-    // A JACK server that misses a deadline around a send (the dummy driver on a loaded machine
-    // does) leaves the send uncertain: the message was handed over, but JACK cannot vouch for
-    // it. The run then rightly ends without claiming success, naming the file to check. The
-    // bytes above show that it did arrive; what must never happen is any other complaint.
-    ASSERT_TRUE(alertTitle);
-    if (*alertTitle == "Complete Update") {
-        EXPECT_EQ(alertText, "");
-    } else {
-        EXPECT_EQ(*alertTitle, "Update Incomplete");
-        for (const std::string& line : linesOf(alertText))
-            EXPECT_TRUE(mayNotHaveArrived(line)) << line;
-    }
+    ASSERT_NO_FATAL_FAILURE(sendFolder(MORVEX_SAMPLE_FOLDER));
+    EXPECT_TRUE(alert[0] == "Complete Update" || alert[0] == "Update Incomplete")
+        << alert.join('\n').toStdString();
+    EXPECT_EQ(complaints().join('\n').toStdString(), "");
+    expectEverythingArrived(MORVEX_SAMPLE_FOLDER);
 }
 
 TEST_F(EndToEnd, AMessageTooLargeForJackIsNamedAndTheRestStillArrives)
 {
-    write({ { "1-first.mid", smallMessages() }, { "2-large.mid", { { 30, 32000 } } },
-        { "3-too-large.mid", { { 25, Bytes_TooLarge } } }, { "4-last.mid", smallMessages() } });
-    sendFolder();
-    expectEverythingArrived();
-    ASSERT_TRUE(alertTitle);
-    EXPECT_EQ(*alertTitle, "Update Incomplete");
-    // Beside uncertain sends (see above), the one complaint is the refused message.
-    std::vector<std::string> refused;
-    for (const std::string& line : linesOf(alertText))
-        if (!mayNotHaveArrived(line))
-            refused.push_back(line);
-    ASSERT_EQ(refused.size(), 1u) << alertText;
-    EXPECT_EQ(
-        refused[0].rfind(
-            "3-too-large.mid: 1 of 1 messages were not delivered to " + destination + ". ", 0),
-        0u)
-        << refused[0];
+    // At 500 ticks a quarter note and the default tempo, one tick is one millisecond.
+    const smf::SmfWriter small
+        = smf::SmfWriter(500).sysexOfSize(20, 256, 1).sysexOfSize(35, 256, 2);
+    testsupport::TempDir folder;
+    folder.write("1-first.mid", small.file());
+    folder.write("2-too-large.mid", smf::SmfWriter(500).sysexOfSize(25, Bytes_TooLarge, 3).file());
+    folder.write("3-last.mid", small.file());
+    const QString path = QString::fromStdString(folder.path().string());
+    ASSERT_NO_FATAL_FAILURE(sendFolder(path));
+    EXPECT_EQ(alert[0].toStdString(), "Update Incomplete");
+    const QStringList refused = complaints();
+    ASSERT_EQ(refused.size(), 1) << alert.join('\n').toStdString();
+    EXPECT_TRUE(refused[0].startsWith(
+        "2-too-large.mid: 1 of 1 messages were not delivered to " + destination + ". "))
+        << refused[0].toStdString();
+    expectEverythingArrived(path);
 }
 
 } // namespace
