@@ -115,8 +115,7 @@ int main(int argc, char** argv)
     std::optional<std::uint64_t> first;
     std::uint64_t lostReported = 0;
     std::vector<midi::Received> messages;
-    const timespec poll { 0, 5'000'000 }; // how long a message may wait to be printed
-    while (sigtimedwait(&stops, nullptr, &poll) < 0) {
+    const auto report = [&] {
         input->take(messages);
         for (const auto& message : messages) {
             if (!first)
@@ -133,7 +132,12 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(lost - lostReported));
             lostReported = lost;
         }
-    }
+    };
+    const timespec poll { 0, 5'000'000 }; // how long a message may wait to be printed
+    while (sigtimedwait(&stops, nullptr, &poll) < 0)
+        report();
+    // What arrived since the last poll is reported too, so that nothing received goes unsaid.
+    report();
     if (syx.is_open() && !syx.flush()) {
         std::fprintf(stderr, "morvex-monitor: cannot write %s\n", options->syx.c_str());
         return EXIT_FAILURE;
