@@ -9,8 +9,8 @@
 //   transfer_bench waiting FOLDER                  CPU time and context switches of one transfer
 //   transfer_bench memory FOLDER                   peak resident memory above the baseline
 #include "Folders.h"
-#include "JackInput.h"
 #include "MIDI/Midi.h"
+#include "Monitor/JackInput.h"
 #include "Transfer/Transfer.h"
 
 #include <algorithm>

@@ -2,8 +2,6 @@
 
 #include "Transfer/UpdateFolder.h"
 
-#include <QFile>
-
 namespace {
 
 qsizetype endWithoutTrailingSlashes(const QString& path)
@@ -35,13 +33,7 @@ QString defaultFolder(const QString& executable)
     return folder;
 }
 
-MidiFileListing listMidiFiles(const QString& folder)
+QString displayName(const std::string& bytes)
 {
-    transfer::MidiFileListing listing
-        = transfer::listMidiFiles(QFile::encodeName(folder).toStdString());
-    MidiFileListing converted;
-    for (const std::string& name : listing.names)
-        converted.names.append(QFile::decodeName(name.c_str()));
-    converted.error = QFile::decodeName(listing.error.c_str());
-    return converted;
+    return QString::fromStdString(transfer::printableName(bytes));
 }

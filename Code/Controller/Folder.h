@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
+#include <string>
 
 // Path and folder rules of the main window, kept apart from the widgets so that they can be
 // checked on their own. Paths are strings as the user sees them; nothing here touches Qt's
@@ -16,11 +16,5 @@ QString deletingLastPathComponent(const QString& path);
 // folder beside Morvex.AppDir, where the update files are expected to stand.
 QString defaultFolder(const QString& executable);
 
-struct [[nodiscard]] MidiFileListing {
-    QStringList names; // without folder, in reading order
-    QString error; // why the folder could not be listed; empty when it was
-};
-
-// transfer::listMidiFiles (Transfer/UpdateFolder.h) for a path and names as the window shows them:
-// the window lists a folder exactly as morvex-send does.
-MidiFileListing listMidiFiles(const QString& folder);
+// A file name as the window shows it: transfer::printableName.
+QString displayName(const std::string& bytes);

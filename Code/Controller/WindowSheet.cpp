@@ -44,9 +44,7 @@ void WindowSheet::showStatus(const std::string& text)
 
 // A range of 0 to 0 is Qt's busy display, which animates by itself; leaving it stops the
 // animation.
-void WindowSheet::stopAnimation() { }
-
-void WindowSheet::setDeterminate()
+void WindowSheet::startSending()
 {
     mQueue.post([this] { mElements.bar->setRange(0, 100 * Int_BarScale); });
 }
@@ -62,9 +60,15 @@ void WindowSheet::setPercentText(const std::string& text)
     mQueue.post([this, text] { mElements.percent->setText(QString::fromStdString(text)); });
 }
 
-int WindowSheet::selectedDeviceIndex()
+// Entry 0 of the pop-up is the no-device entry and entry 1 a separator; entry k stands for
+// destination k - 2. A closed queue (quit) reads as the no-device entry.
+std::optional<std::size_t> WindowSheet::selectedDestination()
 {
-    return mQueue.call<int>([this] { return mElements.devicePopUp->currentIndex(); }).value_or(0);
+    const int entry
+        = mQueue.call<int>([this] { return mElements.devicePopUp->currentIndex(); }).value_or(0);
+    if (entry < 2)
+        return std::nullopt;
+    return static_cast<std::size_t>(entry - 2);
 }
 
 void WindowSheet::showAlert(const std::string& title, const std::string& message)

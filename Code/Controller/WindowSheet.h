@@ -36,11 +36,10 @@ public:
     std::string folderText() override;
     void setFileText(const std::string& name) override;
     void showStatus(const std::string& text) override;
-    void stopAnimation() override;
-    void setDeterminate() override;
+    void startSending() override;
     void setProgress(double percent) override;
     void setPercentText(const std::string& text) override;
-    int selectedDeviceIndex() override;
+    std::optional<std::size_t> selectedDestination() override;
     void showAlert(const std::string& title, const std::string& message) override;
     void end() override;
 

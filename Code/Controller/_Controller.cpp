@@ -4,6 +4,7 @@
 #include "Folder.h"
 #include "ProgressSheet.h"
 #include "Transfer/Transfer.h"
+#include "Transfer/UpdateFolder.h"
 #include "UiQueue.h"
 #include "WindowSheet.h"
 #include "ui_MainWindow.h"
@@ -12,6 +13,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QShortcut>
@@ -27,7 +29,7 @@ public:
     {
     }
 
-    midi::SendResult send(std::size_t, std::span<const std::uint8_t>) override
+    midi::SendResult send(std::size_t, std::span<const std::uint8_t>, timing::Clock&) override
     {
         return { midi::SendError::NotConnected, 0, mReason };
     }
@@ -155,9 +157,10 @@ void _Controller::select(QObject*)
 void _Controller::scanDirectory(const QString& path)
 {
     mFolderTextField->setText(path);
-    MidiFileListing listing = listMidiFiles(path);
+    transfer::MidiFileListing listing
+        = transfer::listMidiFiles(QFile::encodeName(path).toStdString());
     mFileArray = std::move(listing.names);
-    mFolderProblem = std::move(listing.error);
+    mFolderProblem = QFile::decodeName(listing.error.c_str());
     showProblems();
     mFileTableModel->reloadData();
 }
@@ -169,7 +172,9 @@ int _Controller::numberOfRowsInTableView() const
 
 QString _Controller::objectValueForTableColumn(int, int row) const
 {
-    return row >= 0 && row < mFileArray.size() ? mFileArray.at(row) : QString();
+    return row >= 0 && static_cast<std::size_t>(row) < mFileArray.size()
+        ? displayName(mFileArray[static_cast<std::size_t>(row)])
+        : QString();
 }
 
 void _Controller::send(QObject*)
@@ -193,14 +198,14 @@ void _Controller::send(QObject*)
     // joining it cannot block on the UI thread.
     if (mTransferThread.joinable())
         mTransferThread.join();
-    mClock = std::make_unique<transfer::SteadyClock>();
+    mClock = std::make_unique<timing::SteadyClock>();
     mTransferThread = std::thread([this] { thread(); });
 }
 
 void _Controller::controlSend()
 {
     const int s = mDevicePopUpButton->currentIndex();
-    const qsizetype c = mFileArray.size();
+    const std::size_t c = mFileArray.size();
     mSendButton->setEnabled(s != 0 && c != 0);
 }
 
@@ -230,15 +235,12 @@ void _Controller::cancel2()
 // On the transfer thread. The file list and the destinations do not change while the sheet is up.
 void _Controller::thread()
 {
-    std::vector<std::string> files;
-    for (const QString& name : mFileArray)
-        files.push_back(name.toStdString());
     std::vector<std::string> destinations;
     for (const midi::Destination& destination : mClient->destinations())
         destinations.push_back(destination.name);
     MissingPort missing(mMidiProblem.toStdString());
     transfer::Transfer transfer(*mSheet, mPort ? *mPort : static_cast<midi::OutputPort&>(missing),
-        *mClock, std::move(files), std::move(destinations), mCancel);
+        *mClock, mFileArray, std::move(destinations), mCancel);
     // The user has seen the outcome in the alert; the window keeps nothing of it.
     [[maybe_unused]] const transfer::Outcome outcome = transfer.run();
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "MIDI/Midi.h"
-#include "Transfer/Clock.h"
+#include "Timing/Clock.h"
 
 #include <QObject>
 #include <QString>
@@ -12,6 +12,7 @@
 #include <semaphore>
 #include <string>
 #include <thread>
+#include <vector>
 
 class FileTableModel;
 class ProgressSheet;
@@ -84,7 +85,9 @@ private:
         mDevicePopUpButton; // entry 0 no device, entry 1 a separator, entry k destination k-2
     QLineEdit* mFolderTextField; // the current folder, and its only record
     QTableView* mTableView;
-    QStringList mFileArray; // names without folder, in table and sending order
+    // Names without folder, in table and sending order: bytes as the file system holds them, so
+    // that a name that is not UTF-8 still opens.
+    std::vector<std::string> mFileArray;
     QPushButton* mSendButton;
     ProgressSheet* mProgressWindow;
     QLabel* mStatusTextField;
@@ -112,7 +115,7 @@ private:
     // ends only the transfer it was meant for.
     UiQueue* mUiQueue;
     std::unique_ptr<WindowSheet> mSheet;
-    std::unique_ptr<transfer::SteadyClock> mClock;
+    std::unique_ptr<timing::SteadyClock> mClock;
     // Joined by the next send, once the send lock shows that it waits for nothing more, or at quit.
     std::thread mTransferThread;
 };

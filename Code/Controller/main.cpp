@@ -1,4 +1,4 @@
-#include "QuitSignals.h"
+#include "SignalNotifier.h"
 #include "_Controller.h"
 
 #include <QApplication>
@@ -7,7 +7,8 @@
 
 int main(int argc, char** argv)
 {
-    QuitSignals::block();
+    // Before Qt starts any thread, so that every thread inherits the blocked signals.
+    process::OpenedQuitSignals quit = process::QuitSignals::open();
     QApplication application(argc, argv);
     _Controller controller(&midi::Client::open);
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &controller,
@@ -15,10 +16,17 @@ int main(int argc, char** argv)
     // The session is ending: a transfer cannot outlive it, so it stops now, not at its next check.
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &controller,
         [&controller](QSessionManager&) { controller.stopTransfer(); });
-    QuitSignals quitSignals(&application);
-    if (!quitSignals.error().isEmpty())
-        std::fprintf(stderr, "morvex: %s\n", qPrintable(quitSignals.error()));
-    QObject::connect(&quitSignals, &QuitSignals::received, &application, &QCoreApplication::quit);
+    if (quit.quitSignals) {
+        // Not quit(), which the main window may refuse while the progress sheet is up: a signal
+        // ends Morvex whatever it shows, the end alert included.
+        auto* notifier = new SignalNotifier(std::move(*quit.quitSignals), &application);
+        QObject::connect(notifier, &SignalNotifier::received, &controller, [&controller] {
+            controller.stopTransfer();
+            QCoreApplication::exit(0);
+        });
+    } else {
+        std::fprintf(stderr, "morvex: %s\n", quit.error.c_str());
+    }
     controller.applicationWillFinishLaunching();
     return QApplication::exec();
 }

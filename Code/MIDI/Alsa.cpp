@@ -52,11 +52,10 @@ Meaning meaning(int error)
 
 class AlsaOutputPort final : public OutputPort {
 public:
-    AlsaOutputPort(Sequencer& sequencer, Clock& clock, int port, const std::vector<Target>& targets)
+    AlsaOutputPort(Sequencer& sequencer, int port, const std::vector<DestinationPort>& destinations)
         : mSequencer(sequencer)
-        , mClock(clock)
         , mPort(port)
-        , mTargets(targets)
+        , mDestinations(destinations)
     {
     }
 
@@ -65,16 +64,17 @@ public:
         // Closing the port ends its subscription too; the explicit disconnect only lets a
         // hardware port close its device first, so its result changes nothing.
         if (mSubscribed)
-            (void)mSequencer.disconnect(mPort, mTargets[*mSubscribed].address);
+            (void)mSequencer.disconnect(mPort, mDestinations[*mSubscribed].address);
         mSequencer.deletePort(mPort);
     }
 
-    SendResult send(std::size_t index, std::span<const std::uint8_t> message) override
+    SendResult send(
+        std::size_t index, std::span<const std::uint8_t> message, timing::Clock& clock) override
     {
-        if (index >= mTargets.size())
+        if (index >= mDestinations.size())
             return { SendError::NoSuchDestination, 0,
                 "There is no MIDI destination number " + std::to_string(index + 1) + "." };
-        const Target& target = mTargets[index];
+        const DestinationPort& to = mDestinations[index];
         if (auto subscribed = subscribe(index); !subscribed.ok())
             return subscribed;
 
@@ -82,8 +82,13 @@ public:
         std::size_t sent = 0;
         while (sent < message.size()) {
             const auto piece = message.subspan(sent, std::min(PieceSize, message.size() - sent));
-            mClock.sleepUntil(mPacer.readyFor(piece.size()));
-            const int error = mSequencer.sendSysex(mPort, target.address, piece);
+            if (!clock.sleepUntil(mPacer.readyFor(piece.size()))) {
+                endSysex(to, message, sent);
+                return { SendError::Stopped, static_cast<std::uint32_t>(sent),
+                    "Sending to \"" + to.destination.name + "\" was stopped ("
+                        + bytesOf(sent, message.size()) + ")." };
+            }
+            const int error = mSequencer.sendSysex(mPort, to.address, piece);
             if (error == -ENODEV && sent == 0 && !resubscribed) {
                 // A hardware port opens its device only while subscribed; if that lapsed
                 // before the first byte, subscribing again loses nothing.
@@ -94,13 +99,13 @@ public:
                 continue;
             }
             if (error < 0) {
-                endSysex(target, message, sent);
+                endSysex(to, message, sent);
                 const auto [kind, why] = meaning(error);
                 return { kind, static_cast<std::uint32_t>(sent),
-                    "Sending to \"" + target.destination.name + "\" failed: " + why + " ("
+                    "Sending to \"" + to.destination.name + "\" failed: " + why + " ("
                         + bytesOf(sent, message.size()) + ")." };
             }
-            mPacer.sent(mClock.now(), piece.size());
+            mPacer.sent(clock.now(), piece.size());
             sent += piece.size();
         }
         return {};
@@ -112,44 +117,43 @@ private:
         if (mSubscribed == index)
             return {};
         if (mSubscribed)
-            (void)mSequencer.disconnect(mPort, mTargets[*mSubscribed].address); // best effort
+            (void)mSequencer.disconnect(mPort, mDestinations[*mSubscribed].address); // best effort
         mSubscribed.reset();
-        const Target& target = mTargets[index];
-        if (const int error = mSequencer.connect(mPort, target.address); error < 0) {
+        const DestinationPort& to = mDestinations[index];
+        if (const int error = mSequencer.connect(mPort, to.address); error < 0) {
             const auto [kind, why] = meaning(error);
             return { kind == SendError::Failed ? SendError::NotConnected : kind, 0,
-                "Cannot connect to \"" + target.destination.name + "\": " + why + "." };
+                "Cannot connect to \"" + to.destination.name + "\": " + why + "." };
         }
         mSubscribed = index;
-        mPacer = Pacer(target.hardware ? HardwarePace : SoftwarePace);
+        mPacer = Pacer(to.hardware ? HardwarePace : SoftwarePace);
         return {};
     }
 
     // A receiver left inside a cut SysEx would take whatever comes next as part of it.
-    void endSysex(const Target& target, std::span<const std::uint8_t> message, std::size_t sent)
+    void endSysex(
+        const DestinationPort& to, std::span<const std::uint8_t> message, std::size_t sent)
     {
         static constexpr std::uint8_t End[] = { 0xF7 };
         if (sent > 0 && message.front() == 0xF0 && message[sent - 1] != 0xF7)
-            (void)mSequencer.sendSysex(mPort, target.address, End); // best effort: already failing
+            (void)mSequencer.sendSysex(mPort, to.address, End); // best effort: already failing
     }
 
     Sequencer& mSequencer;
-    Clock& mClock;
     const int mPort;
-    const std::vector<Target>& mTargets;
+    const std::vector<DestinationPort>& mDestinations;
     std::optional<std::size_t> mSubscribed;
     Pacer mPacer { SoftwarePace };
 };
 
 class AlsaClient final : public Client {
 public:
-    AlsaClient(std::unique_ptr<Sequencer> sequencer, std::unique_ptr<Clock> clock)
+    explicit AlsaClient(std::unique_ptr<Sequencer> sequencer)
         : mSequencer(std::move(sequencer))
-        , mClock(std::move(clock))
-        , mTargets(listTargets(mSequencer->ports(), mSequencer->ownClient()))
+        , mPorts(listDestinations(mSequencer->ports(), mSequencer->ownClient()))
     {
-        for (const auto& target : mTargets)
-            mDestinations.push_back(target.destination);
+        for (const auto& port : mPorts)
+            mDestinations.push_back(port.destination);
     }
 
     std::string serviceName() const override { return "ALSA"; }
@@ -163,57 +167,55 @@ public:
             return { nullptr,
                 "Cannot create the ALSA sequencer port \"" + name + "\": " + snd_strerror(port)
                     + "." };
-        return { std::make_unique<AlsaOutputPort>(*mSequencer, *mClock, port, mTargets), {} };
+        return { std::make_unique<AlsaOutputPort>(*mSequencer, port, mPorts), {} };
     }
 
 private:
     std::unique_ptr<Sequencer> mSequencer;
-    std::unique_ptr<Clock> mClock;
-    std::vector<Target> mTargets;
+    std::vector<DestinationPort> mPorts;
     std::vector<Destination> mDestinations;
 };
 
 } // namespace
 
-std::vector<Target> listTargets(const std::vector<PortInfo>& ports, int ownClient)
+std::vector<DestinationPort> listDestinations(const std::vector<PortInfo>& ports, int ownClient)
 {
     constexpr unsigned Writable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
-    std::vector<Target> targets;
+    std::vector<DestinationPort> destinations;
     for (const auto& port : ports) {
         if (port.address.client == SystemClient || port.address.client == ownClient
             || (port.capability & Writable) != Writable
             || (port.capability & SND_SEQ_PORT_CAP_NO_EXPORT) != 0
             || (port.type & SND_SEQ_PORT_TYPE_MIDI_GENERIC) == 0)
             continue;
-        targets.push_back(
+        destinations.push_back(
             { { displayName(port) }, port.address, port.kernelClient && port.card >= 0 });
     }
-    std::stable_partition(
-        targets.begin(), targets.end(), [](const Target& target) { return target.hardware; });
-    return targets;
+    std::stable_partition(destinations.begin(), destinations.end(),
+        [](const DestinationPort& destination) { return destination.hardware; });
+    return destinations;
 }
 
-Clock::TimePoint Pacer::readyFor(std::size_t bytes) const
+timing::Clock::TimePoint Pacer::readyFor(std::size_t bytes) const
 {
     const std::size_t room = mPace.maxBacklog - std::min(bytes, mPace.maxBacklog);
     return mIdleAt - timeFor(static_cast<double>(room));
 }
 
-void Pacer::sent(Clock::TimePoint at, std::size_t bytes)
+void Pacer::sent(timing::Clock::TimePoint at, std::size_t bytes)
 {
     mIdleAt = std::max(mIdleAt, at) + timeFor(static_cast<double>(bytes));
 }
 
-Clock::Duration Pacer::timeFor(double bytes) const
+std::chrono::steady_clock::duration Pacer::timeFor(double bytes) const
 {
-    return std::chrono::duration_cast<Clock::Duration>(
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         std::chrono::duration<double>(bytes / mPace.bytesPerSecond));
 }
 
-std::unique_ptr<Client> openClient(
-    std::unique_ptr<Sequencer> sequencer, std::unique_ptr<Clock> clock)
+std::unique_ptr<Client> openClient(std::unique_ptr<Sequencer> sequencer)
 {
-    return std::make_unique<AlsaClient>(std::move(sequencer), std::move(clock));
+    return std::make_unique<AlsaClient>(std::move(sequencer));
 }
 
 } // namespace midi::alsa

@@ -4,8 +4,8 @@
 // a message whole (which ports are destinations, 256-byte pieces, pacing, what a failure means)
 // run the same against a test's sequencer as against the kernel's.
 
-#include "Clock.h"
-#include "Midi.h"
+#include "MIDI/Midi.h"
+#include "Timing/Clock.h"
 
 #include <compare>
 #include <cstddef>
@@ -52,14 +52,15 @@ public:
 // Opens the machine's sequencer as a client called name; null with why in error when it has none.
 std::unique_ptr<Sequencer> openSequencer(const std::string& name, std::string& error);
 
-struct Target {
+// A destination as the backend sends to it.
+struct DestinationPort {
     Destination destination;
     Address address;
     bool hardware = false; // a card's port, with the card's 4 KiB output buffer behind it
 };
 
 // The ports another program can write to, hardware first, each in the sequencer's own order.
-std::vector<Target> listTargets(const std::vector<PortInfo>& ports, int ownClient);
+std::vector<DestinationPort> listDestinations(const std::vector<PortInfo>& ports, int ownClient);
 
 // The kernel hands hardware input to every reader in SysEx events of at most this size, so every
 // receiver already rejoins such pieces.
@@ -88,17 +89,16 @@ public:
     }
 
     // The earliest moment a piece of bytes fits without the backlog passing the limit.
-    Clock::TimePoint readyFor(std::size_t bytes) const;
-    void sent(Clock::TimePoint at, std::size_t bytes);
+    timing::Clock::TimePoint readyFor(std::size_t bytes) const;
+    void sent(timing::Clock::TimePoint at, std::size_t bytes);
 
 private:
-    Clock::Duration timeFor(double bytes) const;
+    std::chrono::steady_clock::duration timeFor(double bytes) const;
 
     Pace mPace;
-    Clock::TimePoint mIdleAt {}; // when the backlog will have drained to nothing
+    timing::Clock::TimePoint mIdleAt {}; // when the backlog will have drained to nothing
 };
 
-std::unique_ptr<Client> openClient(
-    std::unique_ptr<Sequencer> sequencer, std::unique_ptr<Clock> clock);
+std::unique_ptr<Client> openClient(std::unique_ptr<Sequencer> sequencer);
 
 } // namespace midi::alsa

@@ -1,6 +1,6 @@
 #include "Alsa.h"
 #include "Jack.h"
-#include "Midi.h"
+#include "MIDI/Midi.h"
 
 #include <cstdlib>
 
@@ -31,29 +31,41 @@ std::unique_ptr<Client> openAlsa(const std::string& name, std::string& error)
     auto sequencer = alsa::openSequencer(name, error);
     if (!sequencer)
         return nullptr;
-    return alsa::openClient(std::move(sequencer), std::make_unique<SteadyClock>());
+    return alsa::openClient(std::move(sequencer));
 }
 
 } // namespace
 
+ServiceChoice chooseServices(const std::string& named)
+{
+    const char* environment = std::getenv("MORVEX_MIDI");
+    const std::string choice = !named.empty() ? named : environment ? environment : "";
+    if (choice.empty())
+        return { { Service::Alsa, Service::Jack }, {} };
+    if (choice == "alsa")
+        return { { Service::Alsa }, {} };
+    if (choice == "jack")
+        return { { Service::Jack }, {} };
+    return { {},
+        (named.empty() ? "MORVEX_MIDI" : "The MIDI service") + std::string(" is \"") + choice
+            + "\"; it can only be \"alsa\" or \"jack\"." };
+}
+
 std::unique_ptr<Client> Client::open(const std::string& name)
 {
-    const char* forced = std::getenv("MORVEX_MIDI");
-    const std::string choice = forced ? forced : "";
-    if (!choice.empty() && choice != "alsa" && choice != "jack")
-        return std::make_unique<NoService>(
-            "MORVEX_MIDI is \"" + choice + "\"; it can only be \"alsa\" or \"jack\".");
-
-    std::string alsaError;
-    std::string jackError;
-    if (choice != "jack")
-        if (auto client = openAlsa(name, alsaError))
+    const ServiceChoice choice = chooseServices();
+    if (!choice.error.empty())
+        return std::make_unique<NoService>(choice.error);
+    std::string problems;
+    for (const Service service : choice.order) {
+        std::string error;
+        auto client = service == Service::Alsa ? openAlsa(name, error)
+                                               : jack::openOutputClient(name, error);
+        if (client)
             return client;
-    if (choice != "alsa")
-        if (auto client = jack::openOutputClient(name, jackError))
-            return client;
-    return std::make_unique<NoService>("No MIDI service is available. "
-        + (alsaError.empty() ? "" : alsaError + (jackError.empty() ? "" : " ")) + jackError);
+        problems += (problems.empty() ? "" : " ") + error;
+    }
+    return std::make_unique<NoService>("No MIDI service is available. " + problems);
 }
 
 } // namespace midi

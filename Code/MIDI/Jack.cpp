@@ -229,7 +229,8 @@ public:
         jack_port_unregister(mClient, mPort);
     }
 
-    SendResult send(std::size_t index, std::span<const std::uint8_t> message) override
+    SendResult send(
+        std::size_t index, std::span<const std::uint8_t> message, timing::Clock&) override
     {
         if (index >= mTargets.size())
             return failed(SendError::NoSuchDestination, 0,

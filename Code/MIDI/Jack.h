@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Midi.h"
+#include "MIDI/Midi.h"
 
 #include <memory>
 #include <string>

@@ -4,6 +4,8 @@
 // listed once when the client opens, and a send that hands over one whole message or says why not.
 // The ALSA sequencer and JACK stand behind it; nothing here knows which.
 
+#include "Timing/Clock.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -22,6 +24,7 @@ enum class SendError {
     TooLarge, // this service cannot carry a message of this size whole
     Overloaded, // the receiver's queue was full: it may have lost data already delivered
     ServiceStopped, // the MIDI service itself went away
+    Stopped, // a stop request (quitting) cut the message short
     Uncertain, // the service hiccupped around the message: it may not have arrived
     Failed, // any other failure of the service
 };
@@ -44,9 +47,24 @@ public:
     virtual ~OutputPort() = default;
 
     // Returns once the whole message has been handed to the service, or with the failure that
-    // stopped it. Called from one thread at a time (the transfer thread).
-    virtual SendResult send(std::size_t destination, std::span<const std::uint8_t> message) = 0;
+    // stopped it. Any pacing waits on clock, so that a stop request ends a long message partway.
+    // Called from one thread at a time (the transfer thread).
+    virtual SendResult send(
+        std::size_t destination, std::span<const std::uint8_t> message, timing::Clock& clock)
+        = 0;
 };
+
+enum class Service { Alsa, Jack };
+
+struct [[nodiscard]] ServiceChoice {
+    std::vector<Service> order; // the services to try, the first first
+    std::string error; // why there is none to try, for a person
+};
+
+// Which MIDI services a program of ours tries, in order: the one named ("alsa" or "jack"; when
+// named is empty, the one the environment's MORVEX_MIDI names), else the ALSA sequencer when the
+// machine has one, then a running JACK server.
+ServiceChoice chooseServices(const std::string& named = {});
 
 class Client;
 
@@ -59,8 +77,7 @@ class Client {
 public:
     virtual ~Client() = default;
 
-    // Opens a client under name on the service that MORVEX_MIDI names ("alsa" or "jack"), else on
-    // the ALSA sequencer when the machine has one, else on a running JACK server, else on no
+    // Opens a client under name on the first service of chooseServices() that answers, else on no
     // service at all (no destinations; why stands in problem()). Never null.
     static std::unique_ptr<Client> open(const std::string& name);
 

@@ -1,5 +1,7 @@
 #include "SMF/SmfWriter.h"
 
+#include <algorithm>
+#include <cctype>
 #include <stdexcept>
 #include <string>
 
@@ -11,6 +13,19 @@ Bytes vlq(std::uint32_t value)
     while (value >>= 7)
         groups.insert(groups.begin(), static_cast<std::uint8_t>(0x80 | (value & 0x7F)));
     return groups;
+}
+
+Bytes hex(std::string_view text)
+{
+    std::string digits(text);
+    std::erase_if(digits, [](unsigned char c) { return std::isspace(c); });
+    const auto hexDigit = [](unsigned char c) { return std::isxdigit(c) != 0; };
+    if (digits.size() % 2 != 0 || !std::all_of(digits.begin(), digits.end(), hexDigit))
+        throw std::invalid_argument("not whole hex bytes: " + std::string(text));
+    Bytes bytes;
+    for (std::size_t i = 0; i < digits.size(); i += 2)
+        bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    return bytes;
 }
 
 SmfWriter::SmfWriter(std::uint16_t division)

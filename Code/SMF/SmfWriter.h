@@ -12,6 +12,10 @@ using Bytes = std::vector<std::uint8_t>;
 // A variable-length quantity as a MIDI file writes it.
 Bytes vlq(std::uint32_t value);
 
+// Bytes written as text, for files spelled out in code: "F0 05 7E 7F". White space is ignored.
+// Throws std::invalid_argument for anything but whole hex bytes: such a text is a typing error.
+Bytes hex(std::string_view text);
+
 // Builds a format-0, one-track Standard MIDI File event by event; file() closes the track with
 // End of Track and puts header and track chunk around it.
 class SmfWriter {

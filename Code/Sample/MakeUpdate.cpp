@@ -1,14 +1,14 @@
 // morvex-make-update: writes an update folder of format-0 MIDI files holding SysEx messages, for
 // rehearsing an update and for trying how a device copes with sizes and gaps.
 
+#include "Process/CommandLine.h"
 #include "Sample/SampleUpdate.h"
 
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -31,62 +31,56 @@ Options:
   --help             show this text
 )";
 
-std::optional<std::uint32_t> number(std::string_view text)
-{
-    std::uint32_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
-
 struct Request {
     std::filesystem::path folder;
     sample::UpdateShape shape;
 };
 
 // Fills request from the arguments; returns why it cannot, or an empty string.
-std::string parse(int argc, char** argv, Request& request)
+std::string parse(std::span<const char* const> arguments, Request& request)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "--no-tempo-file") {
-            request.shape.tempoFile = false;
-            continue;
-        }
-        if (!argument.starts_with("--")) {
-            if (!request.folder.empty())
-                return "Only one folder, please: \"" + std::string(argument) + "\" is a second.";
-            request.folder = argument;
-            continue;
-        }
-        if (i + 1 == argc)
-            return std::string(argument) + " needs a value.";
-        const std::string_view value = argv[++i];
-        std::optional<std::uint32_t> parsed;
-        if (argument == "--gap") {
-            const auto dash = value.find('-');
-            const auto low = number(value.substr(0, dash));
-            const auto high = dash == value.npos ? low : number(value.substr(dash + 1));
-            if (!low || !high)
-                return "--gap takes milliseconds as MIN-MAX, not \"" + std::string(value) + "\".";
-            request.shape.minGap = *low;
-            request.shape.maxGap = *high;
-            continue;
-        }
-        std::uint32_t* field = argument == "--blocks" ? &request.shape.blocks
-            : argument == "--block-size"              ? &request.shape.blockSize
-            : argument == "--bank-size"               ? &request.shape.bankSize
-                                                      : nullptr;
-        if (!field)
-            return "There is no option " + std::string(argument) + ".";
-        if (!(parsed = number(value)))
-            return std::string(argument) + " takes a whole number, not \"" + std::string(value)
-                + "\".";
-        *field = *parsed;
+    static constexpr process::CommandLine::Option Known[] = {
+        { "--blocks", true },
+        { "--block-size", true },
+        { "--gap", true },
+        { "--bank-size", true },
+        { "--no-tempo-file" },
+    };
+    const process::ParsedCommandLine parsed = process::CommandLine::parse(arguments, Known);
+    if (!parsed.line)
+        return parsed.error + ".";
+    const process::CommandLine& line = *parsed.line;
+    if (line.operands().size() != 1)
+        return line.operands().empty()
+            ? "Name the folder to write the update into."
+            : "Only one folder, please: \"" + line.operands()[1] + "\" is a second.";
+    request.folder = line.operands().front();
+    request.shape.tempoFile = !line.has("--no-tempo-file");
+    if (const auto gap = line.value("--gap")) {
+        const auto dash = gap->find('-');
+        const auto low = process::wholeNumber(std::string_view(*gap).substr(0, dash));
+        const auto high = dash == std::string::npos
+            ? low
+            : process::wholeNumber(std::string_view(*gap).substr(dash + 1));
+        if (!low || !high)
+            return "--gap takes milliseconds as MIN-MAX, not \"" + *gap + "\".";
+        request.shape.minGap = *low;
+        request.shape.maxGap = *high;
     }
-    if (request.folder.empty())
-        return "Name the folder to write the update into.";
+    const std::pair<std::string_view, std::uint32_t*> numbers[] = {
+        { "--blocks", &request.shape.blocks },
+        { "--block-size", &request.shape.blockSize },
+        { "--bank-size", &request.shape.bankSize },
+    };
+    for (const auto& [name, field] : numbers) {
+        const auto value = line.value(name);
+        if (!value)
+            continue;
+        const auto number = process::wholeNumber(*value);
+        if (!number)
+            return std::string(name) + " takes a whole number, not \"" + *value + "\".";
+        *field = *number;
+    }
     return sample::problemWith(request.shape);
 }
 
@@ -99,7 +93,8 @@ int main(int argc, char** argv)
         return EXIT_SUCCESS;
     }
     Request request;
-    if (const std::string problem = parse(argc, argv, request); !problem.empty()) {
+    const std::span<const char* const> arguments(argv + 1, static_cast<std::size_t>(argc - 1));
+    if (const std::string problem = parse(arguments, request); !problem.empty()) {
         std::fprintf(stderr, "morvex-make-update: %s\n\n%s", problem.c_str(), Usage);
         return EXIT_FAILURE;
     }

@@ -1,5 +1,7 @@
 #include "Send/Options.h"
 
+#include "Process/CommandLine.h"
+
 namespace send {
 
 const std::string_view Usage = R"(Usage: morvex-send --list
@@ -35,39 +37,31 @@ Exit status:
 
 ParsedOptions parseOptions(std::span<const char* const> arguments)
 {
+    static constexpr process::CommandLine::Option Known[] = {
+        { "--help" },
+        { "--list" },
+        { "--dry-run" },
+        { "--to", true },
+    };
+    const process::ParsedCommandLine parsed = process::CommandLine::parse(arguments, Known);
+    if (!parsed.line)
+        return { std::nullopt, parsed.error };
+    const process::CommandLine& line = *parsed.line;
     Options options;
-    bool list = false;
-    bool folderGiven = false;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string_view argument = arguments[i];
-        if (optionsEnded || !argument.starts_with("-") || argument == "-") {
-            if (folderGiven)
-                return { std::nullopt,
-                    "one folder at most, not also \"" + std::string(argument) + "\"" };
-            options.folder = argument;
-            folderGiven = true;
-        } else if (argument == "--") {
-            optionsEnded = true;
-        } else if (argument == "--help") {
-            options.command = Options::Command::Help;
-            return { options, {} };
-        } else if (argument == "--list") {
-            list = true;
-        } else if (argument == "--dry-run") {
-            options.dryRun = true;
-        } else if (argument == "--to" || argument.starts_with("--to=")) {
-            if (argument == "--to" && i + 1 == arguments.size())
-                return { std::nullopt, "--to needs a destination's number or name" };
-            options.to = argument == "--to" ? arguments[++i] : argument.substr(5);
-            if (options.to.empty())
-                return { std::nullopt, "--to needs a destination's number or name" };
-        } else {
-            return { std::nullopt, "unknown option \"" + std::string(argument) + "\"" };
-        }
+    if (line.has("--help")) {
+        options.command = Options::Command::Help;
+        return { options, {} };
     }
-    if (list) {
-        if (!options.to.empty() || options.dryRun || folderGiven)
+    if (line.operands().size() > 1)
+        return { std::nullopt, "one folder at most, not also \"" + line.operands()[1] + "\"" };
+    if (!line.operands().empty())
+        options.folder = line.operands().front();
+    options.dryRun = line.has("--dry-run");
+    options.to = line.value("--to").value_or("");
+    if (line.has("--to") && options.to.empty())
+        return { std::nullopt, "--to needs a destination's number or name" };
+    if (line.has("--list")) {
+        if (line.has("--to") || options.dryRun || !line.operands().empty())
             return { std::nullopt, "--list takes nothing else" };
         options.command = Options::Command::List;
         return { options, {} };

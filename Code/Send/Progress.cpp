@@ -50,8 +50,7 @@ std::string fitted(std::string text, std::size_t width)
 } // namespace
 
 Progress::Progress(std::FILE* out, std::FILE* err, bool terminal, std::string folder,
-    std::size_t destination, const Schedule& schedule, transfer::Clock& clock,
-    midi::OutputPort& port)
+    std::size_t destination, const Schedule& schedule, timing::Clock& clock, midi::OutputPort& port)
     : mOut(out)
     , mErr(err)
     , mTerminal(terminal)
@@ -93,12 +92,6 @@ void Progress::setProgress(double percent)
                    : figures);
 }
 
-// Entry k of the window's pop-up stands for destination k - 2.
-int Progress::selectedDeviceIndex()
-{
-    return static_cast<int>(mDestination) + 2;
-}
-
 void Progress::showAlert(const std::string& title, const std::string& message)
 {
     endLine();
@@ -110,19 +103,21 @@ void Progress::showAlert(const std::string& title, const std::string& message)
     }
 }
 
-bool Progress::sleep(std::uint32_t microseconds)
+bool Progress::sleepUntil(TimePoint when)
 {
     ++mWaitsBegun;
     // Written before the wait begins and after the transfer's last cancel check before it: once
     // this line is out, the message after the wait goes out even if Ctrl-C comes now.
-    if (!mTerminal && microseconds >= Time_NotedWait)
-        show("Waiting " + secondsText(microseconds));
-    return mClock.sleep(microseconds);
+    const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(when - now()).count();
+    if (!mTerminal && wait >= Time_NotedWait)
+        show("Waiting " + secondsText(static_cast<std::uint64_t>(wait)));
+    return mClock.sleepUntil(when);
 }
 
-midi::SendResult Progress::send(std::size_t destination, std::span<const std::uint8_t> message)
+midi::SendResult Progress::send(
+    std::size_t destination, std::span<const std::uint8_t> message, timing::Clock& clock)
 {
-    midi::SendResult result = mPort.send(destination, message);
+    midi::SendResult result = mPort.send(destination, message, clock);
     // An uncertain send was handed over whole; the transfer names its file at the end.
     if (result.ok() || result.error == midi::SendError::Uncertain)
         mBytes += message.size();

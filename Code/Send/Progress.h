@@ -2,7 +2,7 @@
 
 #include "MIDI/Midi.h"
 #include "Send/Schedule.h"
-#include "Transfer/Clock.h"
+#include "Timing/Clock.h"
 #include "Transfer/Sheet.h"
 
 #include <cstdint>
@@ -19,27 +19,28 @@ namespace send {
 // On a terminal it keeps one line up to date; elsewhere (a pipe, a file, a log) it prints a line
 // per file, per whole percent and per wait long enough to look like a hang, each flushed at once.
 // "Complete Update" goes to out, "Update Incomplete" and its reasons to err.
-class Progress final : public transfer::Sheet, public transfer::Clock, public midi::OutputPort {
+class Progress final : public transfer::Sheet, public timing::Clock, public midi::OutputPort {
 public:
     Progress(std::FILE* out, std::FILE* err, bool terminal, std::string folder,
-        std::size_t destination, const Schedule& schedule, transfer::Clock& clock,
+        std::size_t destination, const Schedule& schedule, timing::Clock& clock,
         midi::OutputPort& port);
 
     std::string folderText() override { return mFolder; }
     void setFileText(const std::string& name) override;
     void showStatus(const std::string&) override { }
-    void stopAnimation() override { }
-    void setDeterminate() override { mSending = true; }
+    void startSending() override { mSending = true; }
     void setProgress(double percent) override;
     void setPercentText(const std::string&) override { }
-    int selectedDeviceIndex() override;
+    std::optional<std::size_t> selectedDestination() override { return mDestination; }
     void showAlert(const std::string& title, const std::string& message) override;
     void end() override { endLine(); }
 
-    bool sleep(std::uint32_t microseconds) override;
+    TimePoint now() const override { return mClock.now(); }
+    bool sleepUntil(TimePoint when) override;
     bool stopRequested() const override { return mClock.stopRequested(); }
 
-    midi::SendResult send(std::size_t destination, std::span<const std::uint8_t> message) override;
+    midi::SendResult send(std::size_t destination, std::span<const std::uint8_t> message,
+        timing::Clock& clock) override;
 
 private:
     void show(const std::string& text);
@@ -52,7 +53,7 @@ private:
     const std::string mFolder;
     const std::size_t mDestination;
     const Schedule& mSchedule;
-    transfer::Clock& mClock;
+    timing::Clock& mClock;
     midi::OutputPort& mPort;
 
     bool mSending = false; // the size pass is over

@@ -8,7 +8,7 @@ namespace {
 
 // The transfer's sheet, port and clock for a rehearsal: it records each file of the send pass,
 // each message handed to it and each wait, and lets no time pass.
-class Rehearsal final : public transfer::Sheet, public midi::OutputPort, public transfer::Clock {
+class Rehearsal final : public transfer::Sheet, public midi::OutputPort, public timing::Clock {
 public:
     explicit Rehearsal(std::string folder)
         : mFolder(std::move(folder))
@@ -25,26 +25,29 @@ public:
             files.push_back({ name });
     }
     void showStatus(const std::string&) override { }
-    void stopAnimation() override { }
-    void setDeterminate() override { mSending = true; }
+    void startSending() override { mSending = true; }
     void setProgress(double) override { }
     void setPercentText(const std::string&) override { }
-    // Entry 2: the first destination, which is this port's only one.
-    int selectedDeviceIndex() override { return 2; }
+    std::optional<std::size_t> selectedDestination() override { return 0; }
     void showAlert(const std::string&, const std::string&) override { }
     void end() override { }
 
-    midi::SendResult send(std::size_t, std::span<const std::uint8_t> message) override
+    midi::SendResult send(
+        std::size_t, std::span<const std::uint8_t> message, timing::Clock&) override
     {
         ++files.back().messages;
         files.back().bytes += message.size();
         return {};
     }
 
-    bool sleep(std::uint32_t microseconds) override
+    TimePoint now() const override { return mNow; }
+    bool sleepUntil(TimePoint when) override
     {
+        const auto microseconds = static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(when - mNow).count());
         files.back().microseconds += microseconds;
         waits.push_back(microseconds);
+        mNow = when;
         return true;
     }
     bool stopRequested() const override { return false; }
@@ -52,6 +55,7 @@ public:
 private:
     const std::string mFolder;
     bool mSending = false; // the size pass is over
+    TimePoint mNow; // no time passes but what the waits add
 };
 
 } // namespace

@@ -6,7 +6,7 @@
 #include "Send/Progress.h"
 #include "Send/Schedule.h"
 #include "Send/SignalWatcher.h"
-#include "Transfer/Clock.h"
+#include "Timing/Clock.h"
 #include "Transfer/Transfer.h"
 #include "Transfer/UpdateFolder.h"
 
@@ -94,7 +94,7 @@ int printDryRun(const Schedule& schedule)
 int run(const Options& options)
 {
     std::atomic<bool> cancel { false };
-    transfer::SteadyClock clock;
+    timing::SteadyClock clock;
     // The first Ctrl-C is the window's Cancel; a second one, SIGTERM or SIGHUP is quitting.
     const SignalWatcher::Started signals = SignalWatcher::start([&](int signal) {
         if (signal == SIGINT && !cancel.exchange(true)) {

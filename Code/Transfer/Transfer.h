@@ -2,7 +2,7 @@
 
 #include "MIDI/Midi.h"
 #include "SMF/_SMF.h"
-#include "Transfer/Clock.h"
+#include "Timing/Clock.h"
 #include "Transfer/Sheet.h"
 
 #include <atomic>
@@ -25,7 +25,6 @@ struct FileProblem {
         Uncertain, // the service could not vouch that some messages arrived
     };
     Kind kind;
-    std::string file; // the name as listed
     std::string text; // a sentence for a person, the file's name first
 };
 
@@ -50,12 +49,14 @@ struct [[nodiscard]] Outcome {
 class Transfer {
 public:
     // files: the names, without folder, in list order; the folder comes from the sheet.
-    // destinations: the MIDI service's destinations by index, for the failure texts.
+    // destinations: the MIDI service's destinations by index, for the failure texts. The clock
+    // times every wait, the port's pacing included.
     // cancel: raised by Cancel; read at the checks before each file of each pass, after the size
     // pass, before each message and before the alert, never during a sleep. Stopping goes
     // through the clock. Every reference must outlive run().
-    Transfer(Sheet& sheet, midi::OutputPort& port, Clock& clock, std::vector<std::string> files,
-        std::vector<std::string> destinations, const std::atomic<bool>& cancel);
+    Transfer(Sheet& sheet, midi::OutputPort& port, timing::Clock& clock,
+        std::vector<std::string> files, std::vector<std::string> destinations,
+        const std::atomic<bool>& cancel);
 
     Outcome run();
 
@@ -73,8 +74,8 @@ private:
     bool sendFile(std::size_t index);
     bool sendEvents(const std::string& name, const std::vector<_Event>& events);
     void judge(const std::string& name, const std::optional<Reading>& sized,
-        const std::optional<Reading>& sent);
-    void problem(FileProblem::Kind kind, const std::string& name, std::string text);
+        const std::optional<Reading>& sent, const std::string& unreadable);
+    void problem(FileProblem::Kind kind, std::string text);
     void showProgress();
     std::string destinationName() const;
     std::string takeUp(std::size_t index);
@@ -82,14 +83,14 @@ private:
 
     Sheet& mSheet;
     midi::OutputPort& mPort;
-    Clock& mClock;
+    timing::Clock& mClock;
     const std::vector<std::string> mFiles;
     const std::vector<std::string> mDestinations;
     const std::atomic<bool>& mCancel;
 
     // One run's state.
     std::vector<std::optional<Reading>> mSized; // by file index; empty: could not be read
-    std::size_t mDestination = 0;
+    std::optional<std::size_t> mDestination;
     Outcome mOutcome;
 };
 

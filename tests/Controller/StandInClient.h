@@ -30,7 +30,8 @@ public:
     }
     ~StandInPort() override { mScript->log.push_back("port closed"); }
 
-    midi::SendResult send(std::size_t, std::span<const std::uint8_t> message) override
+    midi::SendResult send(
+        std::size_t, std::span<const std::uint8_t> message, timing::Clock&) override
     {
         ++mScript->sends;
         mScript->holding.wait(true);

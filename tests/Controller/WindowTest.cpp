@@ -2,9 +2,9 @@
 // with a stand-in MIDI service. Transfers run on their real thread with the real clock.
 
 #include "Folder.h"
-#include "QuitSignals.h"
+#include "SMF/SmfWriter.h"
+#include "SignalNotifier.h"
 #include "StandInClient.h"
-#include "support/Smf.h"
 #include "support/TempDir.h"
 
 #include <QtTest>
@@ -12,7 +12,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 
-using testsupport::SmfBuilder;
+using smf::SmfWriter;
 using Log = std::vector<std::string>;
 
 namespace {
@@ -62,7 +62,7 @@ protected:
     }
 
     // Launches with one destination chosen and a folder holding A.mid listed.
-    void launchWith(const SmfBuilder& file)
+    void launchWith(const SmfWriter& file)
     {
         files.write("A.mid", file.file());
         launch({ "Synth" });
@@ -233,7 +233,7 @@ TEST_F(Window, TheChooserStartsAtHomeEveryTimeAndListsOnlyAConfirmedFolder)
 
 TEST_F(Window, SendTakesTheWindowWithAFreshSheetEachTimeAndCancelGivesItBack)
 {
-    launchWith(SmfBuilder().sysexOfSize(0, 100, 1).sysexOfSize(0, 300, 2));
+    launchWith(SmfWriter().sysexOfSize(0, 100, 1).sysexOfSize(0, 300, 2));
     pressOkOnAlert();
     QTest::mouseClick(sendButton, Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return alerts.size() == 1 && idle(); }));
@@ -262,8 +262,8 @@ TEST_F(Window, SendTakesTheWindowWithAFreshSheetEachTimeAndCancelGivesItBack)
 TEST_F(Window, QuittingDuringATransferNeitherHangsNorSendsMore)
 {
     // One tick a quarter note at the slowest tempo: the second message waits about 56 minutes.
-    const SmfBuilder file
-        = SmfBuilder(1).sysexOfSize(0, 10, 1).tempo(0, 0xFFFFFF).sysexOfSize(200, 10, 2);
+    const SmfWriter file
+        = SmfWriter(1).sysexOfSize(0, 10, 1).tempo(0, 0xFFFFFF).sysexOfSize(200, 10, 2);
     for (const bool midway : { false, true }) {
         SCOPED_TRACE(midway ? "during the long delay" : "before the event loop answers");
         launchWith(file);
@@ -275,7 +275,7 @@ TEST_F(Window, QuittingDuringATransferNeitherHangsNorSendsMore)
         EXPECT_EQ(midi->sends, midway ? 1u : 0u);
         EXPECT_EQ(closing(), portBeforeClient);
     }
-    launchWith(SmfBuilder().sysexOfSize(0, 10));
+    launchWith(SmfWriter().sysexOfSize(0, 10));
     whenUp<QMessageBox>([this](QMessageBox&) { controller->applicationWillTerminate(); });
     QTest::mouseClick(sendButton, Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] {
@@ -284,17 +284,17 @@ TEST_F(Window, QuittingDuringATransferNeitherHangsNorSendsMore)
     EXPECT_EQ(closing(), portBeforeClient);
 }
 
-TEST(QuitSignals, SigtermArrivesOnTheEventLoop)
+TEST(SignalNotifier, SigtermArrivesOnTheEventLoop)
 {
-    sigset_t term, saved;
-    sigemptyset(&term);
-    sigaddset(&term, SIGTERM);
-    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &term, &saved), 0);
+    sigset_t saved;
+    ASSERT_EQ(pthread_sigmask(SIG_SETMASK, nullptr, &saved), 0);
     {
-        QuitSignals watch(nullptr);
-        QSignalSpy received(&watch, &QuitSignals::received);
+        process::OpenedQuitSignals opened = process::QuitSignals::open();
+        ASSERT_TRUE(opened.quitSignals) << opened.error;
+        SignalNotifier notifier(std::move(*opened.quitSignals), nullptr);
+        QSignalSpy received(&notifier, &SignalNotifier::received);
         ASSERT_EQ(raise(SIGTERM), 0);
-        EXPECT_TRUE(waitFor([&] { return received.count() == 1; })) << watch.error().toStdString();
+        EXPECT_TRUE(waitFor([&] { return received.count() == 1; }));
         EXPECT_EQ(received.value(0).value(0).toInt(), SIGTERM);
     }
     pthread_sigmask(SIG_SETMASK, &saved, nullptr);

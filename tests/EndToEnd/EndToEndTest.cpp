@@ -1,12 +1,12 @@
 // An update sent as a user sends it: the real window controller and transfer thread, the real
 // MIDI layer and a private JACK server, with morvex-monitor run as the device.
 
-#include "Input.h"
+#include "Monitor/Input.h"
+#include "SMF/SmfWriter.h"
 #include "SMF/_SMF.h"
 #include "_Controller.h"
 #include "support/ChildProcess.h"
 #include "support/JackServer.h"
-#include "support/Smf.h"
 #include "support/TempDir.h"
 
 #include <QtTest>

@@ -17,16 +17,21 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr unsigned Writable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
 constexpr int Own = 128;
 
-struct FakeClock final : midi::Clock {
+struct FakeClock final : timing::Clock {
     TimePoint time {};
     TimePoint now() const override { return time; }
-    void sleepUntil(TimePoint when) override { time = std::max(time, when); }
+    bool sleepUntil(TimePoint when) override
+    {
+        time = std::max(time, when);
+        return true;
+    }
+    bool stopRequested() const override { return false; }
 };
 
 struct Piece {
     Address to;
     Bytes bytes;
-    midi::Clock::TimePoint at;
+    timing::Clock::TimePoint at;
 };
 
 // Records what reaches it; fails the sends named in failures (counted from 0) with their errno.
@@ -73,17 +78,17 @@ class AlsaSend : public ::testing::Test {
 protected:
     AlsaSend()
     {
-        auto clock = std::make_unique<FakeClock>();
         auto sequencer = std::make_unique<FakeSequencer>();
-        sequencer->clock = clock.get();
+        sequencer->clock = &mClock;
         sequencer->listed
             = { port(20, 0, "UM-ONE", "UM-ONE MIDI 1", Writable, SND_SEQ_PORT_TYPE_MIDI_GENERIC, 1),
                   port(Own + 1, 0, "Synth", "in") };
         mSequencer = sequencer.get();
-        mClient = midi::alsa::openClient(std::move(sequencer), std::move(clock));
+        mClient = midi::alsa::openClient(std::move(sequencer));
         mPort = mClient->createOutputPort("Morvex Output Port").port;
     }
 
+    FakeClock mClock;
     FakeSequencer* mSequencer;
     std::unique_ptr<midi::Client> mClient;
     std::unique_ptr<midi::OutputPort> mPort;
@@ -91,7 +96,7 @@ protected:
 
 TEST(AlsaDestinations, AreWritableMidiPortsOfOthersHardwareFirst)
 {
-    const auto targets = midi::alsa::listTargets(
+    const auto targets = midi::alsa::listDestinations(
         { port(0, 1, "System", "Announce"), port(14, 0, "Midi Through", "Midi Through Port-0"),
             port(20, 0, "UM-ONE", "UM-ONE MIDI 1", Writable, SND_SEQ_PORT_TYPE_MIDI_GENERIC, 1),
             port(20, 1, "UM-ONE", "Out only", SND_SEQ_PORT_CAP_READ),
@@ -115,7 +120,7 @@ TEST_F(AlsaSend, SplitsIntoPiecesThatRejoinWithF0FirstAndF7Last)
     for (const std::size_t size : { 2u, 255u, 256u, 257u, 1000u }) {
         mSequencer->pieces.clear();
         const auto message = sysex(size);
-        ASSERT_TRUE(mPort->send(1, message).ok());
+        ASSERT_TRUE(mPort->send(1, message, mClock).ok());
         const auto& pieces = mSequencer->pieces;
         Bytes joined;
         for (std::size_t i = 0; i < pieces.size(); ++i) {
@@ -140,8 +145,9 @@ TEST_F(AlsaSend, PacingKeepsTheBacklogWithinWhatTheReceiverHolds)
     const auto message = sysex(16 * 1024);
     for (const auto& c : cases) {
         mSequencer->pieces.clear();
-        ASSERT_TRUE(mPort->send(c.destination, message).ok());
-        ASSERT_TRUE(mPort->send(c.destination, message).ok()) << "starts on the first's backlog";
+        ASSERT_TRUE(mPort->send(c.destination, message, mClock).ok());
+        ASSERT_TRUE(mPort->send(c.destination, message, mClock).ok())
+            << "starts on the first's backlog";
         // The backlog is what went and has not left yet.
         const auto& pieces = mSequencer->pieces;
         double backlog = 0;
@@ -169,24 +175,24 @@ TEST_F(AlsaSend, FailureOnPieceKEndsWithF7AndIsNamedForWhatItMeans)
     for (const auto& [error, meaning] : cases) {
         mSequencer->pieces.clear();
         mSequencer->failures = { { mSequencer->calls + 3, error } };
-        const auto result = mPort->send(0, sysex(2000));
+        const auto result = mPort->send(0, sysex(2000), mClock);
         EXPECT_EQ(result.error, meaning) << error;
         EXPECT_EQ(result.bytesSent, 3u * 256) << "a device never reopens once bytes went";
         EXPECT_NE(result.reason.find("768 of 2000 bytes"), std::string::npos) << result.reason;
         ASSERT_EQ(mSequencer->pieces.size(), 4u) << error;
         EXPECT_EQ(mSequencer->pieces.back().bytes, Bytes { 0xF7 });
     }
-    EXPECT_EQ(mPort->send(2, sysex(10)).error, SendError::NoSuchDestination);
+    EXPECT_EQ(mPort->send(2, sysex(10), mClock).error, SendError::NoSuchDestination);
 }
 
 TEST_F(AlsaSend, DeviceClosedBeforeTheFirstByteIsReopenedOnce)
 {
     mSequencer->failures = { { 0, ENODEV } };
-    EXPECT_TRUE(mPort->send(0, sysex(600)).ok());
+    EXPECT_TRUE(mPort->send(0, sysex(600), mClock).ok());
     EXPECT_EQ(mSequencer->connects, 2);
 
     mSequencer->failures = { { mSequencer->calls, ENODEV }, { mSequencer->calls + 1, ENODEV } };
-    EXPECT_EQ(mPort->send(0, sysex(600)).error, SendError::DestinationGone);
+    EXPECT_EQ(mPort->send(0, sysex(600), mClock).error, SendError::DestinationGone);
 }
 
 } // namespace

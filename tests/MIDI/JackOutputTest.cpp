@@ -1,7 +1,7 @@
 // The JACK output against a private server and a real receiving client. Times are measured and
 // printed, never asserted: the machines are shared.
 
-#include "Midi.h"
+#include "MIDI/Midi.h"
 #include "support/ChildProcess.h"
 #include "support/JackReceiver.h"
 #include "support/JackServer.h"
@@ -66,6 +66,7 @@ protected:
     std::optional<testsupport::JackServer> mServer;
     std::unique_ptr<midi::Client> mClient;
     std::unique_ptr<midi::OutputPort> mPort;
+    timing::SteadyClock mClock;
 };
 
 TEST(JackService, WithoutAServerThereIsNoServiceAndNoHang)
@@ -109,7 +110,7 @@ TEST_F(JackOutput, ThousandMessagesArriveWholeAndInOrder)
     std::vector<jack_time_t> sentAt;
     for (unsigned i = 0; i < Count; ++i) {
         sentAt.push_back(jack_get_time());
-        const auto result = mPort->send(0, sysex(256, i));
+        const auto result = mPort->send(0, sysex(256, i), mClock);
         ASSERT_TRUE(handedOver(result)) << "message " << i << ": " << result.reason;
     }
     const auto& received = receiver.waitFor(Count);
@@ -131,13 +132,13 @@ TEST_F(JackOutput, LargestMessageArrivesWholeAndOneByteMoreIsRefusedAtOnce)
     // JACK's limit is a property of the port's buffer: find it from above. Every refusal is
     // immediate and sends nothing.
     std::size_t size = 40000;
-    midi::SendResult result = mPort->send(0, sysex(size, 1));
+    midi::SendResult result = mPort->send(0, sysex(size, 1), mClock);
     while (result.error == midi::SendError::TooLarge && size > 256) {
         EXPECT_EQ(result.bytesSent, 0u);
-        result = mPort->send(0, sysex(--size, 1));
+        result = mPort->send(0, sysex(--size, 1), mClock);
     }
     ASSERT_TRUE(handedOver(result)) << result.reason;
-    EXPECT_EQ(mPort->send(0, sysex(size + 1, 1)).error, midi::SendError::TooLarge);
+    EXPECT_EQ(mPort->send(0, sysex(size + 1, 1), mClock).error, midi::SendError::TooLarge);
     const auto& received = receiver.waitFor(1);
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0].bytes, sysex(size, 1));
@@ -149,9 +150,9 @@ TEST_F(JackOutput, DestinationThatClosedIsReported)
 {
     std::optional<JackReceiver> receiver(std::in_place, "receiver", "in");
     openMorvex(1);
-    ASSERT_TRUE(handedOver(mPort->send(0, sysex(64, 0))));
+    ASSERT_TRUE(handedOver(mPort->send(0, sysex(64, 0), mClock)));
     receiver.reset();
-    const auto result = mPort->send(0, sysex(64, 1));
+    const auto result = mPort->send(0, sysex(64, 1), mClock);
     EXPECT_TRUE(result.error == midi::SendError::DestinationGone
         || result.error == midi::SendError::NotConnected)
         << result.reason;
@@ -161,11 +162,11 @@ TEST_F(JackOutput, StoppedServerIsReportedAndStaysReported)
 {
     JackReceiver receiver("receiver", "in");
     openMorvex(1);
-    ASSERT_TRUE(handedOver(mPort->send(0, sysex(64, 0))));
+    ASSERT_TRUE(handedOver(mPort->send(0, sysex(64, 0), mClock)));
     mServer->stopNow();
-    const auto result = mPort->send(0, sysex(64, 1));
+    const auto result = mPort->send(0, sysex(64, 1), mClock);
     EXPECT_FALSE(result.ok());
-    EXPECT_EQ(mPort->send(0, sysex(64, 2)).error, midi::SendError::ServiceStopped);
+    EXPECT_EQ(mPort->send(0, sysex(64, 2), mClock).error, midi::SendError::ServiceStopped);
 }
 
 TEST_F(JackOutput, MonitorPrintsWhatArrivedWithItsCrc)
@@ -189,7 +190,7 @@ TEST_F(JackOutput, MonitorPrintsWhatArrivedWithItsCrc)
     std::vector<std::vector<std::uint8_t>> sent { sysex(2, 0), sysex(300, 1), sysex(5000, 2) };
     std::vector<std::uint8_t> all;
     for (const auto& message : sent) {
-        ASSERT_TRUE(handedOver(mPort->send(0, message)));
+        ASSERT_TRUE(handedOver(mPort->send(0, message, mClock)));
         all.insert(all.end(), message.begin(), message.end());
     }
     // Lines appear within the monitor's 5 ms poll; give a loaded machine far longer.

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "SMF/SmfWriter.h"
 #include "SMF/_SMF.h"
-#include "support/Smf.h"
 
 #include <ostream>
 #include <span>
@@ -12,6 +12,8 @@
 void PrintTo(_SMF::Ending ending, std::ostream* out);
 
 namespace testsupport {
+
+using smf::Bytes;
 
 // A record as a test compares it: offset in the image, delay, bytes.
 using Record = std::tuple<std::size_t, std::uint32_t, Bytes>;

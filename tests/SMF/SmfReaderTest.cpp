@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
+using namespace smf;
 using namespace testsupport;
 
 namespace {
@@ -31,7 +32,7 @@ void expectScans(std::initializer_list<Expected> table)
 // A format 0 file of one track: the track bytes given as hex text, then End of Track.
 Bytes oneTrack(std::uint16_t division, const std::string& track)
 {
-    return SmfBuilder(division).raw(hex(track)).file();
+    return SmfWriter(division).raw(hex(track)).file();
 }
 
 Bytes concat(std::initializer_list<Bytes> parts)
@@ -46,9 +47,9 @@ Bytes concat(std::initializer_list<Bytes> parts)
 // 00 F7 03 [F8 F8 F8], 00 F7 00 [] (an empty record points after its length), 00 F0 81 [48] and
 // 200 bytes; then 48 ticks, a Set Tempo of length 4 whose fourth byte is 48 more ticks at the new
 // tempo, a text event, a channel byte, 3C as 60 more ticks, 40 passed over, and [55] at 264.
-SmfBuilder everything()
+SmfWriter everything()
 {
-    SmfBuilder builder;
+    SmfWriter builder;
     builder.raw(hex("00 F0 05 7E 7F 09 01 F7 00 F7 03 F8 F8 F8 00 F7 00")).sysexOfSize(0, 201, 3);
     builder.raw(hex("30 FF 51 04 0F 42 40 30 FF 01 03 41 42 43 00 90 3C 40 00 F7 01 55"));
     return builder;
@@ -112,7 +113,7 @@ TEST(SmfDelays, AreTheSumOfTheConvertedDeltaTimesSinceTheLastRecord)
 
 TEST(SmfEvents, SysExGetsF0OverItsLastLengthByteAndEscapesStandAsTheyAre)
 {
-    const SmfBuilder builder = everything();
+    const SmfWriter builder = everything();
     const Bytes file = builder.file();
     const Scanned s = scan(file);
     const std::vector<Record> records

@@ -1,7 +1,7 @@
 // morvex-send without a MIDI service: the dry run's figures and the statuses that need no device.
 
+#include "SMF/SmfWriter.h"
 #include "SendRun.h"
-#include "support/Smf.h"
 #include "support/TempDir.h"
 
 #include <filesystem>
@@ -10,7 +10,7 @@
 namespace {
 
 using sendtest::runSend;
-using testsupport::SmfBuilder;
+using smf::SmfWriter;
 using testsupport::TempDir;
 
 // At 48 ticks per quarter and the default 500,000 µs per quarter, 96 ticks are one second.
@@ -18,15 +18,15 @@ TEST(SendDryRun, FiguresAreTheFilesOwnDelaysAndPauses)
 {
     TempDir folder;
     folder.write("a.mid",
-        SmfBuilder(48)
+        SmfWriter(48)
             .sysexOfSize(0, 10)
             .sysexOfSize(96, 300, 1) // 1 s
             .tempo(0, 250000)
             .sysexOfSize(48, 20, 2) // 0.25 s at the new tempo
             .file());
-    folder.write("B.mid", SmfBuilder(48).sysexOfSize(24, 7).file()); // 0.25 s, after a 2 s pause
+    folder.write("B.mid", SmfWriter(48).sysexOfSize(24, 7).file()); // 0.25 s, after a 2 s pause
     std::filesystem::create_directory(folder.path() / "c.mid"); // unreadable: skipped, no pause
-    folder.write("d.MID", SmfBuilder(48).sysexOfSize(0, 5).file()); // a pause of 2 s only
+    folder.write("d.MID", SmfWriter(48).sysexOfSize(0, 5).file()); // a pause of 2 s only
     folder.write("notes.txt", {});
     TempDir logs;
     const auto run = runSend({ "--dry-run", folder.path().string() }, logs.path());
@@ -36,7 +36,8 @@ TEST(SendDryRun, FiguresAreTheFilesOwnDelaysAndPauses)
         "c.mid: 0 messages, 0 bytes, 0.000 s\n"
         "d.MID: 1 messages, 5 bytes, 2.000 s\n"
         "Total: 4 files, 5 messages, 342 bytes, 5.500 s\n");
-    EXPECT_EQ(run.err, "The update would be incomplete:\nc.mid could not be read.\n");
+    EXPECT_EQ(
+        run.err, "The update would be incomplete:\nc.mid could not be read: it is a folder.\n");
     EXPECT_EQ(run.status, 1);
 }
 

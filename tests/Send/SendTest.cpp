@@ -5,9 +5,9 @@
 // "Complete Update" it accepts that status only when those are the only reasons, and checks every
 // byte that arrived either way.
 
+#include "SMF/SmfWriter.h"
 #include "SendRun.h"
 #include "support/JackServer.h"
-#include "support/Smf.h"
 #include "support/TempDir.h"
 
 #include <cstdlib>
@@ -22,10 +22,10 @@ namespace {
 using sendtest::readText;
 using sendtest::runSend;
 using sendtest::waitFor;
+using smf::SmfWriter;
 using testing::MatchesRegex;
 using testing::Pair;
 using testsupport::ChildProcess;
-using testsupport::SmfBuilder;
 
 smf::Bytes joined(const std::vector<smf::Bytes>& messages)
 {
@@ -103,9 +103,9 @@ protected:
 
 TEST_F(Send, EveryMessageOfEveryFileArrivesWholeInReadingOrder)
 {
-    const SmfBuilder first
-        = SmfBuilder(48).sysexOfSize(0, 2).sysexOfSize(4, 300, 1).sysexOfSize(0, 3000, 2);
-    const SmfBuilder second = SmfBuilder(48).sysexOfSize(2, 256, 3).sysexOfSize(2, 257, 4);
+    const SmfWriter first
+        = SmfWriter(48).sysexOfSize(0, 2).sysexOfSize(4, 300, 1).sysexOfSize(0, 3000, 2);
+    const SmfWriter second = SmfWriter(48).sysexOfSize(2, 256, 3).sysexOfSize(2, 257, 4);
     mFolder.write("part10.mid", second.file());
     mFolder.write("part2.mid", first.file());
     const auto run = runSend({ "--to", mNumber, mFolder.path().string() }, mLogs.path());
@@ -125,16 +125,18 @@ TEST_F(Send, EveryMessageOfEveryFileArrivesWholeInReadingOrder)
 TEST_F(Send, AnUnreadableFileAndAVanishedDestinationAreNamed)
 {
     std::filesystem::create_directory(mFolder.path() / "a.mid");
-    const SmfBuilder b = SmfBuilder(48).sysexOfSize(0, 20).sysexOfSize(288, 30);
+    const SmfWriter b = SmfWriter(48).sysexOfSize(0, 20).sysexOfSize(288, 30);
     mFolder.write("b.mid", b.file());
     ChildProcess sender = start();
     ASSERT_TRUE(waitingForTheSecondMessage());
     EXPECT_EQ(received(1), b.messages()[0]) << "the file after the unreadable one still goes";
     const auto run = sendtest::finishSend(sender, mLogs.path());
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("Update Incomplete\na.mid could not be read.\nb.mid: 1 of 2 messages "
-                           "were not delivered to "
-                  + mName),
+    EXPECT_NE(
+        run.err.find(
+            "Update Incomplete\na.mid could not be read: it is a folder.\nb.mid: 1 of 2 messages "
+            "were not delivered to "
+            + mName),
         std::string::npos)
         << run.err;
 }
@@ -142,10 +144,10 @@ TEST_F(Send, AnUnreadableFileAndAVanishedDestinationAreNamed)
 // Ctrl-C during a delay: the message after it still goes out, and nothing after that.
 TEST_F(Send, CtrlCDuringADelayLetsThatMessageOutAndNothingAfter)
 {
-    const SmfBuilder file
-        = SmfBuilder(48).sysexOfSize(0, 20).sysexOfSize(288, 30, 1).sysexOfSize(0, 40, 2);
+    const SmfWriter file
+        = SmfWriter(48).sysexOfSize(0, 20).sysexOfSize(288, 30, 1).sysexOfSize(0, 40, 2);
     mFolder.write("a.mid", file.file());
-    mFolder.write("b.mid", SmfBuilder(48).sysexOfSize(0, 50).file());
+    mFolder.write("b.mid", SmfWriter(48).sysexOfSize(0, 50).file());
     ChildProcess sender = start(true);
     ASSERT_TRUE(waitingForTheSecondMessage());
     const int status = sender.stop(SIGINT);

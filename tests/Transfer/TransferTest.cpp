@@ -1,6 +1,6 @@
 #include "Transfer/Transfer.h"
 
-#include "support/Smf.h"
+#include "SMF/SmfWriter.h"
 #include "support/TempDir.h"
 
 #include <chrono>
@@ -14,9 +14,9 @@
 #include <sys/prctl.h>
 #include <thread>
 
+using smf::SmfWriter;
 using testing::Each;
 using testing::ElementsAre;
-using testsupport::SmfBuilder;
 using transfer::Outcome;
 
 namespace {
@@ -26,7 +26,7 @@ namespace {
 class RecordingSheet : public transfer::Sheet {
 public:
     std::string folder;
-    int device = 2;
+    std::optional<std::size_t> destination = 0;
     std::vector<std::string> log;
     std::string at;
     std::function<void()> action;
@@ -34,8 +34,7 @@ public:
     std::string folderText() override { return note("folder"), folder; }
     void setFileText(const std::string& name) override { note("file " + name); }
     void showStatus(const std::string& text) override { note("status " + text); }
-    void stopAnimation() override { note("stop"); }
-    void setDeterminate() override { note("determinate"); }
+    void startSending() override { note("sending"); }
     void setProgress(double percent) override
     {
         char text[32];
@@ -43,7 +42,10 @@ public:
         note(text);
     }
     void setPercentText(const std::string& text) override { note("percent " + text); }
-    int selectedDeviceIndex() override { return note("device"), device; }
+    std::optional<std::size_t> selectedDestination() override
+    {
+        return note("destination"), destination;
+    }
     void showAlert(const std::string& title, const std::string& message) override
     {
         note("alert " + title + " | " + message);
@@ -78,7 +80,8 @@ public:
     std::vector<std::size_t> destinations;
     std::map<std::size_t, midi::SendResult> faults;
 
-    midi::SendResult send(std::size_t destination, std::span<const std::uint8_t> message) override
+    midi::SendResult send(
+        std::size_t destination, std::span<const std::uint8_t> message, timing::Clock&) override
     {
         const auto fault = faults.find(mCalls++);
         const midi::SendResult result = fault == faults.end() ? midi::SendResult {} : fault->second;
@@ -93,25 +96,33 @@ private:
     std::size_t mCalls = 0;
 };
 
-// Records the sleeps asked for instead of sleeping; the hook sees each before it is recorded.
-class RecordingClock : public transfer::Clock {
+// Records the sleeps asked for instead of sleeping: its time moves only by them. The hook sees
+// each before it is recorded.
+class RecordingClock : public timing::Clock {
 public:
     std::vector<std::uint32_t> sleeps;
     std::function<void(std::uint32_t)> hook = [](std::uint32_t) {};
 
-    bool sleep(std::uint32_t microseconds) override
+    TimePoint now() const override { return mNow; }
+    bool sleepUntil(TimePoint when) override
     {
+        const auto microseconds = static_cast<std::uint32_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(when - mNow).count());
         hook(microseconds);
         sleeps.push_back(microseconds);
+        mNow = when;
         return true;
     }
     bool stopRequested() const override { return false; }
+
+private:
+    TimePoint mNow;
 };
 
 // Division 48 and a tempo of 48,000 µs a quarter: one tick is one millisecond.
-SmfBuilder msFile()
+SmfWriter msFile()
 {
-    return std::move(SmfBuilder().tempo(0, 48000));
+    return std::move(SmfWriter().tempo(0, 48000));
 }
 
 class TransferRun : public testing::Test {
@@ -124,7 +135,7 @@ protected:
 
     TransferRun() { sheet.folder = dir.path().string(); }
 
-    Outcome run(std::vector<std::string> files, transfer::Clock* steady = nullptr)
+    Outcome run(std::vector<std::string> files, timing::Clock* steady = nullptr)
     {
         return transfer::Transfer(sheet, port, steady ? *steady : clock, std::move(files),
             { "Synth A", "Synth B" }, cancel)
@@ -139,7 +150,7 @@ TEST_F(TransferRun, SendsEveryMessageWholeInOrderAfterItsDelayWithTheSheetInStep
     const auto b = msFile().sysexOfSize(7, 2, 3);
     dir.write("A.mid", a.file());
     dir.write("B.mid", b.file());
-    sheet.device = 3;
+    sheet.destination = 1;
 
     const Outcome outcome = run({ "A.mid", "B.mid" });
 
@@ -150,8 +161,8 @@ TEST_F(TransferRun, SendsEveryMessageWholeInOrderAfterItsDelayWithTheSheetInStep
     EXPECT_THAT(port.destinations, Each(1u));
     EXPECT_THAT(clock.sleeps, ElementsAre(5000u, 0u, 2000000u, 7000u));
     EXPECT_THAT(sheet.log,
-        ElementsAre("folder", "file A.mid", "folder", "file B.mid", "status Sending...", "stop",
-            "determinate", "bar 0", "percent 0 %", "device", "folder", "file A.mid", "bar 49.95",
+        ElementsAre("folder", "file A.mid", "folder", "file B.mid", "status Sending...", "sending",
+            "bar 0", "percent 0 %", "destination", "folder", "file A.mid", "bar 49.95",
             "percent 49 %", "bar 99.9", "percent 99 %", "folder", "file B.mid", "bar 100",
             "percent 100 %", "alert Complete Update | ", "end"));
 }
@@ -160,7 +171,7 @@ TEST_F(TransferRun, EmptyListGoesStraightToCompleteUpdate)
 {
     EXPECT_EQ(run({}).end, Outcome::End::Completed);
     EXPECT_THAT(sheet.log,
-        ElementsAre("status Sending...", "stop", "determinate", "bar 0", "percent 0 %", "device",
+        ElementsAre("status Sending...", "sending", "bar 0", "percent 0 %", "destination",
             "alert Complete Update | ", "end"));
 }
 
@@ -223,7 +234,7 @@ TEST_F(TransferRun, UpdateIncompleteNamesEveryFileThatWentWrong)
     auto cut = msFile().sysexOfSize(0, 10).sysexOfSize(0, 10).file();
     cut.resize(cut.size() - 4); // loses End of Track
     dir.write("Cut.mid", cut);
-    dir.write("Format1.mid", testsupport::smfFile(1, 1, 48, msFile().sysexOfSize(0, 10).track()));
+    dir.write("Format1.mid", smf::smfFile(1, 1, 48, msFile().sysexOfSize(0, 10).track()));
     for (const char* name : { "Gone.mid", "Grown.mid", "Fine.mid" })
         dir.write(name, msFile().sysexOfSize(0, 10).file());
     const auto fails = msFile().sysexOfSize(0, 10, 1).sysexOfSize(0, 10, 2).sysexOfSize(0, 10, 3);
@@ -241,7 +252,7 @@ TEST_F(TransferRun, UpdateIncompleteNamesEveryFileThatWentWrong)
                   .end,
         Outcome::End::Incomplete);
     EXPECT_EQ(sheet.log.end()[-2],
-        "alert Update Incomplete | Missing.mid could not be read.\n"
+        "alert Update Incomplete | Missing.mid could not be read: No such file or directory.\n"
         "Cut.mid ends before its end of track.\n"
         "Format1.mid is not a format-0 MIDI file with one track.\n"
         "Gone.mid changed during the update.\n"
@@ -256,13 +267,13 @@ TEST_F(TransferRun, UpdateIncompleteNamesEveryFileThatWentWrong)
     EXPECT_EQ(port.sent[3], fails.messages()[0]);
 }
 
-// With no destination chosen, every send fails, and the texts still name where.
+// A destination index past the list still names where, in words.
 TEST_F(TransferRun, UncertainSendsGoOnAndAreNamedAtTheEnd)
 {
     dir.write("A.mid", msFile().sysexOfSize(0, 10).sysexOfSize(0, 10).sysexOfSize(0, 10).file());
     const midi::SendResult late { midi::SendError::Uncertain, 10, "The server missed a deadline." };
     port.faults = { { 0, late }, { 2, late } };
-    sheet.device = 0;
+    sheet.destination = 7;
 
     const Outcome outcome = run({ "A.mid" });
     EXPECT_EQ(port.sent.size(), 3u);
@@ -277,11 +288,11 @@ TEST_F(TransferRun, UncertainSendsGoOnAndAreNamedAtTheEnd)
 TEST_F(TransferRun, StopRequestCutsADelayShortAndItsMessageIsNeverSent)
 {
     // One tick a quarter note at the slowest tempo: a delay of about 56 minutes.
-    dir.write("A.mid", SmfBuilder(1).tempo(0, 0xFFFFFF).sysexOfSize(200, 10).file());
+    dir.write("A.mid", SmfWriter(1).tempo(0, 0xFFFFFF).sysexOfSize(200, 10).file());
     std::promise<void> sending;
     sheet.at = "status Sending...";
     sheet.action = [&sending] { sending.set_value(); };
-    transfer::SteadyClock steady;
+    timing::SteadyClock steady;
     Outcome outcome;
     std::thread transfer([&] {
         const int slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
@@ -299,7 +310,7 @@ TEST_F(TransferRun, StopRequestCutsADelayShortAndItsMessageIsNeverSent)
 
 TEST(SteadyClock, NeverWakesEarlyAndAfterAStopNeverSleeps)
 {
-    transfer::SteadyClock clock;
+    timing::SteadyClock clock;
     const auto before = std::chrono::steady_clock::now();
     EXPECT_TRUE(clock.sleep(3000));
     EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::microseconds(3000));

@@ -1,6 +1,6 @@
 #include "support/JackReceiver.h"
 
-#include "JackInput.h"
+#include "Monitor/JackInput.h"
 #include "support/ChildProcess.h"
 
 #include <stdexcept>

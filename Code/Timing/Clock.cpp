@@ -1,18 +1,19 @@
-#include "Transfer/Clock.h"
+#include "Timing/Clock.h"
 
-#include <chrono>
+namespace timing {
 
-namespace transfer {
-
-bool SteadyClock::sleep(std::uint32_t microseconds)
+Clock::TimePoint SteadyClock::now() const
 {
-    using std::chrono::steady_clock;
-    const auto deadline = steady_clock::now() + std::chrono::microseconds(microseconds);
+    return std::chrono::steady_clock::now();
+}
+
+bool SteadyClock::sleepUntil(TimePoint when)
+{
     std::unique_lock lock(mMutex);
     // wait_until on steady_clock waits on CLOCK_MONOTONIC with an absolute time; the loop
     // outlasts spurious wake-ups.
-    while (!mStop && steady_clock::now() < deadline)
-        mWake.wait_until(lock, deadline);
+    while (!mStop && std::chrono::steady_clock::now() < when)
+        mWake.wait_until(lock, when);
     return !mStop;
 }
 
@@ -31,4 +32,4 @@ void SteadyClock::requestStop()
     mWake.notify_all();
 }
 
-} // namespace transfer
+} // namespace timing

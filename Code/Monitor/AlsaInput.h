@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Input.h"
+#include "Monitor/Input.h"
 
 #include <memory>
 #include <string>

@@ -1,5 +1,5 @@
+#include "SMF/SmfWriter.h"
 #include "StandInClient.h"
-#include "support/Smf.h"
 #include "support/TempDir.h"
 
 #include <QApplication>
@@ -44,12 +44,12 @@ int main(int argc, char** argv)
     std::filesystem::create_directory(folder);
     // The transfer stops to wait a long while after the first two messages (one tick a quarter
     // note at the slowest tempo), so that the sheet stands still to be drawn.
-    const testsupport::Bytes file = testsupport::SmfBuilder(1)
-                                        .sysexOfSize(0, 256)
-                                        .sysexOfSize(0, 256)
-                                        .tempo(0, 0xFFFFFF)
-                                        .sysexOfSize(200, 256)
-                                        .file();
+    const smf::Bytes file = smf::SmfWriter(1)
+                                .sysexOfSize(0, 256)
+                                .sysexOfSize(0, 256)
+                                .tempo(0, 0xFFFFFF)
+                                .sysexOfSize(200, 256)
+                                .file();
     for (const char* name : { "Part 10 - Voices.mid", "Part 2 - System.mid", "Part 1 - Boot.mid",
              "Part 3 - Wavetables.mid", "Readme.txt" })
         scratch.write(folder.filename() / name, file);

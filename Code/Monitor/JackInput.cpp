@@ -1,7 +1,7 @@
-#include "JackInput.h"
+#include "Monitor/JackInput.h"
 
-#include "JackCommon.h"
-#include "SpscRing.h"
+#include "MIDI/JackCommon.h"
+#include "MIDI/SpscRing.h"
 
 #include <atomic>
 #include <jack/metadata.h>

@@ -1,4 +1,4 @@
-#include "AlsaInput.h"
+#include "Monitor/AlsaInput.h"
 
 #include <alsa/asoundlib.h>
 #include <chrono>

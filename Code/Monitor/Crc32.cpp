@@ -1,4 +1,4 @@
-#include "Input.h"
+#include "Monitor/Input.h"
 
 namespace midi {
 

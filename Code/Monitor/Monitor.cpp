@@ -1,17 +1,19 @@
 // morvex-monitor: a MIDI destination that prints what it receives, to rehearse an update without
 // hardware and to let the tests see what arrived.
 
-#include "AlsaInput.h"
-#include "Input.h"
-#include "JackInput.h"
+#include "MIDI/Midi.h"
+#include "Monitor/AlsaInput.h"
+#include "Monitor/Input.h"
+#include "Monitor/JackInput.h"
+#include "Process/CommandLine.h"
+#include "Process/QuitSignals.h"
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <fstream>
-#include <iostream>
 #include <optional>
+#include <poll.h>
+#include <span>
 #include <string>
 
 namespace {
@@ -27,7 +29,7 @@ Options:
                    machine has one, else JACK)
   --syx FILE       also write every byte received to FILE
   --help           show this text
-Stops on Ctrl-C (SIGINT) or SIGTERM.
+Stops on Ctrl-C (SIGINT), SIGTERM or SIGHUP.
 )";
 
 struct Options {
@@ -37,38 +39,41 @@ struct Options {
     std::string syx;
 };
 
-std::optional<Options> parse(int argc, char** argv)
+// Options, or why the command line cannot be taken.
+std::optional<Options> parse(std::span<const char* const> arguments, std::string& error)
 {
-    Options options;
-    if (const char* forced = std::getenv("MORVEX_MIDI"))
-        options.service = forced;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        std::string* value = argument == "--name" ? &options.name
-            : argument == "--client"              ? &options.client
-            : argument == "--service"             ? &options.service
-            : argument == "--syx"                 ? &options.syx
-                                                  : nullptr;
-        if (!value || i + 1 == argc)
-            return std::nullopt;
-        *value = argv[++i];
-    }
-    if (!options.service.empty() && options.service != "alsa" && options.service != "jack")
+    static constexpr process::CommandLine::Option Known[] = {
+        { "--name", true },
+        { "--client", true },
+        { "--service", true },
+        { "--syx", true },
+    };
+    const process::ParsedCommandLine parsed = process::CommandLine::parse(arguments, Known);
+    if (!parsed.line || !parsed.line->operands().empty()) {
+        error
+            = parsed.line ? "unexpected \"" + parsed.line->operands().front() + "\"" : parsed.error;
         return std::nullopt;
+    }
+    Options options;
+    for (const auto& [name, field] :
+        { std::pair { "--name", &options.name }, { "--client", &options.client },
+            { "--service", &options.service }, { "--syx", &options.syx } })
+        *field = parsed.line->value(name).value_or(*field);
     return options;
 }
 
 std::unique_ptr<midi::Input> open(const Options& options, std::string& error)
 {
-    std::string alsaError;
-    if (options.service != "jack")
-        if (auto input = monitor::openAlsaInput(options.client, options.name, alsaError))
+    const midi::ServiceChoice choice = midi::chooseServices(options.service);
+    error = choice.error;
+    for (const midi::Service service : choice.order) {
+        auto input = service == midi::Service::Alsa
+            ? monitor::openAlsaInput(options.client, options.name, error)
+            : midi::jack::openInput(options.client, options.name, options.name, error);
+        if (input)
             return input;
-    if (options.service == "alsa") {
-        error = alsaError;
-        return nullptr;
     }
-    return midi::jack::openInput(options.client, options.name, options.name, error);
+    return nullptr;
 }
 
 void print(const midi::Received& message, std::uint64_t first)
@@ -83,18 +88,23 @@ void print(const midi::Received& message, std::uint64_t first)
 
 int main(int argc, char** argv)
 {
-    const auto options = parse(argc, argv);
-    if (!options) {
-        std::fputs(Usage, argc > 1 && std::string(argv[1]) == "--help" ? stdout : stderr);
-        return argc > 1 && std::string(argv[1]) == "--help" ? EXIT_SUCCESS : EXIT_FAILURE;
+    const std::span<const char* const> arguments(argv + 1, static_cast<std::size_t>(argc - 1));
+    if (arguments.size() == 1 && std::string_view(arguments[0]) == "--help") {
+        std::fputs(Usage, stdout);
+        return EXIT_SUCCESS;
     }
-    // Blocked before any thread starts, so every thread inherits the mask and the signals wait
-    // for sigtimedwait below instead of running a handler.
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    std::string error;
+    const auto options = parse(arguments, error);
+    if (!options) {
+        std::fprintf(stderr, "morvex-monitor: %s\n\n%s", error.c_str(), Usage);
+        return EXIT_FAILURE;
+    }
+    // Before any thread starts: every thread inherits the blocked signals.
+    process::OpenedQuitSignals quit = process::QuitSignals::open();
+    if (!quit.quitSignals) {
+        std::fprintf(stderr, "morvex-monitor: %s\n", quit.error.c_str());
+        return EXIT_FAILURE;
+    }
 
     std::ofstream syx;
     if (!options->syx.empty()) {
@@ -104,7 +114,6 @@ int main(int argc, char** argv)
             return EXIT_FAILURE;
         }
     }
-    std::string error;
     const auto input = open(*options, error);
     if (!input) {
         std::fprintf(stderr, "morvex-monitor: %s\n", error.c_str());
@@ -133,9 +142,13 @@ int main(int argc, char** argv)
             lostReported = lost;
         }
     };
-    const timespec poll { 0, 5'000'000 }; // how long a message may wait to be printed
-    while (sigtimedwait(&stops, nullptr, &poll) < 0)
+    // How long a message may wait to be printed.
+    constexpr int Milliseconds_Poll = 5;
+    pollfd signals { quit.quitSignals->descriptor(), POLLIN, 0 };
+    while (!quit.quitSignals->take()) {
+        (void)::poll(&signals, 1, Milliseconds_Poll); // an error only means looking again sooner
         report();
+    }
     // What arrived since the last poll is reported too, so that nothing received goes unsaid.
     report();
     if (syx.is_open() && !syx.flush()) {

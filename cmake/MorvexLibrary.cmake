@@ -1,0 +1,22 @@
+# morvex_library(NAME FOLDER <Folder> SOURCES ... [HEADERS ...] [PUBLIC ...] [PRIVATE ...])
+#
+# One part of Morvex as a static library. Its public HEADERS are linked into an include folder of
+# the library's own in the build tree, as <Folder>/<Header>, and that folder is the only one the
+# library offers. A target that does not link the library cannot include its headers, one that
+# does sees only the public ones, and a public header can only include public headers of the
+# libraries it links: the layers are the build's to enforce. Inside the part, sources include its
+# private headers by their plain name, found beside them.
+function(morvex_library name)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "FOLDER" "SOURCES;HEADERS;PUBLIC;PRIVATE")
+    add_library(${name} STATIC ${arg_SOURCES})
+    set(include_root ${CMAKE_BINARY_DIR}/include/${name})
+    file(REMOVE_RECURSE ${include_root})
+    foreach(header IN LISTS arg_HEADERS)
+        get_filename_component(target_folder ${include_root}/${arg_FOLDER}/${header} DIRECTORY)
+        file(MAKE_DIRECTORY ${target_folder})
+        file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR}/${header}
+            ${include_root}/${arg_FOLDER}/${header} SYMBOLIC)
+    endforeach()
+    target_include_directories(${name} PUBLIC ${include_root})
+    target_link_libraries(${name} PUBLIC ${arg_PUBLIC} PRIVATE ${arg_PRIVATE} morvex_warnings)
+endfunction()
