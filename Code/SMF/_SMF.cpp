@@ -7,7 +7,9 @@ namespace {
 constexpr std::uint32_t UInt32_Base = 48;
 constexpr std::uint32_t UInt32_Tempo = 500000;
 
-// A variable-length quantity: seven payload bits a byte, the top bit set on all bytes but the last.
+// Bit masks, not times: a delta time (like every length in a track) is a variable-length
+// quantity of seven payload bits a byte (Time_Mask), with the continuation bit (Time_Flag) set on
+// every byte but the last.
 constexpr std::uint32_t Time_Flag = 0x80;
 constexpr std::uint32_t Time_Mask = 0x7F;
 
@@ -94,7 +96,7 @@ bool _SMF::MTrk(std::uint32_t /*length: the track runs to its End of Track, not 
         // Each delta time is converted by itself with the tempo in force, in 32-bit arithmetic:
         // the product wraps and the quotient is truncated, exactly as players of these files do.
         mDelay += (mTempo * delta) / mBase;
-        const std::uint8_t status = _UInt8();
+        const std::uint8_t status = Byte();
         if (mShort)
             break;
         if (status == UInt8_SysEx) {
@@ -139,7 +141,7 @@ void _SMF::F7()
 
 bool _SMF::FF()
 {
-    const std::uint8_t type = _UInt8();
+    const std::uint8_t type = Byte();
     const std::uint32_t length = _UInt();
     if (mShort)
         return false;
@@ -186,7 +188,7 @@ bool _SMF::Skip(std::size_t count)
     return true;
 }
 
-std::uint8_t _SMF::_UInt8()
+std::uint8_t _SMF::Byte()
 {
     if (!Fits(1))
         return 0;
@@ -228,7 +230,7 @@ std::uint32_t _SMF::_UInt()
 {
     std::uint32_t value = 0;
     for (int i = 0; i < 4; ++i) {
-        const std::uint8_t byte = _UInt8();
+        const std::uint8_t byte = Byte();
         if (mShort)
             return 0;
         value |= byte & Time_Mask;

@@ -45,7 +45,7 @@ private:
     bool FF();
     void Add(const std::uint8_t* ptr, std::uint32_t size);
 
-    std::uint8_t _UInt8();
+    std::uint8_t Byte();
     std::uint16_t _UInt16();
     std::uint32_t _UInt24();
     std::uint32_t _UInt32();
