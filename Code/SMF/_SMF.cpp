@@ -26,8 +26,10 @@ constexpr std::uint8_t UInt8_SetTempo = 0x51;
 } // namespace
 
 _SMF::_SMF(void* image, std::size_t length, std::vector<_Event>* events)
-    : mRead(static_cast<std::uint8_t*>(image))
+    : mBegin(static_cast<std::uint8_t*>(image))
+    , mRead(static_cast<std::uint8_t*>(image))
     , mEnd(mRead + length)
+    , mItem(mRead)
     , mEvents(events)
     , mBase(UInt32_Base)
     , mTempo(UInt32_Tempo)
@@ -44,6 +46,7 @@ std::uint32_t _SMF::Scan()
     while (more && !mShort) {
         std::uint32_t type = 0;
         std::uint32_t length = 0;
+        mItem = mRead;
         Chunk(type, length);
         if (mShort)
             break;
@@ -60,6 +63,11 @@ std::uint32_t _SMF::Scan()
 _SMF::Ending _SMF::ending() const
 {
     return mEnding;
+}
+
+std::size_t _SMF::stopOffset() const
+{
+    return static_cast<std::size_t>(mItem - mBegin);
 }
 
 void _SMF::Chunk(std::uint32_t& type, std::uint32_t& length)
@@ -91,7 +99,13 @@ bool _SMF::MThd(std::uint32_t length)
 
 bool _SMF::MTrk(std::uint32_t /*length: the track runs to its End of Track, not to its length*/)
 {
+    bool whole = false; // an event of this track has been read to its last byte
     while (!mShort) {
+        mItem = mRead;
+        if (whole && mRead == mEnd) {
+            mEnding = Ending::NoEndOfTrack;
+            break;
+        }
         const std::uint32_t delta = _UInt();
         // Each delta time is converted by itself with the tempo in force, in 32-bit arithmetic:
         // the product wraps and the quotient is truncated, exactly as players of these files do.
@@ -113,6 +127,7 @@ bool _SMF::MTrk(std::uint32_t /*length: the track runs to its End of Track, not 
             }
         }
         // Any other byte (channel messages, running status) is consumed by itself.
+        whole = true; // unless the image cut it short, which ends the loop
     }
     return false;
 }

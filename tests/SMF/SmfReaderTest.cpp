@@ -4,18 +4,20 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 
 using namespace testsupport;
 
 namespace {
 
-// A file and what its scan must give: the delays of its records, and how it ends.
+// A file and what its scan must give: the delays of its records, how it ends, and where.
 struct Expected {
     const char* name;
     Bytes file;
     std::vector<std::uint32_t> delays;
     _SMF::Ending ending = _SMF::Ending::EndOfTrack;
+    std::optional<std::size_t> stop = {};
 };
 
 void expectScans(std::initializer_list<Expected> table)
@@ -25,6 +27,9 @@ void expectScans(std::initializer_list<Expected> table)
         const Scanned s = scan(row.file);
         EXPECT_EQ(s.ending, row.ending);
         EXPECT_EQ(s.delays(), row.delays);
+        if (row.stop) {
+            EXPECT_EQ(s.stop, *row.stop);
+        }
     }
 }
 
@@ -67,7 +72,8 @@ TEST(SmfChunks, FirstTrackIsReadUnderTheLastAcceptedHeader)
     expectScans({
         { "a track alone is timed as 48 ticks at 120 bpm", track, { 500000 } },
         { "format 1", smfFile(1, 1, 48, quarter), {}, rejected },
-        { "two tracks", smfFile(0, 2, 48, quarter), {}, rejected },
+        { "two tracks, after a chunk", concat({ chunk("XFIH", {}), smfFile(0, 2, 48, quarter) }),
+            {}, rejected, 8 },
         { "5 header bytes", concat({ chunk("MThd", hex("0000 0001 00")), track }), {}, rejected },
         // The header's bytes after the sixth, and chunks of other types, are skipped by length.
         { "skipped bytes", concat({ header10, chunk("XFIH", other), track }), { 250000 } },
@@ -76,7 +82,6 @@ TEST(SmfChunks, FirstTrackIsReadUnderTheLastAcceptedHeader)
         { "division 0", smfFile(0, 1, 0, quarter), { 500000 } },
         // 7397 ticks at 500000 / 59176 microseconds each.
         { "a time-code division is ticks", oneTrack(0xE728, "B9 65 F0 01 F7"), { 62500 } },
-        { "no track", chunk("MThd", hex("0000 0001 0030")), {}, _SMF::Ending::EndOfImage },
     });
 }
 
@@ -120,21 +125,30 @@ TEST(SmfEvents, SysExGetsF0OverItsLastLengthByteAndEscapesStandAsTheyAre)
               { 42, 0, builder.messages()[0] }, { 264, 500000 + 1000000 + 1250000, hex("55") } };
     EXPECT_EQ(s.records(), records);
     EXPECT_EQ(s.total, 6u + 3 + 201 + 1);
+    EXPECT_EQ(s.stop, file.size() - 4) << "the End of Track event's delta time";
     Bytes expected = file;
     expected[24] = expected[42] = 0xF0;
     EXPECT_EQ(s.image, expected) << "only the last length byte of each SysEx changes";
 }
 
-// A file cut anywhere keeps the messages that stand whole before the cut and ends as EndOfImage.
-// scan() gives each image a buffer of exactly its size, so AddressSanitizer sees any stray access.
+// A file cut anywhere keeps the messages that stand whole before the cut, and stops at the first
+// byte of the item the cut fell in. A cut between two events is no damage: the file only lacks its
+// End of Track. scan() gives each image a buffer of exactly its size, so AddressSanitizer sees any
+// stray access.
 TEST(SmfBounds, FileCutAtEveryByteKeepsTheMessagesBeforeTheCut)
 {
     const Bytes file = everything().file();
     const std::vector<Record> whole = scan(file).records();
+    // Where the header chunk, the track chunk and each of the track's events begin.
+    const std::vector<std::size_t> items = { 0, 14, 22, 30, 36, 39, 243, 250, 257, 259, 261, 265 };
     for (std::size_t cut = 0; cut < file.size(); ++cut) {
         SCOPED_TRACE("cut at " + std::to_string(cut) + " of " + std::to_string(file.size()));
         const Scanned part = scan(std::span(file).first(cut));
-        EXPECT_EQ(part.ending, _SMF::Ending::EndOfImage);
+        const std::size_t item = *std::prev(std::upper_bound(items.begin(), items.end(), cut));
+        EXPECT_EQ(part.stop, item);
+        // Cut right after the track's chunk header, the file holds no event at all.
+        const bool between = cut == item && cut > 22;
+        EXPECT_EQ(part.ending, between ? _SMF::Ending::NoEndOfTrack : _SMF::Ending::CutShort);
         std::vector<Record> kept = whole;
         std::erase_if(kept, [cut](const Record& r) { return get<0>(r) + get<2>(r).size() > cut; });
         EXPECT_EQ(part.records(), kept);
@@ -144,12 +158,12 @@ TEST(SmfBounds, FileCutAtEveryByteKeepsTheMessagesBeforeTheCut)
 TEST(SmfBounds, TheLargestLengthsRecordNothingMore)
 {
     // So large that no position arithmetic may wrap. The track's own length is never used.
-    const auto end = _SMF::Ending::EndOfImage;
+    const auto cut = _SMF::Ending::CutShort;
     expectScans({
-        { "header", hex("4D546864 FFFFFFFF 0000 0001 0030 4D54726B"), {}, end },
-        { "other chunk", hex("58464948 FFFFFFFF 00 F0 01 F7"), {}, end },
-        { "SysEx", chunk("MTrk", hex("00 F0 01 F7 00 F0 FF FF FF 7F 01 02")), { 0 }, end },
-        { "escape", chunk("MTrk", hex("00 F7 01 55 00 F7 FF FF FF FF")), { 0 }, end },
-        { "meta", chunk("MTrk", hex("00 F7 00 00 FF 01 FF FF FF 7F 41")), { 0 }, end },
+        { "header", hex("4D546864 FFFFFFFF 0000 0001 0030 4D54726B"), {}, cut, 0 },
+        { "other chunk", hex("58464948 FFFFFFFF 00 F0 01 F7"), {}, cut, 0 },
+        { "SysEx", chunk("MTrk", hex("00 F0 01 F7 00 F0 FF FF FF 7F 01 02")), { 0 }, cut, 12 },
+        { "escape", chunk("MTrk", hex("00 F7 01 55 00 F7 FF FF FF FF")), { 0 }, cut, 12 },
+        { "meta", chunk("MTrk", hex("00 F7 00 00 FF 01 FF FF FF 7F 41")), { 0 }, cut, 11 },
     });
 }
