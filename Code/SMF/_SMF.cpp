@@ -17,11 +17,22 @@ constexpr std::uint32_t Time_Mask = 0x7F;
 constexpr std::uint32_t UInt32_MThd = 0x4D546864;
 constexpr std::uint32_t UInt32_MTrk = 0x4D54726B;
 
+// A status byte has its top bit set, a data byte has not. Channel messages are 0x80 to 0xEF;
+// program change (0xCn) and channel pressure (0xDn) carry one data byte, the others two.
+constexpr std::uint8_t UInt8_Status = 0x80;
+constexpr std::uint8_t UInt8_ProgramChange = 0xC0;
+constexpr std::uint8_t UInt8_PitchBend = 0xE0;
+
 constexpr std::uint8_t UInt8_SysEx = 0xF0;
 constexpr std::uint8_t UInt8_Escape = 0xF7;
 constexpr std::uint8_t UInt8_Meta = 0xFF;
 constexpr std::uint8_t UInt8_EndOfTrack = 0x2F;
 constexpr std::uint8_t UInt8_SetTempo = 0x51;
+
+std::size_t dataBytes(std::uint8_t channelStatus)
+{
+    return channelStatus >= UInt8_ProgramChange && channelStatus < UInt8_PitchBend ? 1 : 2;
+}
 
 } // namespace
 
@@ -100,6 +111,7 @@ bool _SMF::MThd(std::uint32_t length)
 bool _SMF::MTrk(std::uint32_t /*length: the track runs to its End of Track, not to its length*/)
 {
     bool whole = false; // an event of this track has been read to its last byte
+    std::uint8_t running = 0; // the status of the last channel message; 0 when none is in force
     while (!mShort) {
         mItem = mRead;
         if (whole && mRead == mEnd) {
@@ -113,20 +125,33 @@ bool _SMF::MTrk(std::uint32_t /*length: the track runs to its End of Track, not 
         const std::uint8_t status = Byte();
         if (mShort)
             break;
-        if (status == UInt8_SysEx) {
-            F0();
-        } else if (status == UInt8_Escape) {
-            F7();
-        } else if (status == UInt8_Meta) {
-            if (!FF()) {
-                // FF also stops when the image ends inside the meta event: that is no End of
-                // Track, and the caller must not take the file as read whole.
-                if (!mShort)
-                    mEnding = Ending::EndOfTrack;
-                break;
+        // Channel messages hold nothing to send, but their data bytes must be passed over whole:
+        // read as delta times and status bytes, they would put the reader out of step with the
+        // file, losing SysEx messages and making others out of message bodies.
+        if (status >= UInt8_Status && status < UInt8_SysEx) {
+            running = status;
+            Skip(dataBytes(status));
+        } else if (status < UInt8_Status && running != 0) {
+            // Running status: the byte just read is the first data byte of another such message.
+            Skip(dataBytes(running) - 1);
+        } else {
+            running = 0;
+            if (status == UInt8_SysEx) {
+                F0();
+            } else if (status == UInt8_Escape) {
+                F7();
+            } else if (status == UInt8_Meta) {
+                if (!FF()) {
+                    // FF also stops when the image ends inside the meta event: that is no End of
+                    // Track, and the caller must not take the file as read whole.
+                    if (!mShort)
+                        mEnding = Ending::EndOfTrack;
+                    break;
+                }
             }
+            // Any other byte (a system common or real-time status, which has no place in a file,
+            // or a data byte with no running status) is consumed by itself.
         }
-        // Any other byte (channel messages, running status) is consumed by itself.
         whole = true; // unless the image cut it short, which ends the loop
     }
     return false;

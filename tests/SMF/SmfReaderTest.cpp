@@ -50,12 +50,12 @@ Bytes concat(std::initializer_list<Bytes> parts)
 // Every kind of item the reader meets. The track's data start at 22: 00 F0 [05] 7E 7F 09 01 F7,
 // 00 F7 03 [F8 F8 F8], 00 F7 00 [] (an empty record points after its length), 00 F0 81 [48] and
 // 200 bytes; then 48 ticks, a Set Tempo of length 4 whose fourth byte is 48 more ticks at the new
-// tempo, a text event, a channel byte, 3C as 60 more ticks, 40 passed over, and [55] at 264.
+// tempo, a text event, a note on, another under running status 48 ticks later, and [55] at 267.
 SmfBuilder everything()
 {
     SmfBuilder builder;
     builder.raw(hex("00 F0 05 7E 7F 09 01 F7 00 F7 03 F8 F8 F8 00 F7 00")).sysexOfSize(0, 201, 3);
-    builder.raw(hex("30 FF 51 04 0F 42 40 30 FF 01 03 41 42 43 00 90 3C 40 00 F7 01 55"));
+    builder.raw(hex("30 FF 51 04 0F 42 40 30 FF 01 03 41 42 43 00 90 3C 40 30 3E 40 00 F7 01 55"));
     return builder;
 }
 
@@ -115,6 +115,26 @@ TEST(SmfDelays, AreTheSumOfTheConvertedDeltaTimesSinceTheLastRecord)
     });
 }
 
+// Channel messages are read whole and recorded as nothing; their delta times still count.
+TEST(SmfChannel, MessagesAreReadWholeWithRunningStatus)
+{
+    expectScans({
+        { "bank select and program change before a SysEx",
+            oneTrack(48, "30 B0 00 01 30 C0 05 30 F0 01 F7"), { 1500000 } },
+        // A note on, two more under its running status, then channel pressure and one more.
+        { "running status between SysEx messages",
+            oneTrack(48, "00 F0 01 F7 30 90 3C 64 30 3E 64 30 40 00 30 D0 10 30 20 30 F0 01 F7"),
+            { 0, 3000000 } },
+        { "data bytes are read whatever they are", oneTrack(48, "30 E0 F0 01 30 F7 01 55"),
+            { 1000000 } },
+        { "cut by the end of the image", chunk("MTrk", hex("00 F0 01 F7 30 80 3C")), { 0 },
+            _SMF::Ending::CutShort, 12 },
+        // A meta event clears the running status: 3C stands alone, as any stray byte does.
+        { "a data byte with no running status",
+            oneTrack(48, "00 90 3C 40 00 FF 01 00 30 3C 30 F7 01 55"), { 1000000 } },
+    });
+}
+
 TEST(SmfEvents, SysExGetsF0OverItsLastLengthByteAndEscapesStandAsTheyAre)
 {
     const SmfBuilder builder = everything();
@@ -122,7 +142,7 @@ TEST(SmfEvents, SysExGetsF0OverItsLastLengthByteAndEscapesStandAsTheyAre)
     const Scanned s = scan(file);
     const std::vector<Record> records
         = { { 24, 0, hex("F0 7E 7F 09 01 F7") }, { 33, 0, hex("F8 F8 F8") }, { 39, 0, {} },
-              { 42, 0, builder.messages()[0] }, { 264, 500000 + 1000000 + 1250000, hex("55") } };
+              { 42, 0, builder.messages()[0] }, { 267, 500000 + 2 * 1000000, hex("55") } };
     EXPECT_EQ(s.records(), records);
     EXPECT_EQ(s.total, 6u + 3 + 201 + 1);
     EXPECT_EQ(s.stop, file.size() - 4) << "the End of Track event's delta time";
@@ -140,7 +160,7 @@ TEST(SmfBounds, FileCutAtEveryByteKeepsTheMessagesBeforeTheCut)
     const Bytes file = everything().file();
     const std::vector<Record> whole = scan(file).records();
     // Where the header chunk, the track chunk and each of the track's events begin.
-    const std::vector<std::size_t> items = { 0, 14, 22, 30, 36, 39, 243, 250, 257, 259, 261, 265 };
+    const std::vector<std::size_t> items = { 0, 14, 22, 30, 36, 39, 243, 250, 257, 261, 264, 268 };
     for (std::size_t cut = 0; cut < file.size(); ++cut) {
         SCOPED_TRACE("cut at " + std::to_string(cut) + " of " + std::to_string(file.size()));
         const Scanned part = scan(std::span(file).first(cut));
