@@ -20,7 +20,7 @@ Bytes operator+(Bytes left, const Bytes& right)
 }
 
 // Every kind of item the reader meets: SysEx with one- and two-byte lengths, escape events,
-// tempo changes (one of length 4), a text event, channel bytes.
+// tempo changes (one of length 4), a text event, a note on.
 Bytes everything()
 {
     SmfWriter builder(96);
@@ -64,7 +64,12 @@ std::vector<std::pair<std::string, Bytes>> corpus()
         { "escape-past-end", header + chunk("MTrk", hex("00 F7 FF FF FF FF 01")) },
         { "meta-past-end", header + chunk("MTrk", hex("00 FF 01 81 48 41")) },
         { "tempo-cut", header + chunk("MTrk", hex("00 FF 51 03 07")) },
-        { "no-end-of-track", header + chunk("MTrk", hex("00 F0 01 F7 00 90 3C")) },
+        { "channel-messages",
+            smfFile(0, 1, 48,
+                hex("30 B0 00 01 00 C0 05 00 F0 01 F7 30 90 3C 64 30 3E 64 00 D0 10 30 20")
+                    + hex("00 E0 00 40 00 FF 01 00 30 3C 00 F7 01 55") + end) },
+        { "channel-message-cut", header + chunk("MTrk", hex("00 F0 01 F7 00 90 3C")) },
+        { "no-end-of-track", header + chunk("MTrk", hex("00 F0 01 F7 00 90 3C 40")) },
         { "bytes-after-end", header + chunk("MTrk", end + hex("00 F0 01 F7")) },
         { "empty", {} },
         { "header-only", header },

@@ -30,6 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     _SMF counter(counted.data(), counted.size(), nullptr);
     require(counter.Scan() == total, "counting mode gives another total");
     require(counter.ending() == reader.ending(), "counting mode ends another way");
+    require(counter.stopOffset() == reader.stopOffset(), "counting mode stops elsewhere");
+    require(reader.stopOffset() <= size, "the scan stops outside the image");
+    require(reader.ending() != _SMF::Ending::NoEndOfTrack || reader.stopOffset() == size,
+        "no End of Track, yet the scan stops before the image ends");
     require(counted == listed, "counting mode leaves another image");
 
     const auto begin = reinterpret_cast<std::uintptr_t>(listed.data());

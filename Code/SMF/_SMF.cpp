@@ -7,7 +7,9 @@ namespace {
 constexpr std::uint32_t UInt32_Base = 48;
 constexpr std::uint32_t UInt32_Tempo = 500000;
 
-// A variable-length quantity: seven payload bits a byte, the top bit set on all bytes but the last.
+// Bit masks, not times: a delta time (like every length in a track) is a variable-length
+// quantity of seven payload bits a byte (Time_Mask), with the continuation bit (Time_Flag) set on
+// every byte but the last.
 constexpr std::uint32_t Time_Flag = 0x80;
 constexpr std::uint32_t Time_Mask = 0x7F;
 
@@ -15,17 +17,30 @@ constexpr std::uint32_t Time_Mask = 0x7F;
 constexpr std::uint32_t UInt32_MThd = 0x4D546864;
 constexpr std::uint32_t UInt32_MTrk = 0x4D54726B;
 
+// A status byte has its top bit set, a data byte has not. Channel messages are 0x80 to 0xEF;
+// program change (0xCn) and channel pressure (0xDn) carry one data byte, the others two.
+constexpr std::uint8_t UInt8_Status = 0x80;
+constexpr std::uint8_t UInt8_ProgramChange = 0xC0;
+constexpr std::uint8_t UInt8_PitchBend = 0xE0;
+
 constexpr std::uint8_t UInt8_SysEx = 0xF0;
 constexpr std::uint8_t UInt8_Escape = 0xF7;
 constexpr std::uint8_t UInt8_Meta = 0xFF;
 constexpr std::uint8_t UInt8_EndOfTrack = 0x2F;
 constexpr std::uint8_t UInt8_SetTempo = 0x51;
 
+std::size_t dataBytes(std::uint8_t channelStatus)
+{
+    return channelStatus >= UInt8_ProgramChange && channelStatus < UInt8_PitchBend ? 1 : 2;
+}
+
 } // namespace
 
 _SMF::_SMF(void* image, std::size_t length, std::vector<_Event>* events)
-    : mRead(static_cast<std::uint8_t*>(image))
+    : mBegin(static_cast<std::uint8_t*>(image))
+    , mRead(static_cast<std::uint8_t*>(image))
     , mEnd(mRead + length)
+    , mItem(mRead)
     , mEvents(events)
     , mBase(UInt32_Base)
     , mTempo(UInt32_Tempo)
@@ -42,6 +57,7 @@ std::uint32_t _SMF::Scan()
     while (more && !mShort) {
         std::uint32_t type = 0;
         std::uint32_t length = 0;
+        mItem = mRead;
         Chunk(type, length);
         if (mShort)
             break;
@@ -58,6 +74,11 @@ std::uint32_t _SMF::Scan()
 _SMF::Ending _SMF::ending() const
 {
     return mEnding;
+}
+
+std::size_t _SMF::stopOffset() const
+{
+    return static_cast<std::size_t>(mItem - mBegin);
 }
 
 void _SMF::Chunk(std::uint32_t& type, std::uint32_t& length)
@@ -89,28 +110,49 @@ bool _SMF::MThd(std::uint32_t length)
 
 bool _SMF::MTrk(std::uint32_t /*length: the track runs to its End of Track, not to its length*/)
 {
+    bool whole = false; // an event of this track has been read to its last byte
+    std::uint8_t running = 0; // the status of the last channel message; 0 when none is in force
     while (!mShort) {
+        mItem = mRead;
+        if (whole && mRead == mEnd) {
+            mEnding = Ending::NoEndOfTrack;
+            break;
+        }
         const std::uint32_t delta = _UInt();
         // Each delta time is converted by itself with the tempo in force, in 32-bit arithmetic:
         // the product wraps and the quotient is truncated, exactly as players of these files do.
         mDelay += (mTempo * delta) / mBase;
-        const std::uint8_t status = _UInt8();
+        const std::uint8_t status = Byte();
         if (mShort)
             break;
-        if (status == UInt8_SysEx) {
-            F0();
-        } else if (status == UInt8_Escape) {
-            F7();
-        } else if (status == UInt8_Meta) {
-            if (!FF()) {
-                // FF also stops when the image ends inside the meta event: that is no End of
-                // Track, and the caller must not take the file as read whole.
-                if (!mShort)
-                    mEnding = Ending::EndOfTrack;
-                break;
+        // Channel messages hold nothing to send, but their data bytes must be passed over whole:
+        // read as delta times and status bytes, they would put the reader out of step with the
+        // file, losing SysEx messages and making others out of message bodies.
+        if (status >= UInt8_Status && status < UInt8_SysEx) {
+            running = status;
+            Skip(dataBytes(status));
+        } else if (status < UInt8_Status && running != 0) {
+            // Running status: the byte just read is the first data byte of another such message.
+            Skip(dataBytes(running) - 1);
+        } else {
+            running = 0;
+            if (status == UInt8_SysEx) {
+                F0();
+            } else if (status == UInt8_Escape) {
+                F7();
+            } else if (status == UInt8_Meta) {
+                if (!FF()) {
+                    // FF also stops when the image ends inside the meta event: that is no End of
+                    // Track, and the caller must not take the file as read whole.
+                    if (!mShort)
+                        mEnding = Ending::EndOfTrack;
+                    break;
+                }
             }
+            // Any other byte (a system common or real-time status, which has no place in a file,
+            // or a data byte with no running status) is consumed by itself.
         }
-        // Any other byte (channel messages, running status) is consumed by itself.
+        whole = true; // unless the image cut it short, which ends the loop
     }
     return false;
 }
@@ -139,7 +181,7 @@ void _SMF::F7()
 
 bool _SMF::FF()
 {
-    const std::uint8_t type = _UInt8();
+    const std::uint8_t type = Byte();
     const std::uint32_t length = _UInt();
     if (mShort)
         return false;
@@ -186,7 +228,7 @@ bool _SMF::Skip(std::size_t count)
     return true;
 }
 
-std::uint8_t _SMF::_UInt8()
+std::uint8_t _SMF::Byte()
 {
     if (!Fits(1))
         return 0;
@@ -228,7 +270,7 @@ std::uint32_t _SMF::_UInt()
 {
     std::uint32_t value = 0;
     for (int i = 0; i < 4; ++i) {
-        const std::uint8_t byte = _UInt8();
+        const std::uint8_t byte = Byte();
         if (mShort)
             return 0;
         value |= byte & Time_Mask;

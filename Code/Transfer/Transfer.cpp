@@ -153,7 +153,7 @@ void Transfer::judge(const std::string& name, const std::optional<Reading>& size
         problem(Kind::Changed, name + " changed during the update.");
     else if (sent->ending == _SMF::Ending::RejectedHeader)
         problem(Kind::NotFormat0, name + " is not a format-0 MIDI file with one track.");
-    else if (sent->ending == _SMF::Ending::EndOfImage)
+    else if (sent->ending == _SMF::Ending::CutShort || sent->ending == _SMF::Ending::NoEndOfTrack)
         problem(Kind::Truncated, name + " ends before its end of track.");
 }
 

@@ -4,7 +4,7 @@
 
 void PrintTo(_SMF::Ending ending, std::ostream* out)
 {
-    const char* const names[] = { "EndOfTrack", "RejectedHeader", "EndOfImage" };
+    const char* const names[] = { "EndOfTrack", "RejectedHeader", "CutShort", "NoEndOfTrack" };
     *out << names[static_cast<int>(ending)];
 }
 
@@ -35,11 +35,13 @@ Scanned scan(std::span<const std::uint8_t> file)
     _SMF reader(listed.image.data(), listed.image.size(), &listed.events);
     listed.total = reader.Scan();
     listed.ending = reader.ending();
+    listed.stop = reader.stopOffset();
 
     Bytes counted(file.begin(), file.end());
     _SMF counter(counted.data(), counted.size(), nullptr);
     EXPECT_EQ(counter.Scan(), listed.total) << "counting mode gives another total";
     EXPECT_EQ(counter.ending(), listed.ending) << "counting mode ends another way";
+    EXPECT_EQ(counter.stopOffset(), listed.stop) << "counting mode stops elsewhere";
     EXPECT_EQ(counted, listed.image) << "counting mode leaves another image";
     return listed;
 }

@@ -22,7 +22,8 @@ using Record = std::tuple<std::size_t, std::uint32_t, Bytes>;
 // and stay valid as long as this object lives, moves included.
 struct Scanned {
     std::uint32_t total = 0;
-    _SMF::Ending ending = _SMF::Ending::EndOfImage;
+    _SMF::Ending ending = _SMF::Ending::CutShort;
+    std::size_t stop = 0;
     std::vector<_Event> events;
     Bytes image;
 
@@ -34,8 +35,8 @@ struct Scanned {
 // Scans a copy of file with an events list and another copy in counting mode, each copy exactly
 // as large as the file so that AddressSanitizer sees any access past it. Every scan so checks
 // counting mode: a test failure is added if it disagrees with the listing scan on the total, the
-// ending or the resulting image. The invariants that hold on any input (records inside the image,
-// total equal to their sum) are the fuzz target's to check.
+// ending, the stop offset or the resulting image. The invariants that hold on any input (records
+// inside the image, total equal to their sum) are the fuzz target's to check.
 Scanned scan(std::span<const std::uint8_t> file);
 
 } // namespace testsupport

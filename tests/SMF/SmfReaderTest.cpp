@@ -44,14 +44,15 @@ Bytes concat(std::initializer_list<Bytes> parts)
 }
 
 // Every kind of item the reader meets. The track's data start at 22: 00 F0 [05] 7E 7F 09 01 F7,
-// 00 F7 03 [F8 F8 F8], 00 F7 00 [] (an empty record points after its length), 00 F0 81 [48] and
-// 200 bytes; then 48 ticks, a Set Tempo of length 4 whose fourth byte is 48 more ticks at the new
-// tempo, a text event, a channel byte, 3C as 60 more ticks, 40 passed over, and [55] at 264.
+// 00 F7 03 [F8 F8 F8], 30 F7 00 [] (an empty record points after its length), 00 F0 81 [48] and
+// 200 bytes; then 48 ticks at the old tempo, a Set Tempo of length 4 whose fourth byte is 48 more
+// ticks at the new tempo, a text event, a note on, another under running status 48 ticks later, and
+// [55] at 267.
 SmfWriter everything()
 {
     SmfWriter builder;
-    builder.raw(hex("00 F0 05 7E 7F 09 01 F7 00 F7 03 F8 F8 F8 00 F7 00")).sysexOfSize(0, 201, 3);
-    builder.raw(hex("30 FF 51 04 0F 42 40 30 FF 01 03 41 42 43 00 90 3C 40 00 F7 01 55"));
+    builder.raw(hex("00 F0 05 7E 7F 09 01 F7 00 F7 03 F8 F8 F8 30 F7 00")).sysexOfSize(0, 201, 3);
+    builder.raw(hex("30 FF 51 04 0F 42 40 30 FF 01 03 41 42 43 00 90 3C 40 30 3E 40 00 F7 01 55"));
     return builder;
 }
 
@@ -66,18 +67,17 @@ TEST(SmfChunks, FirstTrackIsReadUnderTheLastAcceptedHeader)
     const Bytes header10 = chunk("MThd", hex("0000 0001 0060 F0 01 F7 00"));
     const auto rejected = _SMF::Ending::RejectedHeader;
     expectScans({
-        { "a track alone is timed as 48 ticks at 120 bpm", track, { 500000 } },
         { "format 1", smfFile(1, 1, 48, quarter), {}, rejected },
         { "two tracks", smfFile(0, 2, 48, quarter), {}, rejected },
         { "5 header bytes", concat({ chunk("MThd", hex("0000 0001 00")), track }), {}, rejected },
         // The header's bytes after the sixth, and chunks of other types, are skipped by length.
         { "skipped bytes", concat({ header10, chunk("XFIH", other), track }), { 250000 } },
+        // A track with no header before it is timed as 48 ticks at 120 beats a minute.
         { "a second track is never read", concat({ track, other }), { 500000 } },
         // A division of 0 names no tick length: such a file is timed as one without a header.
         { "division 0", smfFile(0, 1, 0, quarter), { 500000 } },
         // 7397 ticks at 500000 / 59176 microseconds each.
         { "a time-code division is ticks", oneTrack(0xE728, "B9 65 F0 01 F7"), { 62500 } },
-        { "no track", chunk("MThd", hex("0000 0001 0030")), {}, _SMF::Ending::EndOfImage },
     });
 }
 
@@ -93,21 +93,36 @@ TEST(SmfDelays, AreTheSumOfTheConvertedDeltaTimesSinceTheLastRecord)
         // Twice 16777215 x 256 = 8589934080, which is 4294966784 modulo 2^32.
         { "the sum wraps", oneTrack(1, "00 FF 51 03 FF FF FF 82 00 FF 01 00 82 00 F7 00"),
             { 4294966784 } },
-        { "old tempo first", oneTrack(48, "30 FF 51 03 0F 42 40 30 F7 00"), { 1500000 } },
-        { "empty escape", oneTrack(48, "30 F7 00 30 F7 00"), { 500000, 500000 } },
         // A meta event of 200 bytes FF is skipped whole: any of them read as a status would start
         // another meta event.
         { "long meta event", oneTrack(48, "00 FF 01 81 48" + std::string(400, 'F') + "30 F7 00"),
             { 500000 } },
         // Variable-length quantities at one microsecond a tick: the value becomes the delay, and
         // one that took a byte too many or too few would not end right before its escape event.
-        { "00", oneTrack(1, perTick + "00 F7 01 55"), { 0 } },
-        { "7F", oneTrack(1, perTick + "7F F7 01 55"), { 127 } },
-        { "81 00", oneTrack(1, perTick + "81 00 F7 01 55"), { 128 } },
-        { "FF 7F", oneTrack(1, perTick + "FF 7F F7 01 55"), { 16383 } },
         { "FF FF FF 7F", oneTrack(1, perTick + "FF FF FF 7F F7 01 55"), { 268435455 } },
-        { "81 80 80 80", oneTrack(1, perTick + "81 80 80 80 F7 01 55"), { 268435456 } },
         { "FF FF FF FF", oneTrack(1, perTick + "FF FF FF FF F7 01 55"), { 4294967168 } },
+    });
+}
+
+// Channel messages are read whole and recorded as nothing; their delta times still count.
+TEST(SmfChannel, MessagesAreReadWholeWithRunningStatus)
+{
+    expectScans({
+        { "bank select and program change before a SysEx",
+            oneTrack(48, "30 B0 00 01 30 C0 05 30 F0 01 F7"), { 1500000 } },
+        // A note on and another under its running status, a note off, then channel pressure and
+        // another under its running status.
+        { "running status between SysEx messages",
+            oneTrack(48, "00 F0 01 F7 30 90 3C 64 30 3E 64 30 80 3C 00 30 D0 10 30 20 30 F0 01 F7"),
+            { 0, 3000000 } },
+        { "data bytes are read whatever they are", oneTrack(48, "30 E0 F0 01 30 F7 01 55"),
+            { 1000000 } },
+        { "cut by the end of the image", chunk("MTrk", hex("00 F0 01 F7 30 C0")), { 0 },
+            _SMF::Ending::CutShort },
+        // None at the start of the track, and a meta event clears it: each 3C stands alone, as
+        // any stray byte does.
+        { "a data byte with no running status",
+            oneTrack(48, "30 3C 00 90 3C 40 00 FF 01 00 30 3C 30 F7 01 55"), { 1500000 } },
     });
 }
 
@@ -117,25 +132,34 @@ TEST(SmfEvents, SysExGetsF0OverItsLastLengthByteAndEscapesStandAsTheyAre)
     const Bytes file = builder.file();
     const Scanned s = scan(file);
     const std::vector<Record> records
-        = { { 24, 0, hex("F0 7E 7F 09 01 F7") }, { 33, 0, hex("F8 F8 F8") }, { 39, 0, {} },
-              { 42, 0, builder.messages()[0] }, { 264, 500000 + 1000000 + 1250000, hex("55") } };
+        = { { 24, 0, hex("F0 7E 7F 09 01 F7") }, { 33, 0, hex("F8 F8 F8") }, { 39, 500000, {} },
+              { 42, 0, builder.messages()[0] }, { 267, 500000 + 2 * 1000000, hex("55") } };
     EXPECT_EQ(s.records(), records);
     EXPECT_EQ(s.total, 6u + 3 + 201 + 1);
+    EXPECT_EQ(s.stop, file.size() - 4) << "the End of Track event's delta time";
     Bytes expected = file;
     expected[24] = expected[42] = 0xF0;
     EXPECT_EQ(s.image, expected) << "only the last length byte of each SysEx changes";
 }
 
-// A file cut anywhere keeps the messages that stand whole before the cut and ends as EndOfImage.
-// scan() gives each image a buffer of exactly its size, so AddressSanitizer sees any stray access.
+// A file cut anywhere keeps the messages that stand whole before the cut, and stops at the first
+// byte of the item the cut fell in. A cut between two events is no damage: the file only lacks its
+// End of Track. scan() gives each image a buffer of exactly its size, so AddressSanitizer sees any
+// stray access.
 TEST(SmfBounds, FileCutAtEveryByteKeepsTheMessagesBeforeTheCut)
 {
     const Bytes file = everything().file();
     const std::vector<Record> whole = scan(file).records();
+    // Where the header chunk, the track chunk and each of the track's events begin.
+    const std::vector<std::size_t> items = { 0, 14, 22, 30, 36, 39, 243, 250, 257, 261, 264, 268 };
     for (std::size_t cut = 0; cut < file.size(); ++cut) {
         SCOPED_TRACE("cut at " + std::to_string(cut) + " of " + std::to_string(file.size()));
         const Scanned part = scan(std::span(file).first(cut));
-        EXPECT_EQ(part.ending, _SMF::Ending::EndOfImage);
+        const std::size_t item = *std::prev(std::upper_bound(items.begin(), items.end(), cut));
+        EXPECT_EQ(part.stop, item);
+        // Cut right after the track's chunk header, the file holds no event at all.
+        const bool between = cut == item && cut > 22;
+        EXPECT_EQ(part.ending, between ? _SMF::Ending::NoEndOfTrack : _SMF::Ending::CutShort);
         std::vector<Record> kept = whole;
         std::erase_if(kept, [cut](const Record& r) { return get<0>(r) + get<2>(r).size() > cut; });
         EXPECT_EQ(part.records(), kept);
@@ -145,12 +169,12 @@ TEST(SmfBounds, FileCutAtEveryByteKeepsTheMessagesBeforeTheCut)
 TEST(SmfBounds, TheLargestLengthsRecordNothingMore)
 {
     // So large that no position arithmetic may wrap. The track's own length is never used.
-    const auto end = _SMF::Ending::EndOfImage;
+    const auto cut = _SMF::Ending::CutShort;
     expectScans({
-        { "header", hex("4D546864 FFFFFFFF 0000 0001 0030 4D54726B"), {}, end },
-        { "other chunk", hex("58464948 FFFFFFFF 00 F0 01 F7"), {}, end },
-        { "SysEx", chunk("MTrk", hex("00 F0 01 F7 00 F0 FF FF FF 7F 01 02")), { 0 }, end },
-        { "escape", chunk("MTrk", hex("00 F7 01 55 00 F7 FF FF FF FF")), { 0 }, end },
-        { "meta", chunk("MTrk", hex("00 F7 00 00 FF 01 FF FF FF 7F 41")), { 0 }, end },
+        { "header", hex("4D546864 FFFFFFFF 0000 0001 0030 4D54726B"), {}, cut },
+        { "other chunk", hex("58464948 FFFFFFFF 00 F0 01 F7"), {}, cut },
+        { "SysEx", chunk("MTrk", hex("00 F0 01 F7 00 F0 FF FF FF 7F 01 02")), { 0 }, cut },
+        { "escape", chunk("MTrk", hex("00 F7 01 55 00 F7 FF FF FF FF")), { 0 }, cut },
+        { "meta", chunk("MTrk", hex("00 F7 00 00 FF 01 FF FF FF 7F 41")), { 0 }, cut },
     });
 }
