@@ -1,10 +1,13 @@
 #include "WindowSheet.h"
 
+#include "Folder.h"
+#include "Transfer/Plan.h"
 #include "UiQueue.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 
@@ -30,7 +33,25 @@ std::string WindowSheet::folderText()
 
 void WindowSheet::setFileText(const std::string& name)
 {
-    mQueue.post([this, name] { mElements.file->setText(QString::fromStdString(name)); });
+    mQueue.post([this, name] { mElements.file->setText(displayName(name)); });
+}
+
+bool WindowSheet::sendDamaged(const std::string& reasons)
+{
+    return mQueue
+        .call<bool>([this, reasons] {
+            QMessageBox question(QMessageBox::Warning, QObject::tr("Damaged Files"),
+                QObject::tr("Some files of this update are damaged. Send the update anyway?"),
+                QMessageBox::Cancel, mElements.alertParent);
+            question.setObjectName(QStringLiteral("damagedQuestion"));
+            question.setInformativeText(QString::fromStdString(reasons)
+                + QObject::tr("\n\nA device given part of an update may not start again."));
+            question.addButton(QObject::tr("Send Anyway"), QMessageBox::AcceptRole);
+            question.setDefaultButton(QMessageBox::Cancel);
+            question.setEscapeButton(QMessageBox::Cancel);
+            return ask(question) == QMessageBox::AcceptRole;
+        })
+        .value_or(false);
 }
 
 void WindowSheet::showStatus(const std::string& text)
@@ -71,6 +92,18 @@ std::optional<std::size_t> WindowSheet::selectedDestination()
     return static_cast<std::size_t>(entry - 2);
 }
 
+void WindowSheet::showRemaining(const transfer::Remaining& remaining)
+{
+    mQueue.post([this, remaining] {
+        const QLocale locale;
+        mElements.remaining->setText(
+            QObject::tr("%1 of %2 bytes, %3 left")
+                .arg(locale.toString(qulonglong(remaining.bytesSent)),
+                    locale.toString(qulonglong(remaining.bytesTotal)),
+                    QString::fromStdString(transfer::durationText(remaining.microseconds))));
+    });
+}
+
 void WindowSheet::showAlert(const std::string& title, const std::string& message)
 {
     (void)mQueue.call<bool>([this, title, message] {
@@ -78,10 +111,18 @@ void WindowSheet::showAlert(const std::string& title, const std::string& message
             QString::fromStdString(title), QMessageBox::Ok, mElements.alertParent);
         alert.setObjectName(QStringLiteral("alert"));
         alert.setInformativeText(QString::fromStdString(message));
-        mAlert = &alert;
-        alert.exec();
+        ask(alert);
         return true;
     });
+}
+
+// Names of files and devices are shown as they are: never as markup.
+QMessageBox::ButtonRole WindowSheet::ask(QMessageBox& box)
+{
+    box.setTextFormat(Qt::PlainText);
+    mModal = &box;
+    box.exec();
+    return box.clickedButton() ? box.buttonRole(box.clickedButton()) : QMessageBox::RejectRole;
 }
 
 void WindowSheet::end()
@@ -89,8 +130,8 @@ void WindowSheet::end()
     mEnd();
 }
 
-void WindowSheet::dismissAlert()
+void WindowSheet::dismiss()
 {
-    if (mAlert)
-        mAlert->done(QMessageBox::Ok);
+    if (mModal)
+        mModal->reject();
 }

@@ -2,13 +2,13 @@
 
 #include "Transfer/Sheet.h"
 
+#include <QMessageBox>
 #include <QPointer>
 #include <functional>
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QMessageBox;
 class QProgressBar;
 class QWidget;
 class UiQueue;
@@ -28,6 +28,7 @@ public:
         QLabel* file;
         QProgressBar* bar;
         QLabel* percent;
+        QLabel* remaining;
     };
 
     // end is what the controller does when a transfer is over; it runs on the transfer thread.
@@ -35,20 +36,26 @@ public:
 
     std::string folderText() override;
     void setFileText(const std::string& name) override;
+    bool sendDamaged(const std::string& reasons) override;
     void showStatus(const std::string& text) override;
     void startSending() override;
     void setProgress(double percent) override;
     void setPercentText(const std::string& text) override;
+    void showRemaining(const transfer::Remaining& remaining) override;
     std::optional<std::size_t> selectedDestination() override;
     void showAlert(const std::string& title, const std::string& message) override;
     void end() override;
 
-    // UI thread: dismisses the alert if it is up, as if OK had been pressed.
-    void dismissAlert();
+    // UI thread: dismisses the alert or the question about damaged files if one is up, as if its
+    // Escape button had been pressed.
+    void dismiss();
 
 private:
     UiQueue& mQueue;
     const Elements mElements;
     const std::function<void()> mEnd;
-    QPointer<QMessageBox> mAlert; // UI thread only; up while the alert is shown
+    // Runs box on the UI thread until it is answered or dismissed; returns the button pressed.
+    QMessageBox::ButtonRole ask(QMessageBox& box);
+
+    QPointer<QMessageBox> mModal; // UI thread only; the alert or the question while it is up
 };

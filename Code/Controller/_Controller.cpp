@@ -70,11 +70,12 @@ _Controller::_Controller(OpenClient openClient)
     mFileTextField = sheet.mFileTextField;
     mProgressIndicator = sheet.mProgressIndicator;
     mPercentTextField = sheet.mPercentTextField;
+    mRemainingTextField = sheet.mRemainingTextField;
 
     mUiQueue = new UiQueue(this);
     mSheet = std::make_unique<WindowSheet>(*mUiQueue,
         WindowSheet::Elements { mMainWindow, mFolderTextField, mDevicePopUpButton, mStatusTextField,
-            mFileTextField, mProgressIndicator, mPercentTextField },
+            mFileTextField, mProgressIndicator, mPercentTextField, mRemainingTextField },
         [this] { cancel2(); });
     mMainWindow->installEventFilter(this);
 
@@ -193,6 +194,7 @@ void _Controller::send(QObject*)
     mProgressIndicator->setRange(0, 0);
     mProgressIndicator->reset();
     mPercentTextField->clear();
+    mRemainingTextField->clear();
     mProgressWindow->open();
     // The lock was free, so the last transfer has passed its end and waits for nothing more:
     // joining it cannot block on the UI thread.
@@ -235,12 +237,9 @@ void _Controller::cancel2()
 // On the transfer thread. The file list and the destinations do not change while the sheet is up.
 void _Controller::thread()
 {
-    std::vector<std::string> destinations;
-    for (const midi::Destination& destination : mClient->destinations())
-        destinations.push_back(destination.name);
     MissingPort missing(mMidiProblem.toStdString());
     transfer::Transfer transfer(*mSheet, mPort ? *mPort : static_cast<midi::OutputPort&>(missing),
-        *mClock, mFileArray, std::move(destinations), mCancel);
+        *mClock, mFileArray, mClient->destinations(), mCancel);
     // The user has seen the outcome in the alert; the window keeps nothing of it.
     [[maybe_unused]] const transfer::Outcome outcome = transfer.run();
 }
@@ -251,7 +250,7 @@ void _Controller::stopTransfer()
         return;
     mCancel = true;
     mClock->requestStop();
-    mSheet->dismissAlert();
+    mSheet->dismiss();
 }
 
 // At quit the event loop no longer answers the transfer's waits: closing the queue sets them

@@ -94,6 +94,7 @@ private:
     QLabel* mFileTextField;
     QProgressBar* mProgressIndicator; // range 0..0 while it only shows that work goes on
     QLabel* mPercentTextField;
+    QLabel* mRemainingTextField; // bytes sent of the total, and the time left
     // The menu items' enabled states, saved while a transfer takes them away.
     bool mQuitAction = true;
     bool mSelectAction = true;

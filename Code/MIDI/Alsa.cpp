@@ -188,8 +188,9 @@ std::vector<DestinationPort> listDestinations(const std::vector<PortInfo>& ports
             || (port.capability & SND_SEQ_PORT_CAP_NO_EXPORT) != 0
             || (port.type & SND_SEQ_PORT_TYPE_MIDI_GENERIC) == 0)
             continue;
-        destinations.push_back(
-            { { displayName(port) }, port.address, port.kernelClient && port.card >= 0 });
+        const bool hardware = port.kernelClient && port.card >= 0;
+        destinations.push_back({ { displayName(port), hardware ? HardwarePace.bytesPerSecond : 0 },
+            port.address, hardware });
     }
     std::stable_partition(destinations.begin(), destinations.end(),
         [](const DestinationPort& destination) { return destination.hardware; });

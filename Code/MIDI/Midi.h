@@ -39,6 +39,9 @@ struct [[nodiscard]] SendResult {
 
 struct Destination {
     std::string name; // UTF-8, as the device pop-up shows it
+    // How fast the destination takes bytes off its wire, for the time an update will take;
+    // 0 when a send hands a message over at once.
+    double bytesPerSecond = 0;
 };
 
 // Sends through one output port. The port belongs to its client and must go before it.

@@ -206,6 +206,8 @@ void _SMF::Add(const std::uint8_t* ptr, std::uint32_t size)
         event.setSize(size);
         mEvents->push_back(event);
     }
+    mDelays += mDelay;
+    ++mCount;
     mDelay = 0;
     mTotal += size;
 }

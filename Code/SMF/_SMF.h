@@ -51,6 +51,12 @@ public:
     // Meaningful after Scan.
     std::size_t stopOffset() const;
 
+    // What the recorded messages add up to, in both modes, so that counting mode alone tells how
+    // long a file takes: their number, and the sum of their delays in microseconds (without the
+    // wrap a single delay has). Meaningful after Scan.
+    std::uint32_t count() const { return mCount; }
+    std::uint64_t delays() const { return mDelays; }
+
 private:
     void Chunk(std::uint32_t& type, std::uint32_t& length);
     bool MThd(std::uint32_t length);
@@ -78,6 +84,8 @@ private:
     std::uint32_t mTempo; // microseconds per quarter note
     std::uint32_t mDelay; // microseconds since the last recorded message
     std::uint32_t mTotal; // bytes of all recorded messages
+    std::uint32_t mCount = 0; // recorded messages
+    std::uint64_t mDelays = 0; // microseconds, the sum of the recorded messages' delays
     bool mShort = false; // a read would have passed the end of the image
     Ending mEnding = Ending::CutShort;
 };

@@ -5,7 +5,7 @@
 namespace send {
 
 const std::string_view Usage = R"(Usage: morvex-send --list
-       morvex-send --to DEVICE [--dry-run] [FOLDER]
+       morvex-send --to DESTINATION [--dry-run] [--send-damaged] [FOLDER]
        morvex-send --dry-run [FOLDER]
 
 Sends the System Exclusive messages of every "mid" file in FOLDER (default: the current folder)
@@ -13,22 +13,29 @@ to one MIDI destination, as the Morvex window does: the files in the order the w
 each message after its own delay, a 2-second pause before every file but the first. The MIDI
 client is "Morvex" and its output port "Morvex Output Port".
 
-  --list         print the MIDI destinations, numbered from 1 in the order of the window's
-                 device pop-up: 1 is the entry just under the separator, 2 the next one
-  --to DEVICE    send to DEVICE: its number from --list (digits only), or its whole name
-  --dry-run      send nothing: print for each file its messages, its bytes and the time it
-                 takes (its delays, and its pause), then the total
-  --help         show this text
+  --list              print the MIDI destinations, numbered from 1 in the order of the
+                      window's device pop-up: 1 is the entry just under the separator
+  --to DESTINATION    send to DESTINATION: its number from --list (digits only), or its
+                      whole name
+  --dry-run           send nothing: print for each file its messages, its bytes and the time
+                      it takes (its delays, its pause and, with --to, its time on a hardware
+                      wire), then the total
+  --send-damaged      send an update even when some of its files are damaged (cannot be
+                      read, are no format-0 MIDI file with one track, or are cut off), as far
+                      as they can be read; without it such an update is not sent at all
+  --help              show this text
 
 On a terminal one line shows the file in hand, the percentage, the bytes and the time left;
 otherwise plain lines are printed as the update goes.
 Ctrl-C cancels: the message whose delay is under way still goes out, nothing after it.
-A second Ctrl-C, or SIGTERM, quits at once: the wait under way is cut short, nothing more is sent.
+A second Ctrl-C, SIGTERM or SIGHUP quits at once: the wait under way is cut short, a message
+being paced to a hardware port is ended there, and nothing more is sent.
 
 Exit status:
   0    "Complete Update": every file was read alike twice and every message delivered
   1    "Update Incomplete": some file could not be read or sent whole (the reasons on standard
-       error); for --dry-run, some file could not be read whole
+       error), or damaged files stopped the update before it began; for --dry-run, some file is
+       damaged
   2    bad usage
   3    nothing was sent: no MIDI service, no such destination, or a folder that cannot be listed
        or holds no "mid" file
@@ -41,6 +48,7 @@ ParsedOptions parseOptions(std::span<const char* const> arguments)
         { "--help" },
         { "--list" },
         { "--dry-run" },
+        { "--send-damaged" },
         { "--to", true },
     };
     const process::ParsedCommandLine parsed = process::CommandLine::parse(arguments, Known);
@@ -57,11 +65,12 @@ ParsedOptions parseOptions(std::span<const char* const> arguments)
     if (!line.operands().empty())
         options.folder = line.operands().front();
     options.dryRun = line.has("--dry-run");
+    options.sendDamaged = line.has("--send-damaged");
     options.to = line.value("--to").value_or("");
     if (line.has("--to") && options.to.empty())
         return { std::nullopt, "--to needs a destination's number or name" };
     if (line.has("--list")) {
-        if (line.has("--to") || options.dryRun || !line.operands().empty())
+        if (line.has("--to") || options.dryRun || options.sendDamaged || !line.operands().empty())
             return { std::nullopt, "--list takes nothing else" };
         options.command = Options::Command::List;
         return { options, {} };

@@ -23,6 +23,7 @@ struct Options {
     std::string to; // the destination's number from 1, or its name; empty for a dry run without
     std::string folder = ".";
     bool dryRun = false;
+    bool sendDamaged = false; // send an update with damaged files as far as they can be read
 };
 
 struct [[nodiscard]] ParsedOptions {

@@ -1,6 +1,7 @@
 #include "Send/Progress.h"
 
-#include <numeric>
+#include "Transfer/UpdateFolder.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -49,16 +50,10 @@ std::string fitted(std::string text, std::size_t width)
 
 } // namespace
 
-Progress::Progress(std::FILE* out, std::FILE* err, bool terminal, std::string folder,
-    std::size_t destination, const Schedule& schedule, timing::Clock& clock, midi::OutputPort& port)
+Progress::Progress(std::FILE* out, std::FILE* err, Setting setting)
     : mOut(out)
     , mErr(err)
-    , mTerminal(terminal)
-    , mFolder(std::move(folder))
-    , mDestination(destination)
-    , mSchedule(schedule)
-    , mClock(clock)
-    , mPort(port)
+    , mSetting(std::move(setting))
 {
 }
 
@@ -66,67 +61,58 @@ void Progress::setFileText(const std::string& name)
 {
     if (!mSending)
         return;
-    mFile = name;
+    mFile = transfer::printableName(name);
     ++mFilesTaken;
-    if (mTerminal)
-        setProgress(std::max(mPercent, 0));
-    else
-        show("Sending " + name + " (file " + std::to_string(mFilesTaken) + " of "
-            + std::to_string(mSchedule.files().size()) + "), " + timeLeft());
+    if (!mSetting.terminal)
+        show("Sending " + mFile + " (file " + std::to_string(mFilesTaken) + " of "
+            + std::to_string(mSetting.files) + ")");
 }
 
-void Progress::setProgress(double percent)
+bool Progress::sendDamaged(const std::string& reasons)
 {
-    const int whole = static_cast<int>(percent);
-    // The bar's reset to 0 before the first file is the window's, not news for a log.
-    if (mFilesTaken == 0 || (!mTerminal && whole == mPercent))
+    std::fprintf(mErr, "%s\n%s\n",
+        mSetting.sendDamaged
+            ? "These files are damaged; sending what can be read of them, as --send-damaged asks:"
+            : "Nothing was sent: these files are damaged (--send-damaged sends the update all the "
+              "same):",
+        reasons.c_str());
+    return mSetting.sendDamaged;
+}
+
+void Progress::showRemaining(const transfer::Remaining& remaining)
+{
+    const std::string left = clockTime(remaining.microseconds) + " left";
+    if (mSetting.terminal) {
+        if (mFilesTaken > 0)
+            show("[" + std::to_string(mFilesTaken) + "/" + std::to_string(mSetting.files) + "] "
+                + mFile + "  " + std::to_string(mPercent) + " %, "
+                + std::to_string(remaining.bytesSent) + " of "
+                + std::to_string(remaining.bytesTotal) + " bytes, " + left);
         return;
-    mPercent = whole;
-    const std::uint64_t total
-        = std::accumulate(mSchedule.files().begin(), mSchedule.files().end(), std::uint64_t { 0 },
-            [](std::uint64_t sum, const Schedule::File& file) { return sum + file.bytes; });
-    const std::string figures = std::to_string(whole) + " %, " + std::to_string(mBytes) + " of "
-        + std::to_string(total) + " bytes, " + timeLeft();
-    show(mTerminal ? "[" + std::to_string(mFilesTaken) + "/"
-                + std::to_string(mSchedule.files().size()) + "] " + mFile + "  " + figures
-                   : figures);
+    }
+    // Written before the wait begins and after the transfer's last cancel check before it: once
+    // this line is out, the message after the wait goes out even if Ctrl-C comes now.
+    if (remaining.waiting >= Time_NotedWait)
+        show("Waiting " + secondsText(remaining.waiting) + ", " + left);
+    // The bar's 0 before the first file is the window's, not news for a log.
+    if (remaining.waiting == 0 && mFilesTaken > 0 && mPercent != mPercentShown) {
+        mPercentShown = mPercent;
+        show(std::to_string(mPercent) + " %, " + std::to_string(remaining.bytesSent) + " of "
+            + std::to_string(remaining.bytesTotal) + " bytes, " + left);
+    }
 }
 
 void Progress::showAlert(const std::string& title, const std::string& message)
 {
     endLine();
-    if (message.empty()) {
-        std::fprintf(mOut, "%s\n", title.c_str());
-        std::fflush(mOut);
-    } else {
-        std::fprintf(mErr, "%s\n%s\n", title.c_str(), message.c_str());
-    }
-}
-
-bool Progress::sleepUntil(TimePoint when)
-{
-    ++mWaitsBegun;
-    // Written before the wait begins and after the transfer's last cancel check before it: once
-    // this line is out, the message after the wait goes out even if Ctrl-C comes now.
-    const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(when - now()).count();
-    if (!mTerminal && wait >= Time_NotedWait)
-        show("Waiting " + secondsText(static_cast<std::uint64_t>(wait)));
-    return mClock.sleepUntil(when);
-}
-
-midi::SendResult Progress::send(
-    std::size_t destination, std::span<const std::uint8_t> message, timing::Clock& clock)
-{
-    midi::SendResult result = mPort.send(destination, message, clock);
-    // An uncertain send was handed over whole; the transfer names its file at the end.
-    if (result.ok() || result.error == midi::SendError::Uncertain)
-        mBytes += message.size();
-    return result;
+    std::FILE* to = title == "Complete Update" ? mOut : mErr;
+    std::fprintf(to, "%s\n%s", title.c_str(), message.empty() ? "" : (message + "\n").c_str());
+    std::fflush(to);
 }
 
 void Progress::show(const std::string& text)
 {
-    if (mTerminal) {
+    if (mSetting.terminal) {
         std::fprintf(mOut, "\r\x1b[K%s", fitted(text, columns(mOut)).c_str());
         mLineUp = true;
     } else {
@@ -143,9 +129,11 @@ void Progress::endLine()
     std::fflush(mOut);
 }
 
-std::string Progress::timeLeft() const
+std::string secondsText(std::uint64_t microseconds)
 {
-    return clockTime(mSchedule.microsecondsLeft(mWaitsBegun)) + " left";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(microseconds) / 1e6);
+    return text;
 }
 
 } // namespace send

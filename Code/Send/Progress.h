@@ -1,68 +1,58 @@
 #pragma once
 
-#include "MIDI/Midi.h"
-#include "Send/Schedule.h"
-#include "Timing/Clock.h"
 #include "Transfer/Sheet.h"
 
-#include <cstdint>
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
 namespace send {
 
-// The progress sheet of a terminal. The transfer sees it as its sheet, its port and its clock: it
-// passes each send and each wait on to the real port and clock and so knows, at every step, the
-// file in hand, the bytes handed over and how many of the schedule's waits have begun, hence the
-// time left. All its calls come from the thread that runs the transfer.
-//
-// On a terminal it keeps one line up to date; elsewhere (a pipe, a file, a log) it prints a line
-// per file, per whole percent and per wait long enough to look like a hang, each flushed at once.
-// "Complete Update" goes to out, "Update Incomplete" and its reasons to err.
-class Progress final : public transfer::Sheet, public timing::Clock, public midi::OutputPort {
+// The progress sheet of a terminal. On a terminal it keeps one line up to date; elsewhere (a pipe,
+// a file, a log) it prints a line per file, per whole percent and per wait long enough to look
+// like a hang, each flushed at once. "Complete Update" goes to out, "Update Incomplete" and its
+// reasons to err. All its calls come from the thread that runs the transfer.
+class Progress final : public transfer::Sheet {
 public:
-    Progress(std::FILE* out, std::FILE* err, bool terminal, std::string folder,
-        std::size_t destination, const Schedule& schedule, timing::Clock& clock,
-        midi::OutputPort& port);
+    struct Setting {
+        bool terminal = false;
+        std::string folder;
+        std::size_t destination = 0;
+        std::size_t files = 0; // how many are listed
+        bool sendDamaged = false; // the answer to the damaged files' question
+    };
 
-    std::string folderText() override { return mFolder; }
+    Progress(std::FILE* out, std::FILE* err, Setting setting);
+
+    std::string folderText() override { return mSetting.folder; }
     void setFileText(const std::string& name) override;
+    bool sendDamaged(const std::string& reasons) override;
     void showStatus(const std::string&) override { }
     void startSending() override { mSending = true; }
-    void setProgress(double percent) override;
+    void setProgress(double percent) override { mPercent = static_cast<int>(percent); }
     void setPercentText(const std::string&) override { }
-    std::optional<std::size_t> selectedDestination() override { return mDestination; }
+    void showRemaining(const transfer::Remaining& remaining) override;
+    std::optional<std::size_t> selectedDestination() override { return mSetting.destination; }
     void showAlert(const std::string& title, const std::string& message) override;
     void end() override { endLine(); }
-
-    TimePoint now() const override { return mClock.now(); }
-    bool sleepUntil(TimePoint when) override;
-    bool stopRequested() const override { return mClock.stopRequested(); }
-
-    midi::SendResult send(std::size_t destination, std::span<const std::uint8_t> message,
-        timing::Clock& clock) override;
 
 private:
     void show(const std::string& text);
     void endLine();
-    std::string timeLeft() const;
 
     std::FILE* const mOut;
     std::FILE* const mErr;
-    const bool mTerminal;
-    const std::string mFolder;
-    const std::size_t mDestination;
-    const Schedule& mSchedule;
-    timing::Clock& mClock;
-    midi::OutputPort& mPort;
+    const Setting mSetting;
 
     bool mSending = false; // the size pass is over
     bool mLineUp = false; // a terminal line without its line feed stands on the screen
     std::size_t mFilesTaken = 0; // in the send pass
     std::string mFile;
-    std::size_t mWaitsBegun = 0;
-    std::uint64_t mBytes = 0; // handed over whole
-    int mPercent = -1; // the whole percent last shown
+    int mPercent = 0; // as the bar stands
+    int mPercentShown = -1; // as a log line last said it
 };
+
+// A time as a person reads it, to the millisecond: "2.500 s".
+std::string secondsText(std::uint64_t microseconds);
 
 } // namespace send

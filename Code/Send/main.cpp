@@ -4,7 +4,6 @@
 #include "MIDI/Midi.h"
 #include "Send/Options.h"
 #include "Send/Progress.h"
-#include "Send/Schedule.h"
 #include "Send/SignalWatcher.h"
 #include "Timing/Clock.h"
 #include "Transfer/Transfer.h"
@@ -70,25 +69,25 @@ int list(const midi::Client& client)
     return Exit_Complete;
 }
 
-int printDryRun(const Schedule& schedule)
+// destination: where the update would go, for its wire time; none for a dry run without --to.
+int printDryRun(const transfer::Plan& plan, const midi::Destination* destination)
 {
-    std::uint64_t messages = 0;
-    std::uint64_t bytes = 0;
-    for (const Schedule::File& file : schedule.files()) {
-        std::printf("%s: %u messages, %llu bytes, %s\n", file.name.c_str(), file.messages,
-            static_cast<unsigned long long>(file.bytes), secondsText(file.microseconds).c_str());
-        messages += file.messages;
-        bytes += file.bytes;
+    const double bytesPerSecond = destination ? destination->bytesPerSecond : 0;
+    for (std::size_t i = 0; i < plan.files().size(); ++i) {
+        const transfer::Plan::File& file = plan.files()[i];
+        const transfer::FileSize size = file.reading.size.value_or(transfer::FileSize {});
+        std::printf("%s: %u messages, %u bytes, %s\n", transfer::printableName(file.name).c_str(),
+            size.messages, size.total, secondsText(plan.microseconds(i, bytesPerSecond)).c_str());
     }
-    std::printf("Total: %zu files, %llu messages, %llu bytes, %s\n", schedule.files().size(),
-        static_cast<unsigned long long>(messages), static_cast<unsigned long long>(bytes),
-        secondsText(schedule.microseconds()).c_str());
-    if (schedule.problems().empty())
-        return Exit_Complete;
-    std::fprintf(stderr, "The update would be incomplete:\n");
-    for (const transfer::FileProblem& problem : schedule.problems())
-        std::fprintf(stderr, "%s\n", problem.text.c_str());
-    return Exit_Incomplete;
+    std::printf("Total: %zu files, %llu messages, %llu bytes, %s\n", plan.files().size(),
+        static_cast<unsigned long long>(plan.messages()),
+        static_cast<unsigned long long>(plan.bytes()),
+        secondsText(plan.microsecondsFrom(0, bytesPerSecond)).c_str());
+    if (plan.anyDamaged())
+        std::fprintf(stderr, "The update would be incomplete:\n");
+    for (const std::string& remark : plan.remarks())
+        std::fprintf(stderr, "%s\n", remark.c_str());
+    return plan.anyDamaged() ? Exit_Incomplete : Exit_Complete;
 }
 
 int run(const Options& options)
@@ -128,25 +127,24 @@ int run(const Options& options)
         return fail(Exit_Unavailable, listing.error);
     if (listing.names.empty())
         return fail(Exit_Unavailable, "no \"mid\" file in " + options.folder);
-    const Schedule schedule = Schedule::rehearse(options.folder, listing.names);
     if (options.dryRun)
-        return printDryRun(schedule);
+        return printDryRun(transfer::Plan::read(options.folder, listing.names),
+            client ? &client->destinations()[destination.index] : nullptr);
 
-    std::vector<std::string> names;
-    for (const midi::Destination& listed : client->destinations())
-        names.push_back(listed.name);
     midi::PortResult port = client->createOutputPort("Morvex Output Port");
     if (!port.port)
         return fail(Exit_Unavailable, port.error);
-    Progress progress(stdout, stderr, ::isatty(STDOUT_FILENO) == 1, options.folder,
-        destination.index, schedule, clock, *port.port);
+    Progress progress(stdout, stderr,
+        { ::isatty(STDOUT_FILENO) == 1, options.folder, destination.index, listing.names.size(),
+            options.sendDamaged });
     transfer::Transfer transfer(
-        progress, progress, progress, std::move(listing.names), std::move(names), cancel);
+        progress, *port.port, clock, std::move(listing.names), client->destinations(), cancel);
     const transfer::Outcome outcome = transfer.run();
     switch (outcome.end) {
     case transfer::Outcome::End::Completed:
         return Exit_Complete;
     case transfer::Outcome::End::Incomplete:
+    case transfer::Outcome::End::Declined:
         return Exit_Incomplete;
     case transfer::Outcome::End::Cancelled:
     case transfer::Outcome::End::Stopped:

@@ -40,14 +40,14 @@ std::uint64_t physicalMemory()
     return pages > 0 && pageSize > 0 ? static_cast<std::uint64_t>(pages) * pageSize : UINT64_MAX;
 }
 
-FileImage failed(std::string error)
+FileImage failed(const std::string& why)
 {
-    return { {}, std::move(error) };
+    return { {}, "could not be read: " + why };
 }
 
 FileImage tooLarge(std::uint64_t size)
 {
-    return failed("it is too large to read: " + sizeText(size));
+    return { {}, "is too large to read: " + sizeText(size) };
 }
 
 } // namespace

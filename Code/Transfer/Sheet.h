@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -11,16 +12,25 @@ namespace transfer {
 // that runs the transfer, in this order:
 //
 //   size pass, per file:   folderText, setFileText
+//   damaged files, unless cancelled: sendDamaged; a no there ends the transfer
 //   unless cancelled:      showStatus("Sending...")
 //   always:                startSending, setProgress(0), setPercentText("0 %"),
-//                          selectedDestination
-//   send pass, per file:   folderText, setFileText; then per message sent: setProgress,
-//                          setPercentText
+//                          selectedDestination, showRemaining
+//   send pass, per file:   folderText, setFileText; before each wait showRemaining; per
+//                          message sent setProgress, setPercentText, showRemaining
 //   unless cancelled:      showAlert
 //   always, last:          end
 //
 // A stop request (quitting) skips straight to end. A window forwards each call to its UI thread in
-// call order; only the reads, showStatus and showAlert make the calling thread wait.
+// call order; only the reads, the question, showStatus and showAlert make the calling thread wait.
+// How far a transfer is, as the bar's text shows it.
+struct Remaining {
+    std::uint64_t bytesSent = 0;
+    std::uint64_t bytesTotal = 0; // what the size pass counted
+    std::uint64_t microseconds = 0; // the time the rest of the update will take
+    std::uint32_t waiting = 0; // microseconds: the wait that begins now; 0 after a message
+};
+
 class Sheet {
 public:
     virtual ~Sheet() = default;
@@ -29,12 +39,16 @@ public:
     virtual std::string folderText() = 0;
     // The file field: the name of the file being sized or sent.
     virtual void setFileText(const std::string& name) = 0;
+    // Some files are damaged (named in reasons, one a line): answers whether to send the update
+    // all the same, the damaged files as far as they can be read. Returns once answered.
+    virtual bool sendDamaged(const std::string& reasons) = 0;
     // The status field, set and redrawn at once; returns once it shows.
     virtual void showStatus(const std::string& text) = 0;
     // The size pass is over: the busy display gives way to a bar that goes from 0 to 100.
     virtual void startSending() = 0;
     virtual void setProgress(double percent) = 0;
     virtual void setPercentText(const std::string& text) = 0;
+    virtual void showRemaining(const Remaining& remaining) = 0;
     // The destination chosen: an index into the MIDI client's destinations, or none.
     virtual std::optional<std::size_t> selectedDestination() = 0;
     // A modal alert with the one button "OK"; returns once the user has dismissed it.

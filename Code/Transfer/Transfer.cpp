@@ -2,21 +2,15 @@
 
 #include "FileImage.h"
 #include "ThreadTuning.h"
+#include "Transfer/UpdateFolder.h"
 
 #include <algorithm>
 #include <utility>
 
 namespace transfer {
-namespace {
-
-// Before every file but the first listed one: time for the device to take in what the previous
-// file gave it (a firmware block written to flash) before the next file starts.
-constexpr std::uint32_t Time_FilePause = 2000000;
-
-} // namespace
 
 Transfer::Transfer(Sheet& sheet, midi::OutputPort& port, timing::Clock& clock,
-    std::vector<std::string> files, std::vector<std::string> destinations,
+    std::vector<std::string> files, std::vector<midi::Destination> destinations,
     const std::atomic<bool>& cancel)
     : mSheet(sheet)
     , mPort(port)
@@ -31,10 +25,7 @@ Outcome Transfer::run()
 {
     const TimerSlack slack;
     mOutcome = {};
-    mSized.assign(mFiles.size(), std::nullopt);
-    if (!sizePass() || !sendPass() || mClock.stopRequested())
-        mOutcome.end = Outcome::End::Stopped;
-    else
+    if (sizePass() && askAboutDamage() && sendPass())
         finish();
     mSheet.end();
     return std::move(mOutcome);
@@ -51,63 +42,101 @@ std::string Transfer::takeUp(std::size_t index)
 
 bool Transfer::sizePass()
 {
+    std::vector<Plan::File> read;
     for (std::size_t i = 0; i < mFiles.size() && !mCancel; ++i) {
         if (mClock.stopRequested())
-            return false;
-        if (FileImage image = readFileImage(takeUp(i)); image.read()) {
-            _SMF reader(image.bytes.data(), image.bytes.size(), nullptr);
-            const std::uint32_t total = reader.Scan();
-            mSized[i] = Reading { total, reader.ending() };
-            mOutcome.total += total;
-        }
+            return end(Outcome::End::Stopped);
+        read.push_back({ mFiles[i], sizeFile(takeUp(i)) });
+        if (const auto& size = read.back().reading.size)
+            mOutcome.total += size->total;
     }
+    // Files a cancel left unread count as unreadable: nothing of them is sent.
+    for (std::size_t i = read.size(); i < mFiles.size(); ++i)
+        read.push_back({ mFiles[i], {} });
+    mPlan = Plan(std::move(read));
+    return true;
+}
+
+// Before the first byte goes out: a damaged file would leave the device with part of an update.
+bool Transfer::askAboutDamage()
+{
+    if (mCancel || !mPlan.anyDamaged())
+        return true;
+    std::string reasons;
+    for (const Plan::File& file : mPlan.files())
+        if (isDamaged(file.reading))
+            reasons += (reasons.empty() ? "" : "\n") + judgeReading(file.name, file.reading);
+    const bool send = mSheet.sendDamaged(reasons);
+    if (mClock.stopRequested())
+        return end(Outcome::End::Stopped);
+    if (send)
+        return true;
+    for (const Plan::File& file : mPlan.files())
+        if (isDamaged(file.reading))
+            problem(FileProblem::Kind::Damaged, judgeReading(file.name, file.reading));
+    return end(Outcome::End::Declined);
+}
+
+bool Transfer::sendPass()
+{
     if (!mCancel)
         mSheet.showStatus("Sending...");
     mSheet.startSending();
     mSheet.setProgress(0.0);
     mSheet.setPercentText("0 %");
     mDestination = mSheet.selectedDestination();
-    return true;
-}
-
-bool Transfer::sendPass()
-{
+    mMicrosecondsLeft = mPlan.microsecondsFrom(0, bytesPerSecond());
+    showRemaining(0);
     const RealtimePriority priority;
     for (std::size_t i = 0; i < mFiles.size() && !mCancel; ++i) {
         if (!sendFile(i))
-            return false;
+            return end(Outcome::End::Stopped);
     }
-    return true;
+    return !mClock.stopRequested() || end(Outcome::End::Stopped);
 }
 
 bool Transfer::sendFile(std::size_t index)
 {
     if (mClock.stopRequested())
         return false;
+    mMicrosecondsLeft = mPlan.microsecondsFrom(index, bytesPerSecond());
     const std::string& name = mFiles[index];
     // The image is freed when this file is done: memory follows the largest file.
     FileImage image = readFileImage(takeUp(index));
     if (!image.read()) {
-        judge(name, mSized[index], std::nullopt, image.error);
+        judge(index, { std::nullopt, image.error });
         return true;
     }
     std::vector<_Event> events;
     _SMF reader(image.bytes.data(), image.bytes.size(), &events);
     const std::uint32_t total = reader.Scan();
-    judge(name, mSized[index], Reading { total, reader.ending() }, {});
+    judge(index,
+        { FileSize { total, reader.count(), reader.delays(), reader.ending(), reader.stopOffset() },
+            {} });
     // By index, not by files sent: a later file pauses even when every earlier one was unreadable.
-    if (index != 0 && !mClock.sleep(Time_FilePause))
+    if (index != 0 && !wait(Time_FilePause))
         return false;
     return sendEvents(name, events);
 }
 
+bool Transfer::wait(std::uint32_t microseconds)
+{
+    if (microseconds > 0)
+        showRemaining(microseconds);
+    if (!mClock.sleep(microseconds))
+        return false;
+    mMicrosecondsLeft -= std::min<std::uint64_t>(mMicrosecondsLeft, microseconds);
+    return true;
+}
+
 bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& events)
 {
+    const std::string shown = printableName(name);
     std::size_t uncertain = 0;
     std::string uncertainReason;
     for (std::size_t j = 0; j < events.size() && !mCancel; ++j) {
         // A delay cut short by a stop request ends the run: its message would go out early.
-        if (!mClock.sleep(events[j].time()))
+        if (!wait(events[j].time()))
             return false;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(events[j].ptr());
         const midi::SendResult result = mDestination
@@ -126,35 +155,45 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
             // following it. The device is left half-updated either way; stopping leaves it
             // with the least wrong data. The next file still gets its pause and its chance.
             problem(FileProblem::Kind::Undelivered,
-                name + ": " + std::to_string(events.size() - j) + " of "
+                shown + ": " + std::to_string(events.size() - j) + " of "
                     + std::to_string(events.size()) + " messages were not delivered to "
                     + destinationName() + ". " + result.reason);
+            if (result.error == midi::SendError::Stopped)
+                return false;
             break;
         }
         mOutcome.bytesSent += events[j].size();
+        mMicrosecondsLeft
+            -= std::min(mMicrosecondsLeft, wireMicroseconds(events[j].size(), bytesPerSecond()));
         showProgress();
     }
     if (uncertain > 0)
         problem(FileProblem::Kind::Uncertain,
-            name + ": " + std::to_string(uncertain) + " of " + std::to_string(events.size())
+            shown + ": " + std::to_string(uncertain) + " of " + std::to_string(events.size())
                 + " messages may not have arrived at " + destinationName() + ". "
                 + uncertainReason);
     return true;
 }
 
-// unreadable: why the send pass could not read the file, when it could not.
-void Transfer::judge(const std::string& name, const std::optional<Reading>& sized,
-    const std::optional<Reading>& sent, const std::string& unreadable)
+// sent: how the send pass read file index.
+void Transfer::judge(std::size_t index, const FileReading& sent)
 {
-    using Kind = FileProblem::Kind;
-    if (!sized && !sent)
-        problem(Kind::Unreadable, name + " could not be read: " + unreadable + ".");
-    else if (sized != sent)
-        problem(Kind::Changed, name + " changed during the update.");
-    else if (sent->ending == _SMF::Ending::RejectedHeader)
-        problem(Kind::NotFormat0, name + " is not a format-0 MIDI file with one track.");
-    else if (sent->ending == _SMF::Ending::CutShort || sent->ending == _SMF::Ending::NoEndOfTrack)
-        problem(Kind::Truncated, name + " ends before its end of track.");
+    const FileReading& sized = mPlan.files()[index].reading;
+    if (sized.size != sent.size) {
+        // The file was read in one pass only, or differently in each.
+        problem(FileProblem::Kind::Changed,
+            printableName(mFiles[index]) + " changed during the update.");
+        return;
+    }
+    if (std::string remark = judgeReading(mFiles[index], sent); !remark.empty())
+        problem(isDamaged(sent) ? FileProblem::Kind::Damaged : FileProblem::Kind::NoEndOfTrack,
+            std::move(remark));
+}
+
+bool Transfer::end(Outcome::End how)
+{
+    mOutcome.end = how;
+    return false;
 }
 
 void Transfer::problem(FileProblem::Kind kind, std::string text)
@@ -172,32 +211,45 @@ void Transfer::showProgress()
             static_cast<double>(mOutcome.bytesSent * 100) / static_cast<double>(mOutcome.total));
     mSheet.setProgress(percent);
     mSheet.setPercentText(std::to_string(static_cast<int>(percent)) + " %");
+    showRemaining(0);
+}
+
+void Transfer::showRemaining(std::uint32_t waiting)
+{
+    mSheet.showRemaining({ mOutcome.bytesSent, mOutcome.total, mMicrosecondsLeft, waiting });
 }
 
 std::string Transfer::destinationName() const
 {
     if (!mDestination)
         return "no destination";
-    return *mDestination < mDestinations.size() ? mDestinations[*mDestination]
+    return *mDestination < mDestinations.size() ? mDestinations[*mDestination].name
                                                 : "a destination that is not listed";
 }
 
+double Transfer::bytesPerSecond() const
+{
+    return mDestination && *mDestination < mDestinations.size()
+        ? mDestinations[*mDestination].bytesPerSecond
+        : 0;
+}
+
+// A file without its End of Track is only remarked on: every byte of it arrived, so the update is
+// complete, and the alert says so and names the file.
 void Transfer::finish()
 {
     if (mCancel) {
         mOutcome.end = Outcome::End::Cancelled;
         return;
     }
-    if (mOutcome.problems.empty()) {
-        mOutcome.end = Outcome::End::Completed;
-        mSheet.showAlert("Complete Update", "");
-        return;
-    }
-    mOutcome.end = Outcome::End::Incomplete;
     std::string message;
-    for (const FileProblem& problem : mOutcome.problems)
+    bool failed = false;
+    for (const FileProblem& problem : mOutcome.problems) {
         message += (message.empty() ? "" : "\n") + problem.text;
-    mSheet.showAlert("Update Incomplete", message);
+        failed = failed || problem.kind != FileProblem::Kind::NoEndOfTrack;
+    }
+    mOutcome.end = failed ? Outcome::End::Incomplete : Outcome::End::Completed;
+    mSheet.showAlert(failed ? "Update Incomplete" : "Complete Update", message);
 }
 
 } // namespace transfer

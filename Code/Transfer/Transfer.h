@@ -3,6 +3,7 @@
 #include "MIDI/Midi.h"
 #include "SMF/_SMF.h"
 #include "Timing/Clock.h"
+#include "Transfer/Plan.h"
 #include "Transfer/Sheet.h"
 
 #include <atomic>
@@ -17,9 +18,8 @@ namespace transfer {
 // What went wrong with one listed file. One file can have two: changed, then not delivered.
 struct FileProblem {
     enum class Kind {
-        Unreadable, // could be read in neither pass
-        NotFormat0, // the reader rejected its header
-        Truncated, // the image ended before the track's End of Track
+        Damaged, // could not be read, is no format-0 file with one track, or is cut off
+        NoEndOfTrack, // whole messages but no End of Track: a remark, not a failure
         Changed, // the two passes read it differently, or only one could read it
         Undelivered, // a message did not reach the destination whole
         Uncertain, // the service could not vouch that some messages arrived
@@ -32,6 +32,7 @@ struct [[nodiscard]] Outcome {
     enum class End {
         Completed, // every file read alike twice, every message delivered: "Complete Update"
         Incomplete, // ran to its end with problems: "Update Incomplete" named them
+        Declined, // damaged files were found and the person chose not to send
         Cancelled, // the cancel flag was seen at a check: no alert
         Stopped, // a stop request ended the run at once: no alert
     };
@@ -41,43 +42,41 @@ struct [[nodiscard]] Outcome {
     std::uint64_t bytesSent = 0; // bytes of the messages delivered whole
 };
 
-// One Send: totals the message bytes of every listed file, then sends each file's messages to
-// the destination chosen in the sheet, each after its delay and a 2 s pause before every file
-// but the first listed, and shows the progress; it ends with "Complete Update", or with
-// "Update Incomplete" naming what went wrong, unless it was cancelled or stopped, and always with
-// the sheet's end. Run it on a thread of its own: it sleeps and waits for the sheet.
+// One Send: reads every listed file and totals its message bytes, asks before sending damaged
+// files, then sends each file's messages to the destination chosen in the sheet, each after its
+// delay and a 2 s pause before every file but the first listed, and shows the progress; it ends
+// with "Complete Update", or with "Update Incomplete" naming what went wrong, unless it was
+// declined, cancelled or stopped, and always with the sheet's end. Run it on a thread of its own:
+// it sleeps and waits for the sheet.
 class Transfer {
 public:
     // files: the names, without folder, in list order; the folder comes from the sheet.
-    // destinations: the MIDI service's destinations by index, for the failure texts. The clock
-    // times every wait, the port's pacing included.
+    // destinations: the MIDI service's destinations by index, for the texts and the wire time.
     // cancel: raised by Cancel; read at the checks before each file of each pass, after the size
-    // pass, before each message and before the alert, never during a sleep. Stopping goes
-    // through the clock. Every reference must outlive run().
+    // pass, before each message and before the alert, never during a wait. The clock times every
+    // wait, the port's pacing included, and stops the run. Every reference must outlive run().
     Transfer(Sheet& sheet, midi::OutputPort& port, timing::Clock& clock,
-        std::vector<std::string> files, std::vector<std::string> destinations,
+        std::vector<std::string> files, std::vector<midi::Destination> destinations,
         const std::atomic<bool>& cancel);
 
     Outcome run();
 
 private:
-    // What the size pass learnt of one file, to tell whether the send pass reads the same.
-    struct Reading {
-        std::uint32_t total;
-        _SMF::Ending ending;
-        bool operator==(const Reading&) const = default;
-    };
-
-    // These answer false when a stop request ended the run.
+    // The steps of a run. Each answers false when the run ends there, with how in mOutcome.
     bool sizePass();
+    bool askAboutDamage();
     bool sendPass();
+    // These answer false when a stop request ended the run.
     bool sendFile(std::size_t index);
     bool sendEvents(const std::string& name, const std::vector<_Event>& events);
-    void judge(const std::string& name, const std::optional<Reading>& sized,
-        const std::optional<Reading>& sent, const std::string& unreadable);
+    bool wait(std::uint32_t microseconds);
+    bool end(Outcome::End how); // always false
+    void judge(std::size_t index, const FileReading& sent);
     void problem(FileProblem::Kind kind, std::string text);
     void showProgress();
+    void showRemaining(std::uint32_t waiting);
     std::string destinationName() const;
+    double bytesPerSecond() const;
     std::string takeUp(std::size_t index);
     void finish();
 
@@ -85,12 +84,13 @@ private:
     midi::OutputPort& mPort;
     timing::Clock& mClock;
     const std::vector<std::string> mFiles;
-    const std::vector<std::string> mDestinations;
+    const std::vector<midi::Destination> mDestinations;
     const std::atomic<bool>& mCancel;
 
     // One run's state.
-    std::vector<std::optional<Reading>> mSized; // by file index; empty: could not be read
+    Plan mPlan; // what the size pass read
     std::optional<std::size_t> mDestination;
+    std::uint64_t mMicrosecondsLeft = 0; // of the plan, counted down as the send pass goes
     Outcome mOutcome;
 };
 

@@ -43,6 +43,11 @@ Scanned scan(std::span<const std::uint8_t> file)
     EXPECT_EQ(counter.ending(), listed.ending) << "counting mode ends another way";
     EXPECT_EQ(counter.stopOffset(), listed.stop) << "counting mode stops elsewhere";
     EXPECT_EQ(counted, listed.image) << "counting mode leaves another image";
+    std::uint64_t delays = 0;
+    for (const _Event& event : listed.events)
+        delays += event.time();
+    EXPECT_EQ(counter.count(), listed.events.size()) << "counting mode counts other messages";
+    EXPECT_EQ(counter.delays(), delays) << "counting mode adds other delays";
     return listed;
 }
 

@@ -64,7 +64,8 @@ protected:
 
     ChildProcess start(bool exec = false)
     {
-        return sendtest::startSend({ "--to", mName, mFolder.path().string() }, mLogs.path(), exec);
+        return sendtest::startSend(
+            { "--to", mName, "--send-damaged", mFolder.path().string() }, mLogs.path(), exec);
     }
 
     // Every byte the monitor received, once it has printed count messages (one "crc32" line each):
