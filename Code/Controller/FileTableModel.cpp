@@ -2,6 +2,9 @@
 
 #include "_Controller.h"
 
+#include <QApplication>
+#include <QStyle>
+
 FileTableModel::FileTableModel(const _Controller& dataSource, QObject* parent)
     : QAbstractTableModel(parent)
     , mDataSource(dataSource)
@@ -18,11 +21,28 @@ int FileTableModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : 1;
 }
 
+// A file that will not read whole carries a warning sign and says why; the cell's value stays the
+// file's name.
 QVariant FileTableModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::AccessibleTextRole))
+    if (!index.isValid())
         return {};
-    return mDataSource.objectValueForTableColumn(index.column(), index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+        return mDataSource.objectValueForTableColumn(index.column(), index.row());
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole:
+        if (const QString problem = mDataSource.problemForRow(index.row()); !problem.isEmpty())
+            return problem;
+        return {};
+    case Qt::DecorationRole:
+        if (!mDataSource.problemForRow(index.row()).isEmpty())
+            return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+        return {};
+    default:
+        return {};
+    }
 }
 
 QVariant FileTableModel::headerData(int section, Qt::Orientation orientation, int role) const

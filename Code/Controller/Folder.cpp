@@ -2,6 +2,8 @@
 
 #include "Transfer/UpdateFolder.h"
 
+#include <QFile>
+
 namespace {
 
 qsizetype endWithoutTrailingSlashes(const QString& path)
@@ -23,6 +25,13 @@ QString deletingLastPathComponent(const QString& path)
     if (slash == 0)
         return QStringLiteral("/");
     return path.left(endWithoutTrailingSlashes(path.left(slash)));
+}
+
+QString executablePath(const QString& argument0)
+{
+    if (argument0.contains(u'/'))
+        return argument0;
+    return QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
 }
 
 QString defaultFolder(const QString& executable)

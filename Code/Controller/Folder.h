@@ -11,6 +11,10 @@
 // a lone relative name gives the empty string ("/a/b/" gives "/a", "/a" gives "/", "a" gives "").
 QString deletingLastPathComponent(const QString& path);
 
+// The path of the running executable as argument 0 gives it, or, when argument 0 holds no folder
+// (a bare name found on PATH, as a desktop entry starts it), the program's real path.
+QString executablePath(const QString& argument0);
+
 // The folder that holds the application: the executable's path less four components. The build
 // and an installed copy both lay the program out as Morvex.AppDir/usr/bin/morvex, so this is the
 // folder beside Morvex.AppDir, where the update files are expected to stand.

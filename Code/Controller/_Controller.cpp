@@ -2,6 +2,7 @@
 
 #include "FileTableModel.h"
 #include "Folder.h"
+#include "PlanReader.h"
 #include "ProgressSheet.h"
 #include "Transfer/Transfer.h"
 #include "Transfer/UpdateFolder.h"
@@ -13,9 +14,14 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QLocale>
+#include <QMimeData>
+#include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
 
@@ -38,6 +44,12 @@ private:
     std::string mReason;
 };
 
+// "1 file", "3 files".
+QString counted(std::uint64_t count, const QString& one, const QString& many)
+{
+    return QLocale().toString(qulonglong(count)) + u' ' + (count == 1 ? one : many);
+}
+
 } // namespace
 
 _Controller::_Controller(OpenClient openClient)
@@ -52,6 +64,7 @@ _Controller::_Controller(OpenClient openClient)
     mDevicePopUpButton = window.mDevicePopUpButton;
     mFolderTextField = window.mFolderTextField;
     mTableView = window.mTableView;
+    mSummaryTextField = window.mSummaryTextField;
     mSendButton = window.mSendButton;
 
     // The separator is an entry of its own, so that entry k stands for destination k - 2; a
@@ -73,6 +86,7 @@ _Controller::_Controller(OpenClient openClient)
     mRemainingTextField = sheet.mRemainingTextField;
 
     mUiQueue = new UiQueue(this);
+    mPlanReader = std::make_unique<PlanReader>(*mUiQueue);
     mSheet = std::make_unique<WindowSheet>(*mUiQueue,
         WindowSheet::Elements { mMainWindow, mFolderTextField, mDevicePopUpButton, mStatusTextField,
             mFileTextField, mProgressIndicator, mPercentTextField, mRemainingTextField },
@@ -108,9 +122,16 @@ _Controller::~_Controller()
 
 void _Controller::applicationWillFinishLaunching()
 {
+    // Morvex keeps no settings, and neither may Qt on its behalf: the folder chooser would keep
+    // its history in the user's configuration folder. /dev/null is no folder, so nothing can
+    // be written under it.
+    for (const auto format : { QSettings::NativeFormat, QSettings::IniFormat })
+        QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null"));
+
     mSendLock = std::make_unique<std::binary_semaphore>(1);
     const QStringList arguments = QCoreApplication::arguments();
-    scanDirectory(defaultFolder(arguments.isEmpty() ? QString() : arguments.first()));
+    scanDirectory(
+        defaultFolder(executablePath(arguments.isEmpty() ? QString() : arguments.first())));
     mMainWindow->show();
     mMainWindow->raise();
     mMainWindow->activateWindow();
@@ -140,6 +161,7 @@ void _Controller::applicationWillTerminate()
 void _Controller::device(QObject*)
 {
     controlSend();
+    showSummary();
 }
 
 void _Controller::select(QObject*)
@@ -163,7 +185,16 @@ void _Controller::scanDirectory(const QString& path)
     mFileArray = std::move(listing.names);
     mFolderProblem = QFile::decodeName(listing.error.c_str());
     showProblems();
+    mPlan.reset();
     mFileTableModel->reloadData();
+    showSummary();
+    if (!mFileArray.empty())
+        mPlanReader->read(
+            QFile::encodeName(path).toStdString(), mFileArray, [this](transfer::Plan plan) {
+                mPlan = std::move(plan);
+                mFileTableModel->reloadData();
+                showSummary();
+            });
 }
 
 int _Controller::numberOfRowsInTableView() const
@@ -176,6 +207,47 @@ QString _Controller::objectValueForTableColumn(int, int row) const
     return row >= 0 && static_cast<std::size_t>(row) < mFileArray.size()
         ? displayName(mFileArray[static_cast<std::size_t>(row)])
         : QString();
+}
+
+QString _Controller::problemForRow(int row) const
+{
+    if (!mPlan || row < 0 || static_cast<std::size_t>(row) >= mPlan->files().size())
+        return {};
+    const transfer::Plan::File& file = mPlan->files()[static_cast<std::size_t>(row)];
+    return QString::fromStdString(transfer::judgeReading(file.name, file.reading));
+}
+
+void _Controller::showSummary()
+{
+    if (mFileArray.empty()) {
+        mSummaryTextField->clear();
+        return;
+    }
+    if (!mPlan) {
+        mSummaryTextField->setText(tr("Reading the files..."));
+        return;
+    }
+    const QLocale locale;
+    const QStringList parts {
+        counted(mPlan->files().size(), tr("file"), tr("files")),
+        counted(mPlan->messages(), tr("message"), tr("messages")),
+        locale.formattedDataSize(
+            static_cast<qint64>(mPlan->bytes()), 0, QLocale::DataSizeTraditionalFormat),
+        tr("about %1")
+            .arg(QString::fromStdString(
+                transfer::durationText(mPlan->microsecondsFrom(0, chosenBytesPerSecond())))),
+    };
+    mSummaryTextField->setText(parts.join(QStringLiteral(" · ")));
+}
+
+// Entry k of the pop-up stands for destination k - 2.
+double _Controller::chosenBytesPerSecond() const
+{
+    const int entry = mDevicePopUpButton->currentIndex();
+    if (!mClient || entry < 2
+        || static_cast<std::size_t>(entry - 2) >= mClient->destinations().size())
+        return 0;
+    return mClient->destinations()[static_cast<std::size_t>(entry - 2)].bytesPerSecond;
 }
 
 void _Controller::send(QObject*)
@@ -244,6 +316,12 @@ void _Controller::thread()
     [[maybe_unused]] const transfer::Outcome outcome = transfer.run();
 }
 
+void _Controller::quitNow()
+{
+    stopTransfer();
+    QCoreApplication::exit(0);
+}
+
 void _Controller::stopTransfer()
 {
     if (!mTransferThread.joinable())
@@ -266,11 +344,34 @@ void _Controller::joinTransfer()
 
 bool _Controller::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == mMainWindow && event->type() == QEvent::Close && mProgressWindow->isVisible()) {
+    if (watched != mMainWindow)
+        return QObject::eventFilter(watched, event);
+    if (event->type() == QEvent::Close && mProgressWindow->isVisible()) {
         event->ignore();
         return true;
     }
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::Drop)
+        return dropFolder(event);
     return QObject::eventFilter(watched, event);
+}
+
+// A drop is taken as the chooser's OK, so it is refused while a transfer runs, as the Select menu
+// item is.
+bool _Controller::dropFolder(QEvent* event)
+{
+    auto* drop = static_cast<QDropEvent*>(event);
+    const QList<QUrl> urls = drop->mimeData()->urls();
+    if (!mSelectMenuItem->isEnabled() || urls.isEmpty() || !urls.first().isLocalFile()) {
+        drop->ignore();
+        return true;
+    }
+    drop->acceptProposedAction();
+    if (event->type() == QEvent::Drop) {
+        const QFileInfo dropped(urls.first().toLocalFile());
+        scanDirectory(dropped.isDir() ? dropped.absoluteFilePath() : dropped.absolutePath());
+        controlSend();
+    }
+    return true;
 }
 
 void _Controller::showProblems()

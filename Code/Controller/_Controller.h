@@ -2,6 +2,7 @@
 
 #include "MIDI/Midi.h"
 #include "Timing/Clock.h"
+#include "Transfer/Plan.h"
 
 #include <QObject>
 #include <QString>
@@ -9,12 +10,14 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <semaphore>
 #include <string>
 #include <thread>
 #include <vector>
 
 class FileTableModel;
+class PlanReader;
 class ProgressSheet;
 class QAction;
 class QComboBox;
@@ -48,8 +51,11 @@ public:
     void applicationWillFinishLaunching();
     void applicationWillTerminate();
     // The application is about to go (the session ends): a running transfer stops at once,
-    // cutting its waits short and dismissing its alert, and ends as after a cancel.
+    // cutting its waits short and dismissing its alert or question, and ends as after a cancel.
     void stopTransfer();
+    // A signal asks Morvex to end: it does, whatever it shows. Not QCoreApplication::quit(),
+    // which the main window refuses while the progress sheet is up.
+    void quitNow();
 
     void device(QObject* sender);
     void select(QObject* sender);
@@ -58,6 +64,8 @@ public:
     // The file table's data source: one row per listed file, and every column shows its name.
     int numberOfRowsInTableView() const;
     QString objectValueForTableColumn(int column, int row) const;
+    // Why the file of row will not read whole, once the folder has been read; empty when it will.
+    QString problemForRow(int row) const;
 
     void send(QObject* sender);
     void controlSend();
@@ -68,12 +76,18 @@ public:
     void thread();
 
 protected:
-    // Keeps the main window open while the progress sheet covers it.
+    // Keeps the main window open while the progress sheet covers it, and lists a folder dropped
+    // on it, or the folder of a file dropped on it, as if chosen in the chooser.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void showProblems();
     void joinTransfer();
+    bool dropFolder(QEvent* event);
+    // The summary line: what the listed files hold and how long they take to the chosen
+    // destination, once the plan has been read.
+    void showSummary();
+    double chosenBytesPerSecond() const;
 
     // Owns every element below; created first so that it goes last.
     std::unique_ptr<QMainWindow> mWindowDefinition;
@@ -85,6 +99,7 @@ private:
         mDevicePopUpButton; // entry 0 no device, entry 1 a separator, entry k destination k-2
     QLineEdit* mFolderTextField; // the current folder, and its only record
     QTableView* mTableView;
+    QLabel* mSummaryTextField; // under the table: files, messages, bytes and time
     // Names without folder, in table and sending order: bytes as the file system holds them, so
     // that a name that is not UTF-8 still opens.
     std::vector<std::string> mFileArray;
@@ -115,6 +130,9 @@ private:
     // The transfer's way to the window, and its clock, fresh for each transfer so that a stop
     // ends only the transfer it was meant for.
     UiQueue* mUiQueue;
+    // The listed files as the transfer will read them, read off the UI thread; empty until then.
+    std::unique_ptr<PlanReader> mPlanReader;
+    std::optional<transfer::Plan> mPlan;
     std::unique_ptr<WindowSheet> mSheet;
     std::unique_ptr<timing::SteadyClock> mClock;
     // Joined by the next send, once the send lock shows that it waits for nothing more, or at quit.

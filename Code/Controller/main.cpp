@@ -17,13 +17,8 @@ int main(int argc, char** argv)
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &controller,
         [&controller](QSessionManager&) { controller.stopTransfer(); });
     if (quit.quitSignals) {
-        // Not quit(), which the main window may refuse while the progress sheet is up: a signal
-        // ends Morvex whatever it shows, the end alert included.
         auto* notifier = new SignalNotifier(std::move(*quit.quitSignals), &application);
-        QObject::connect(notifier, &SignalNotifier::received, &controller, [&controller] {
-            controller.stopTransfer();
-            QCoreApplication::exit(0);
-        });
+        QObject::connect(notifier, &SignalNotifier::received, &controller, &_Controller::quitNow);
     } else {
         std::fprintf(stderr, "morvex: %s\n", quit.error.c_str());
     }

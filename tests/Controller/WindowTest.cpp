@@ -5,6 +5,7 @@
 #include "SMF/SmfWriter.h"
 #include "SignalNotifier.h"
 #include "StandInClient.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 #include <QtTest>
@@ -44,6 +45,9 @@ TEST(Folder, DefaultFolderIsFourComponentsUpKeepingTheRootAndEmptyingALoneName)
     };
     for (const auto& [path, expected] : cases)
         EXPECT_EQ(defaultFolder(path).toStdString(), expected.toStdString()) << path.toStdString();
+    // Started by a bare name from PATH, Morvex finds itself through /proc.
+    EXPECT_EQ(executablePath("morvex"), QCoreApplication::applicationFilePath());
+    EXPECT_EQ(executablePath("./morvex"), "./morvex");
 }
 
 class Window : public ::testing::Test {
@@ -84,7 +88,8 @@ protected:
     std::string sheetShows() const
     {
         QStringList fields;
-        for (const char* name : { "mStatusTextField", "mFileTextField", "mPercentTextField" })
+        for (const char* name :
+            { "mStatusTextField", "mFileTextField", "mPercentTextField", "mRemainingTextField" })
             fields.append(sheet->findChild<QLabel*>(name)->text());
         const bool busy = sheet->findChild<QProgressBar*>()->maximum() == 0;
         return fields.join('|').toStdString() + (busy ? " busy" : "");
@@ -208,8 +213,15 @@ TEST_F(Window, SendNeedsADestinationAndAFileAndIsJudgedOnlyWhenTheUserActs)
     }
 }
 
-TEST_F(Window, TheChooserStartsAtHomeEveryTimeAndListsOnlyAConfirmedFolder)
+// Morvex keeps no settings: the chooser's history is not written anywhere under HOME.
+TEST_F(Window, TheChooserStartsAtHomeEveryTimeListsOnlyAConfirmedFolderAndWritesNothing)
 {
+    testsupport::TempDir home;
+    const std::filesystem::path config = home.path() / "config";
+    const QByteArray savedHome = qgetenv("HOME");
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.path().string()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.string()));
     const std::filesystem::path folder = files.path() / "Mises à jour";
     std::filesystem::create_directory(folder);
     for (const char* name : { "b.mid", "Été 10.mid", "Été 2.MID", "notes.txt" })
@@ -229,6 +241,11 @@ TEST_F(Window, TheChooserStartsAtHomeEveryTimeAndListsOnlyAConfirmedFolder)
         EXPECT_EQ(folderField(), pathOf(folder));
         EXPECT_EQ(tableRows(), "b.mid|Été 2.MID|Été 10.mid");
     }
+    controller->applicationWillTerminate();
+    controller.reset();
+    EXPECT_TRUE(std::filesystem::is_empty(home.path()));
+    qputenv("HOME", savedHome);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
 }
 
 TEST_F(Window, SendTakesTheWindowWithAFreshSheetEachTimeAndCancelGivesItBack)
@@ -237,13 +254,13 @@ TEST_F(Window, SendTakesTheWindowWithAFreshSheetEachTimeAndCancelGivesItBack)
     pressOkOnAlert();
     QTest::mouseClick(sendButton, Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return alerts.size() == 1 && idle(); }));
-    EXPECT_EQ(alerts[0], "Complete Update over Sending...|A.mid|100 %");
+    EXPECT_EQ(alerts[0], "Complete Update over Sending...|A.mid|100 %|400 of 400 bytes, 0 s left");
 
     pressOkOnAlert();
     midi->holding = true;
     QTest::mouseClick(sendButton, Qt::LeftButton);
     EXPECT_TRUE(sheet->isVisible() && sheet->isModal());
-    EXPECT_EQ(sheetShows(), "|| busy") << "a fresh sheet";
+    EXPECT_EQ(sheetShows(), "||| busy") << "a fresh sheet";
     ASSERT_TRUE(waitFor([&] { return midi->sends == 3; }));
     EXPECT_FALSE(sendButton->isEnabled() || enabled("mQuitMenuItem") || enabled("mSelectMenuItem"));
     EXPECT_FALSE(window->close()) << "the window's close control does nothing under the sheet";
@@ -258,30 +275,158 @@ TEST_F(Window, SendTakesTheWindowWithAFreshSheetEachTimeAndCancelGivesItBack)
     EXPECT_EQ(alerts.size(), 1u) << "Cancel shows no alert";
 }
 
-// Wherever a transfer stands, quitting stops it at once; then the port goes before the client.
-TEST_F(Window, QuittingDuringATransferNeitherHangsNorSendsMore)
+// A file that is not whole is asked about before anything goes out; Cancel is the default.
+TEST_F(Window, DamagedFilesAreSentOnlyWhenThePersonSaysSo)
 {
-    // One tick a quarter note at the slowest tempo: the second message waits about 56 minutes.
-    const SmfWriter file
-        = SmfWriter(1).sysexOfSize(0, 10, 1).tempo(0, 0xFFFFFF).sysexOfSize(200, 10, 2);
-    for (const bool midway : { false, true }) {
-        SCOPED_TRACE(midway ? "during the long delay" : "before the event loop answers");
-        launchWith(file);
+    for (const bool sendAnyway : { false, true }) {
+        SCOPED_TRACE(sendAnyway ? "Send Anyway" : "Cancel");
+        smf::Bytes cut = SmfWriter().sysexOfSize(0, 10).sysexOfSize(0, 10).file();
+        cut.resize(cut.size() - 6);
+        files.write("B.mid", cut);
+        launchWith(SmfWriter().sysexOfSize(0, 10));
+        whenUp<QMessageBox>([this, sendAnyway](QMessageBox& question) {
+            EXPECT_EQ(question.objectName(), "damagedQuestion");
+            EXPECT_EQ(question.defaultButton(), question.button(QMessageBox::Cancel));
+            EXPECT_TRUE(question.informativeText().startsWith(
+                "B.mid ends before its end of track: it is cut off at byte 34."));
+            if (sendAnyway) {
+                question.buttons().front()->click();
+                pressOkOnAlert();
+            } else {
+                QTest::keyClick(&question, Qt::Key_Return);
+            }
+        });
         QTest::mouseClick(sendButton, Qt::LeftButton);
-        if (midway) {
-            ASSERT_TRUE(waitFor([&] { return sheetShows() == "Sending...|A.mid|50 %"; }));
-        }
+        ASSERT_TRUE(waitFor([&] { return !watch.isActive() && idle(); }));
+        EXPECT_EQ(midi->sends, sendAnyway ? 2u : 0u);
         controller->applicationWillTerminate();
-        EXPECT_EQ(midi->sends, midway ? 1u : 0u);
-        EXPECT_EQ(closing(), portBeforeClient);
+        controller.reset();
     }
-    launchWith(SmfWriter().sysexOfSize(0, 10));
-    whenUp<QMessageBox>([this](QMessageBox&) { controller->applicationWillTerminate(); });
+}
+
+// Names are shown as they are, never as markup, and a name that is not UTF-8 shows its bytes and
+// still opens.
+TEST_F(Window, AnyFileNameIsShownAsItIsAndSent)
+{
+    files.write("<i>x.mid", SmfWriter().sysexOfSize(0, 10).file());
+    files.write("caf\xE9.mid", SmfWriter().sysexOfSize(0, 20).file());
+    launchWith(SmfWriter().sysexOfSize(0, 30));
+    EXPECT_EQ(tableRows(), "<i>x.mid|A.mid|caf\\xE9.mid");
+    whenUp<QMessageBox>([this](QMessageBox& alert) {
+        alerts.push_back(sheet->findChild<QLabel*>("mFileTextField")->text().toStdString());
+        EXPECT_EQ(alert.textFormat(), Qt::PlainText);
+        for (const auto* label : sheet->findChildren<QLabel*>())
+            EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+        alert.accept();
+    });
     QTest::mouseClick(sendButton, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] {
-        return !watch.isActive() && !qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    })) << "quitting dismisses the alert";
-    EXPECT_EQ(closing(), portBeforeClient);
+    ASSERT_TRUE(waitFor([&] { return alerts.size() == 1 && idle(); }));
+    EXPECT_EQ(alerts[0], "caf\\xE9.mid");
+    EXPECT_EQ(midi->sends, 3u);
+}
+
+// The summary line is the dry run's, and a file that will not read whole says why in the table;
+// dropping a folder, or a file of it, lists the folder.
+TEST_F(Window, ADroppedFolderIsListedAndSummedUpAsTheDryRunSumsItUp)
+{
+    smf::Bytes cut = SmfWriter().sysexOfSize(0, 10).file();
+    cut.resize(cut.size() - 6);
+    files.write("B.mid", cut);
+    files.write("C.mid", SmfWriter().tempo(0, 1000000).sysexOfSize(48, 200).file());
+    launchWith(SmfWriter().sysexOfSize(96, 300));
+    testsupport::TempDir elsewhere;
+    controller->scanDirectory(pathOf(elsewhere.path()));
+    EXPECT_EQ(tableRows(), "");
+
+    QMimeData dragged;
+    dragged.setUrls({ QUrl::fromLocalFile(pathOf(files.path() / "C.mid")) });
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window, &drop);
+    EXPECT_EQ(folderField(), pathOf(files.path()));
+    auto* summary = window->findChild<QLabel*>("mSummaryTextField");
+    ASSERT_TRUE(waitFor([&] { return !summary->text().startsWith("Reading"); }));
+
+    testsupport::TempDir logs;
+    testsupport::ChildProcess dryRun(
+        { MORVEX_SEND, "--dry-run", files.path().string() }, logs.path() / "out.txt");
+    ASSERT_TRUE(waitFor([&] { return dryRun.exited(); }));
+    const std::string out = testsupport::readText(logs.path() / "out.txt");
+    EXPECT_NE(out.find("Total: 3 files, 2 messages, 500 bytes, 6.000 s"), std::string::npos) << out;
+    EXPECT_EQ(summary->text().toStdString(), "3 files · 2 messages · 500 bytes · about 6 s");
+    const QModelIndex b = window->findChild<QTableView*>("mTableView")->model()->index(1, 0);
+    EXPECT_EQ(b.data().toString(), "B.mid");
+    EXPECT_EQ(b.data(Qt::ToolTipRole).toString(),
+        "B.mid ends before its end of track: it is cut off at byte 22.");
+    EXPECT_FALSE(b.data(Qt::DecorationRole).isNull());
+}
+
+// A quit signal ends Morvex wherever it stands, within its event loop's next turn: the loop
+// returns, the transfer stops without sending more, and the port goes before the client.
+TEST_F(Window, AQuitSignalEndsMorvexWhateverItShows)
+{
+    process::OpenedQuitSignals opened = process::QuitSignals::open();
+    ASSERT_TRUE(opened.quitSignals) << opened.error;
+    SignalNotifier notifier(std::move(*opened.quitSignals), nullptr);
+    // One tick a quarter note at the slowest tempo: the second message waits about 56 minutes.
+    const SmfWriter longDelay
+        = SmfWriter(1).sysexOfSize(0, 10, 1).tempo(0, 0xFFFFFF).sysexOfSize(200, 10, 2);
+    smf::Bytes cut = SmfWriter().sysexOfSize(0, 10).file();
+    cut.resize(cut.size() - 6);
+    struct State {
+        const char* name;
+        int signal;
+        bool send; // whether Send is pressed
+        std::function<void()> arrange;
+        std::function<bool()> reached;
+        std::size_t sends;
+    };
+    const auto modal = [](const char* name) {
+        auto* box = QApplication::activeModalWidget();
+        return box && box->objectName() == name;
+    };
+    const State states[] = {
+        { "idle", SIGTERM, false, [] {}, [] { return true; }, 0 },
+        { "in a delay", SIGHUP, true, [&] { files.write("A.mid", longDelay.file()); },
+            [&] { return midi->sends == 1; }, 1 },
+        { "in the pause", SIGINT, true,
+            [&] { files.write("B.mid", SmfWriter().sysexOfSize(0, 10).file()); },
+            [&] { return sheetShows().starts_with("Sending...|B.mid"); }, 1 },
+        { "under the alert", SIGTERM, true, [] {}, [&] { return modal("alert"); }, 1 },
+        { "under the question", SIGHUP, true, [&] { files.write("B.mid", cut); },
+            [&] { return modal("damagedQuestion"); }, 0 },
+    };
+    for (const State& state : states) {
+        SCOPED_TRACE(state.name);
+        launchWith(SmfWriter().sysexOfSize(0, 10));
+        state.arrange();
+        controller->scanDirectory(pathOf(files.path()));
+        QTest::keyClick(popUp, Qt::Key_Down);
+        QObject::connect(
+            &notifier, &SignalNotifier::received, controller.get(), &_Controller::quitNow);
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, controller.get(),
+            &_Controller::applicationWillTerminate);
+        if (state.send)
+            QTest::mouseClick(sendButton, Qt::LeftButton);
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (state.reached()) {
+                poll.stop();
+                ASSERT_EQ(raise(state.signal), 0);
+            }
+        });
+        poll.start(10);
+        QTimer hang; // a hang fails rather than hangs
+        hang.callOnTimeout([] { QCoreApplication::exit(1); });
+        hang.start(60000);
+        EXPECT_EQ(QApplication::exec(), 0);
+        EXPECT_EQ(midi->sends, state.sends);
+        EXPECT_EQ(closing(), portBeforeClient);
+        controller.reset();
+        std::filesystem::remove(files.path() / "B.mid");
+    }
 }
 
 TEST(SignalNotifier, SigtermArrivesOnTheEventLoop)
