@@ -11,6 +11,8 @@ namespace {
 
 constexpr int SystemClient = 0; // the sequencer's own timer and announce ports
 
+} // namespace
+
 std::string displayName(const PortInfo& port)
 {
     // A port named after its client ("UM-ONE MIDI 1" of "UM-ONE") would say the name twice.
@@ -20,6 +22,8 @@ std::string displayName(const PortInfo& port)
         portName.erase(0, port.clientName.size() + 1);
     return port.clientName + ": " + portName;
 }
+
+namespace {
 
 std::string bytesOf(std::size_t sent, std::size_t size)
 {
@@ -31,12 +35,15 @@ struct Meaning {
     std::string why;
 };
 
+// What a failed send means. EINVAL comes back for a port whose device went between the listing
+// and the send: the events themselves are always well formed.
 Meaning meaning(int error)
 {
     switch (-error) {
     case ENOENT:
     case ENXIO:
     case ENODEV:
+    case EINVAL:
         return { SendError::DestinationGone, "the destination was closed or unplugged" };
     case EPERM:
         return { SendError::NotConnected, "the destination does not accept data" };
@@ -47,6 +54,27 @@ Meaning meaning(int error)
             "already received" };
     default:
         return { SendError::Failed, std::string("the ALSA sequencer said ") + snd_strerror(error) };
+    }
+}
+
+// What a failed connection means, in words a person can act on. EBUSY is not among them: it says
+// that the connection is already there.
+Meaning connectMeaning(int error)
+{
+    switch (-error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+    case EINVAL:
+        return { SendError::DestinationGone, "it was unplugged or closed" };
+    case EAGAIN:
+        return { SendError::NotConnected,
+            "another program is using the device; close that program and try again" };
+    case EPERM:
+        return { SendError::NotConnected, "it does not accept data from other programs" };
+    default:
+        return { SendError::NotConnected,
+            std::string("the ALSA sequencer said ") + snd_strerror(error) };
     }
 }
 
@@ -108,6 +136,12 @@ public:
             mPacer.sent(clock.now(), piece.size());
             sent += piece.size();
         }
+        // A device's quiet time after a message begins when its last byte has left the wire, not
+        // when it was handed to the kernel: the delay before the next message is its to use (to
+        // write a block to flash). Whole in the kernel's hands, the message goes out even if a stop
+        // cuts this wait short.
+        if (to.hardware)
+            (void)clock.sleepUntil(mPacer.idleAt());
         return {};
     }
 
@@ -120,10 +154,19 @@ private:
             (void)mSequencer.disconnect(mPort, mDestinations[*mSubscribed].address); // best effort
         mSubscribed.reset();
         const DestinationPort& to = mDestinations[index];
-        if (const int error = mSequencer.connect(mPort, to.address); error < 0) {
-            const auto [kind, why] = meaning(error);
-            return { kind == SendError::Failed ? SendError::NotConnected : kind, 0,
-                "Cannot connect to \"" + to.destination.name + "\": " + why + "." };
+        // The list was read at start-up; since then the device may have gone, and another may
+        // have taken its address.
+        const std::optional<PortInfo> now = mSequencer.port(to.address);
+        if (!now)
+            return { SendError::DestinationGone, 0,
+                "\"" + to.destination.name + "\" is no longer there: it was unplugged or closed." };
+        if (displayName(*now) != to.destination.name)
+            return { SendError::DestinationGone, 0,
+                "\"" + to.destination.name + "\" is no longer there: its place is now taken by \""
+                    + displayName(*now) + "\"." };
+        if (const int error = mSequencer.connect(mPort, to.address); error < 0 && error != -EBUSY) {
+            const auto [kind, why] = connectMeaning(error);
+            return { kind, 0, "Cannot connect to \"" + to.destination.name + "\": " + why + "." };
         }
         mSubscribed = index;
         mPacer = Pacer(to.hardware ? HardwarePace : SoftwarePace);
@@ -178,6 +221,17 @@ private:
 
 } // namespace
 
+namespace {
+
+bool cardBacked(const std::vector<PortInfo>& ports, Address address)
+{
+    return std::any_of(ports.begin(), ports.end(), [&](const PortInfo& port) {
+        return port.address == address && port.kernelClient && port.card >= 0;
+    });
+}
+
+} // namespace
+
 std::vector<DestinationPort> listDestinations(const std::vector<PortInfo>& ports, int ownClient)
 {
     constexpr unsigned Writable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
@@ -188,12 +242,13 @@ std::vector<DestinationPort> listDestinations(const std::vector<PortInfo>& ports
             || (port.capability & SND_SEQ_PORT_CAP_NO_EXPORT) != 0
             || (port.type & SND_SEQ_PORT_TYPE_MIDI_GENERIC) == 0)
             continue;
-        const bool hardware = port.kernelClient && port.card >= 0;
-        destinations.push_back({ { displayName(port), hardware ? HardwarePace.bytesPerSecond : 0 },
-            port.address, hardware });
+        const bool hardware = port.kernelClient || (port.type & SND_SEQ_PORT_TYPE_HARDWARE) != 0;
+        destinations.push_back(
+            { { displayName(port), (hardware ? HardwarePace : SoftwarePace).bytesPerSecond },
+                port.address, hardware });
     }
     std::stable_partition(destinations.begin(), destinations.end(),
-        [](const DestinationPort& destination) { return destination.hardware; });
+        [&](const DestinationPort& destination) { return cardBacked(ports, destination.address); });
     return destinations;
 }
 
@@ -201,6 +256,11 @@ timing::Clock::TimePoint Pacer::readyFor(std::size_t bytes) const
 {
     const std::size_t room = mPace.maxBacklog - std::min(bytes, mPace.maxBacklog);
     return mIdleAt - timeFor(static_cast<double>(room));
+}
+
+timing::Clock::TimePoint Pacer::idleAt() const
+{
+    return mIdleAt;
 }
 
 void Pacer::sent(timing::Clock::TimePoint at, std::size_t bytes)

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -41,6 +42,8 @@ public:
     virtual ~Sequencer() = default;
     virtual int ownClient() const = 0;
     virtual std::vector<PortInfo> ports() = 0;
+    // The port at address as it is now; nothing when there is none.
+    virtual std::optional<PortInfo> port(Address address) = 0;
     virtual int createPort(const std::string& name) = 0;
     virtual void deletePort(int port) = 0;
     virtual int connect(int port, Address destination) = 0;
@@ -56,10 +59,17 @@ std::unique_ptr<Sequencer> openSequencer(const std::string& name, std::string& e
 struct DestinationPort {
     Destination destination;
     Address address;
-    bool hardware = false; // a card's port, with the card's 4 KiB output buffer behind it
+    // Paced at the wire's speed: a card's port, with the card's 4 KiB output buffer behind it,
+    // "Midi Through", which is often routed on to one, and any port that calls itself hardware
+    // (a Bluetooth MIDI device's, which BlueZ types so).
+    bool hardware = false;
 };
 
-// The ports another program can write to, hardware first, each in the sequencer's own order.
+// "Client: Port" as the pop-up shows it, without a port name's repetition of its client's.
+std::string displayName(const PortInfo& port);
+
+// The ports another program can write to, card-backed ports first, each group in the sequencer's
+// own order.
 std::vector<DestinationPort> listDestinations(const std::vector<PortInfo>& ports, int ownClient);
 
 // The kernel hands hardware input to every reader in SysEx events of at most this size, so every
@@ -91,6 +101,8 @@ public:
     // The earliest moment a piece of bytes fits without the backlog passing the limit.
     timing::Clock::TimePoint readyFor(std::size_t bytes) const;
     void sent(timing::Clock::TimePoint at, std::size_t bytes);
+    // When the last byte handed over will have left.
+    timing::Clock::TimePoint idleAt() const;
 
 private:
     std::chrono::steady_clock::duration timeFor(double bytes) const;

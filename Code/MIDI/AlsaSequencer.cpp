@@ -17,6 +17,16 @@ std::unique_ptr<Info, void (*)(Info*)> make()
     return { info, Free };
 }
 
+// libasound's getter of a client's name takes no const, though it only reads.
+PortInfo describe(snd_seq_client_info_t& client, const snd_seq_port_info_t& port)
+{
+    return { { snd_seq_client_info_get_client(&client), snd_seq_port_info_get_port(&port) },
+        snd_seq_client_info_get_name(&client), snd_seq_port_info_get_name(&port),
+        snd_seq_port_info_get_capability(&port), snd_seq_port_info_get_type(&port),
+        snd_seq_client_info_get_type(&client) == SND_SEQ_KERNEL_CLIENT,
+        snd_seq_client_info_get_card(&client) };
+}
+
 class KernelSequencer final : public Sequencer {
 public:
     explicit KernelSequencer(snd_seq_t* handle)
@@ -34,25 +44,32 @@ public:
         auto port = make<snd_seq_port_info_t, snd_seq_port_info_malloc, snd_seq_port_info_free>();
         snd_seq_client_info_set_client(client.get(), -1);
         while (snd_seq_query_next_client(mHandle.get(), client.get()) >= 0) {
-            const int id = snd_seq_client_info_get_client(client.get());
-            snd_seq_port_info_set_client(port.get(), id);
+            snd_seq_port_info_set_client(port.get(), snd_seq_client_info_get_client(client.get()));
             snd_seq_port_info_set_port(port.get(), -1);
             while (snd_seq_query_next_port(mHandle.get(), port.get()) >= 0)
-                result.push_back({ { id, snd_seq_port_info_get_port(port.get()) },
-                    snd_seq_client_info_get_name(client.get()),
-                    snd_seq_port_info_get_name(port.get()),
-                    snd_seq_port_info_get_capability(port.get()),
-                    snd_seq_port_info_get_type(port.get()),
-                    snd_seq_client_info_get_type(client.get()) == SND_SEQ_KERNEL_CLIENT,
-                    snd_seq_client_info_get_card(client.get()) });
+                result.push_back(describe(*client, *port));
         }
         return result;
     }
 
+    std::optional<PortInfo> port(Address address) override
+    {
+        auto client
+            = make<snd_seq_client_info_t, snd_seq_client_info_malloc, snd_seq_client_info_free>();
+        auto port = make<snd_seq_port_info_t, snd_seq_port_info_malloc, snd_seq_port_info_free>();
+        if (snd_seq_get_any_client_info(mHandle.get(), address.client, client.get()) < 0
+            || snd_seq_get_any_port_info(mHandle.get(), address.client, address.port, port.get())
+                < 0)
+            return std::nullopt;
+        return describe(*client, *port);
+    }
+
+    // No capabilities: nobody else can connect our port to anything. Such a connection would
+    // carry nothing, since we address each destination ourselves, and it would make our own
+    // connection to that destination fail with EBUSY.
     int createPort(const std::string& name) override
     {
-        return snd_seq_create_simple_port(mHandle.get(), name.c_str(),
-            SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+        return snd_seq_create_simple_port(mHandle.get(), name.c_str(), 0,
             SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
     }
 

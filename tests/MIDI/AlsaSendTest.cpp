@@ -5,8 +5,10 @@
 
 #include <alsa/asoundlib.h>
 #include <cerrno>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -17,15 +19,21 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr unsigned Writable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
 constexpr int Own = 128;
 
+// Time passes only by its sleeps; a stop requested at stopAt cuts the sleep that reaches it.
 struct FakeClock final : timing::Clock {
     TimePoint time {};
+    std::optional<TimePoint> stopAt;
     TimePoint now() const override { return time; }
     bool sleepUntil(TimePoint when) override
     {
+        if (stopAt && when >= *stopAt) {
+            time = std::max(time, *stopAt);
+            return false;
+        }
         time = std::max(time, when);
         return true;
     }
-    bool stopRequested() const override { return false; }
+    bool stopRequested() const override { return stopAt && time >= *stopAt; }
 };
 
 struct Piece {
@@ -40,7 +48,14 @@ struct FakeSequencer final : midi::alsa::Sequencer {
     std::vector<midi::alsa::PortInfo> ports() override { return listed; }
     int createPort(const std::string&) override { return 0; }
     void deletePort(int) override { }
-    int connect(int, Address) override { return ++connects, 0; }
+    std::optional<midi::alsa::PortInfo> port(Address address) override
+    {
+        for (const auto& port : listed)
+            if (port.address == address)
+                return port;
+        return std::nullopt;
+    }
+    int connect(int, Address) override { return ++connects, -connectError; }
     int disconnect(int, Address) override { return 0; }
     int sendSysex(int, Address to, std::span<const std::uint8_t> piece) override
     {
@@ -53,6 +68,7 @@ struct FakeSequencer final : midi::alsa::Sequencer {
     const FakeClock* clock = nullptr;
     std::vector<midi::alsa::PortInfo> listed;
     std::map<int, int> failures;
+    int connectError = 0;
     int calls = 0;
     int connects = 0;
     std::vector<Piece> pieces;
@@ -80,14 +96,16 @@ protected:
     {
         auto sequencer = std::make_unique<FakeSequencer>();
         sequencer->clock = &mClock;
-        sequencer->listed
-            = { port(20, 0, "UM-ONE", "UM-ONE MIDI 1", Writable, SND_SEQ_PORT_TYPE_MIDI_GENERIC, 1),
-                  port(Own + 1, 0, "Synth", "in") };
+        sequencer->listed = mListed;
         mSequencer = sequencer.get();
         mClient = midi::alsa::openClient(std::move(sequencer));
         mPort = mClient->createOutputPort("Morvex Output Port").port;
     }
 
+    const std::vector<midi::alsa::PortInfo> mListed {
+        port(20, 0, "UM-ONE", "UM-ONE MIDI 1", Writable, SND_SEQ_PORT_TYPE_MIDI_GENERIC, 1),
+        port(Own + 1, 0, "Synth", "in")
+    };
     FakeClock mClock;
     FakeSequencer* mSequencer;
     std::unique_ptr<midi::Client> mClient;
@@ -103,16 +121,21 @@ TEST(AlsaDestinations, AreWritableMidiPortsOfOthersHardwareFirst)
             port(20, 2, "UM-ONE", "No subs", SND_SEQ_PORT_CAP_WRITE),
             port(Own, 0, "Morvex", "Morvex Output Port"), port(Own + 1, 0, "Synth", "in"),
             port(Own + 1, 1, "Synth", "hidden", Writable | SND_SEQ_PORT_CAP_NO_EXPORT),
-            port(Own + 1, 2, "Synth", "audio", Writable, 0), port(Own + 2, 0, "Synth", "in") },
+            port(Own + 1, 2, "Synth", "audio", Writable, 0), port(Own + 2, 0, "Synth", "in"),
+            port(Own + 3, 0, "Keys", "Keys Bluetooth", Writable,
+                SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_HARDWARE) },
         Own);
     std::vector<std::string> names;
-    for (const auto& target : targets)
+    std::vector<bool> paced;
+    for (const auto& target : targets) {
         names.push_back(target.destination.name);
+        paced.push_back(target.hardware);
+    }
     EXPECT_EQ(names,
-        (std::vector<std::string> {
-            "UM-ONE: MIDI 1", "Midi Through: Port-0", "Synth: in", "Synth: in" }));
-    EXPECT_TRUE(targets[0].hardware);
-    EXPECT_FALSE(targets[1].hardware);
+        (std::vector<std::string> { "UM-ONE: MIDI 1", "Midi Through: Port-0", "Synth: in",
+            "Synth: in", "Keys: Bluetooth" }));
+    EXPECT_EQ(paced, (std::vector<bool> { true, true, false, false, true }))
+        << "a kernel port, or one that says it is hardware, is paced as a wire";
 }
 
 TEST_F(AlsaSend, SplitsIntoPiecesThatRejoinWithF0FirstAndF7Last)
@@ -183,6 +206,56 @@ TEST_F(AlsaSend, FailureOnPieceKEndsWithF7AndIsNamedForWhatItMeans)
         EXPECT_EQ(mSequencer->pieces.back().bytes, Bytes { 0xF7 });
     }
     EXPECT_EQ(mPort->send(2, sysex(10), mClock).error, SendError::NoSuchDestination);
+}
+
+// A hardware send returns when its bytes have left the wire, so the delay after it is quiet time
+// for the device; a stop ends a long message at once, closed with F7.
+TEST_F(AlsaSend, AHardwareSendLastsItsWireTimeAndAStopCutsItShort)
+{
+    const auto start = mClock.time;
+    ASSERT_TRUE(mPort->send(0, sysex(2840), mClock).ok());
+    EXPECT_NEAR(
+        std::chrono::duration<double>(mClock.time - start).count(), 11.0 * 2840 / 31250, 0.001);
+
+    mClock.stopAt = mClock.time + std::chrono::seconds(1);
+    const auto result = mPort->send(0, sysex(20000), mClock);
+    EXPECT_EQ(result.error, SendError::Stopped);
+    EXPECT_LT(result.bytesSent, 20000u);
+    EXPECT_EQ(mSequencer->pieces.back().bytes, Bytes { 0xF7 });
+}
+
+// The list is read at start-up: before connecting, the address must still hold what was listed.
+// A connection someone else already made is no failure.
+TEST_F(AlsaSend, ConnectingChecksTheDeviceIsStillThereAndSaysWhatStopsIt)
+{
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        SendError error;
+        const char* reason;
+    } cases[] = {
+        { "someone else connected us", [this] { mSequencer->connectError = EBUSY; },
+            SendError::None, "" },
+        { "unplugged", [this] { mSequencer->listed.pop_back(); }, SendError::DestinationGone,
+            "\"Synth: in\" is no longer there: it was unplugged or closed." },
+        { "replugged as another", [this] { mSequencer->listed.back().clientName = "Drum Machine"; },
+            SendError::DestinationGone,
+            "\"Synth: in\" is no longer there: its place is now taken by \"Drum Machine: in\"." },
+        { "raw device held by another program", [this] { mSequencer->connectError = EAGAIN; },
+            SendError::NotConnected,
+            "Cannot connect to \"Synth: in\": another program is using the device; close that "
+            "program and try again." },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        mSequencer->listed = mListed;
+        mSequencer->connectError = 0;
+        ASSERT_TRUE(mPort->send(0, sysex(10), mClock).ok()) << "first connects to destination 0";
+        c.change();
+        const auto result = mPort->send(1, sysex(10), mClock);
+        EXPECT_EQ(result.error, c.error);
+        EXPECT_EQ(result.reason, c.reason);
+    }
 }
 
 TEST_F(AlsaSend, DeviceClosedBeforeTheFirstByteIsReopenedOnce)
