@@ -54,6 +54,7 @@ Plan::Plan(std::vector<File> files)
 Plan Plan::read(const std::string& folder, const std::vector<std::string>& names)
 {
     std::vector<File> files;
+    files.reserve(names.size());
     for (const std::string& name : names)
         files.push_back({ name, sizeFile(folder + "/" + name) });
     return Plan(std::move(files));
