@@ -154,6 +154,9 @@ int run(const Options& options)
         outcome.end == transfer::Outcome::End::Cancelled ? "cancelled" : "quit",
         static_cast<unsigned long long>(outcome.bytesSent),
         static_cast<unsigned long long>(outcome.total));
+    // A message cut short by quitting is named, with its file, as not delivered.
+    for (const transfer::FileProblem& problem : outcome.problems)
+        std::fprintf(stderr, "%s\n", problem.text.c_str());
     return Exit_Cancelled;
 }
 
