@@ -194,6 +194,29 @@ TEST_F(Window, ThePopUpListsEveryDestinationWholeAfterNoDeviceAndASeparator)
     }
 }
 
+TEST_F(Window, AboutTellsTheVersionTheLicenceAndTheServiceAndChangesNothing)
+{
+    launch({ "Synth" });
+    const Log opened = midi->log;
+    auto* about = window->findChild<QAction*>("mAboutMenuItem");
+    ASSERT_TRUE(about);
+    EXPECT_EQ(about->menuRole(), QAction::AboutRole);
+    about->trigger();
+    auto* box = window->findChild<QMessageBox*>();
+    ASSERT_TRUE(box && box->isVisible());
+    EXPECT_TRUE(
+        QRegularExpression("^Morvex [0-9]+\\.[0-9]+\\.[0-9]+$").match(box->text()).hasMatch())
+        << box->text().toStdString();
+    const std::string told = box->informativeText().toStdString();
+    EXPECT_NE(told.find("MIT"), std::string::npos) << told;
+    EXPECT_NE(told.find("MIDI service: stand-in"), std::string::npos) << told;
+    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    EXPECT_TRUE(waitFor([&] { return !window->findChild<QMessageBox*>(); }));
+    EXPECT_EQ(midi->log, opened);
+    EXPECT_EQ(popUp->currentIndex(), 0);
+    EXPECT_TRUE(idle());
+}
+
 TEST_F(Window, SendNeedsADestinationAndAFileAndIsJudgedOnlyWhenTheUserActs)
 {
     testsupport::TempDir empty;
