@@ -132,9 +132,11 @@ void _Controller::applicationWillFinishLaunching()
         QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null"));
 
     mSendLock = std::make_unique<std::binary_semaphore>(1);
+    // An AppDir stands in the update's folder; a packaged copy in /usr/bin stands nowhere near
+    // one, and opens where it was started: the terminal's folder, or home from a desktop menu.
     const QStringList arguments = QCoreApplication::arguments();
-    scanDirectory(
-        defaultFolder(executablePath(arguments.isEmpty() ? QString() : arguments.first())));
+    const QString executable = executablePath(arguments.isEmpty() ? QString() : arguments.first());
+    scanDirectory(insideAppDir(executable) ? defaultFolder(executable) : QDir::currentPath());
     mMainWindow->show();
     mMainWindow->raise();
     mMainWindow->activateWindow();

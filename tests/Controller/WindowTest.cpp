@@ -31,20 +31,26 @@ QString pathOf(const std::filesystem::path& folder)
 
 const Log portBeforeClient { "port closed", "client closed" };
 
-TEST(Folder, DefaultFolderIsFourComponentsUpKeepingTheRootAndEmptyingALoneName)
+TEST(Folder, DefaultFolderIsFourComponentsUpAndTakenOnlyInsideAnAppDir)
 {
-    const std::pair<QString, QString> cases[] = {
-        { "/home/ann/Update 2/Morvex.AppDir/usr/bin/morvex", "/home/ann/Update 2" },
-        { "/u//Morvex.AppDir/usr//bin/morvex/", "/u" },
-        { "/usr/bin/morvex", "/" },
-        { "//", "/" },
-        { "u/Morvex.AppDir/usr/bin/morvex", "u" },
-        { "usr/bin/morvex", "" },
-        { "Morvex.AppDir/usr/bin/morvex/", "" },
-        { "", "" },
+    const std::tuple<QString, QString, bool> cases[] = {
+        { "/home/ann/Update 2/Morvex.AppDir/usr/bin/morvex", "/home/ann/Update 2", true },
+        { "/u//Morvex.AppDir/usr//bin/morvex/", "/u", true },
+        { "/usr/bin/morvex", "/", false },
+        { "//", "/", false },
+        { "u/Morvex.AppDir/usr/bin/morvex", "u", true },
+        { "usr/bin/morvex", "", false },
+        { "Morvex.AppDir/usr/bin/morvex/", "", true },
+        { "", "", false },
+        { "/opt/Morvex.AppDir/usr/lib/morvex", "/opt", false },
+        { "/opt/Morvex.AppDir/local/bin/morvex", "/opt", false },
+        { "/home/ann/.AppDir/usr/bin/morvex", "/home/ann", false },
+        { "/home/ann/Morvex.appdir/usr/bin/morvex", "/home/ann", false },
     };
-    for (const auto& [path, expected] : cases)
+    for (const auto& [path, expected, appDir] : cases) {
         EXPECT_EQ(defaultFolder(path).toStdString(), expected.toStdString()) << path.toStdString();
+        EXPECT_EQ(insideAppDir(path), appDir) << path.toStdString();
+    }
     // Started by a bare name from PATH, Morvex finds itself through /proc.
     EXPECT_EQ(executablePath("morvex"), QCoreApplication::applicationFilePath());
     EXPECT_EQ(executablePath("./morvex"), "./morvex");
@@ -182,7 +188,7 @@ TEST_F(Window, ThePopUpListsEveryDestinationWholeAfterNoDeviceAndASeparator)
             shown.append(popUp->itemText(i));
         EXPECT_EQ(shown.join('|').toStdString(), entries);
         EXPECT_EQ(popUp->currentIndex(), 0);
-        EXPECT_EQ(folderField(), defaultFolder(QCoreApplication::arguments().first()));
+        EXPECT_EQ(folderField(), QDir::currentPath()) << "the tests stand in no AppDir";
         QTest::keyClick(popUp, Qt::Key_Down);
         EXPECT_EQ(popUp->currentIndex(), destinations.empty() ? 0 : 2)
             << "the arrow key must pass over the separator";
