@@ -3,6 +3,7 @@
 #include "Transfer/UpdateFolder.h"
 
 #include <QFile>
+#include <QStringList>
 
 namespace {
 
@@ -32,6 +33,15 @@ QString executablePath(const QString& argument0)
     if (argument0.contains(u'/'))
         return argument0;
     return QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+}
+
+bool insideAppDir(const QString& executable)
+{
+    const QStringList components = executable.split(u'/', Qt::SkipEmptyParts);
+    const qsizetype count = components.size();
+    const QString suffix = QStringLiteral(".AppDir");
+    return count >= 4 && components[count - 2] == u"bin" && components[count - 3] == u"usr"
+        && components[count - 4].endsWith(suffix) && components[count - 4].size() > suffix.size();
 }
 
 QString defaultFolder(const QString& executable)

@@ -15,9 +15,13 @@ QString deletingLastPathComponent(const QString& path);
 // (a bare name found on PATH, as a desktop entry starts it), the program's real path.
 QString executablePath(const QString& argument0);
 
-// The folder that holds the application: the executable's path less four components. The build
-// and an installed copy both lay the program out as Morvex.AppDir/usr/bin/morvex, so this is the
-// folder beside Morvex.AppDir, where the update files are expected to stand.
+// Whether the executable stands in an AppDir, as the build and an AppDir install lay it out: its
+// path ends in <name>.AppDir/usr/bin/<program>. A packaged copy in /usr/bin does not.
+bool insideAppDir(const QString& executable);
+
+// The folder that holds the application's AppDir: the executable's path less four components.
+// Inside Morvex.AppDir/usr/bin/morvex this is the folder beside Morvex.AppDir, where the update
+// files are expected to stand; outside an AppDir the window opens on the working folder instead.
 QString defaultFolder(const QString& executable);
 
 // A file name as the window shows it: transfer::printableName.

@@ -2,6 +2,7 @@
 
 #include "FileTableModel.h"
 #include "Folder.h"
+#include "Morvex/Version.h"
 #include "PlanReader.h"
 #include "ProgressSheet.h"
 #include "Transfer/Transfer.h"
@@ -20,6 +21,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLocale>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QSettings>
 #include <QShortcut>
@@ -94,6 +96,7 @@ _Controller::_Controller(OpenClient openClient)
     mMainWindow->installEventFilter(this);
 
     connect(mQuitMenuItem, &QAction::triggered, qApp, &QCoreApplication::quit);
+    connect(window.mAboutMenuItem, &QAction::triggered, this, &_Controller::about);
     connect(mSelectMenuItem, &QAction::triggered, this, [this] { select(mSelectMenuItem); });
     connect(
         mDevicePopUpButton, &QComboBox::activated, this, [this] { device(mDevicePopUpButton); });
@@ -129,9 +132,11 @@ void _Controller::applicationWillFinishLaunching()
         QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null"));
 
     mSendLock = std::make_unique<std::binary_semaphore>(1);
+    // An AppDir stands in the update's folder; a packaged copy in /usr/bin stands nowhere near
+    // one, and opens where it was started: the terminal's folder, or home from a desktop menu.
     const QStringList arguments = QCoreApplication::arguments();
-    scanDirectory(
-        defaultFolder(executablePath(arguments.isEmpty() ? QString() : arguments.first())));
+    const QString executable = executablePath(arguments.isEmpty() ? QString() : arguments.first());
+    scanDirectory(insideAppDir(executable) ? defaultFolder(executable) : QDir::currentPath());
     mMainWindow->show();
     mMainWindow->raise();
     mMainWindow->activateWindow();
@@ -148,6 +153,20 @@ void _Controller::applicationWillFinishLaunching()
     for (const midi::Destination& destination : mClient->destinations())
         mDevicePopUpButton->addItem(QString::fromStdString(destination.name));
     // The Send button keeps the window definition's state until the user first acts.
+}
+
+void _Controller::about()
+{
+    // Opened, not executed: a nested event loop would hold up whatever the window has queued.
+    auto* box = new QMessageBox(QMessageBox::NoIcon, tr("About Morvex"),
+        tr("Morvex %1").arg(QLatin1String(morvex::Version)), QMessageBox::Ok, mMainWindow);
+    box->setInformativeText(
+        tr("Sends the System Exclusive messages of an update folder to a MIDI device.\n\n"
+           "Licence: MIT. Copyright (c) 2026 the Morvex authors.\n\n"
+           "MIDI service: %1")
+            .arg(QString::fromStdString(mClient ? mClient->serviceName() : "none")));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void _Controller::applicationWillTerminate()

@@ -57,6 +57,8 @@ public:
     // which the main window refuses while the progress sheet is up.
     void quitNow();
 
+    // The About box: the version, the licence and the MIDI service in use. It changes nothing.
+    void about();
     void device(QObject* sender);
     void select(QObject* sender);
     void scanDirectory(const QString& path);

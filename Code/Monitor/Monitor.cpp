@@ -5,6 +5,7 @@
 #include "Monitor/AlsaInput.h"
 #include "Monitor/Input.h"
 #include "Monitor/JackInput.h"
+#include "Morvex/Version.h"
 #include "Process/CommandLine.h"
 #include "Process/QuitSignals.h"
 
@@ -29,6 +30,7 @@ Options:
                    machine has one, else JACK)
   --syx FILE       also write every byte received to FILE
   --help           show this text
+  --version        print the version
 Stops on Ctrl-C (SIGINT), SIGTERM or SIGHUP.
 )";
 
@@ -37,6 +39,7 @@ struct Options {
     std::string client = "morvex-monitor";
     std::string service;
     std::string syx;
+    bool version = false;
 };
 
 // Options, or why the command line cannot be taken.
@@ -47,6 +50,7 @@ std::optional<Options> parse(std::span<const char* const> arguments, std::string
         { "--client", true },
         { "--service", true },
         { "--syx", true },
+        { "--version" },
     };
     const process::ParsedCommandLine parsed = process::CommandLine::parse(arguments, Known);
     if (!parsed.line || !parsed.line->operands().empty()) {
@@ -59,6 +63,7 @@ std::optional<Options> parse(std::span<const char* const> arguments, std::string
         { std::pair { "--name", &options.name }, { "--client", &options.client },
             { "--service", &options.service }, { "--syx", &options.syx } })
         *field = parsed.line->value(name).value_or(*field);
+    options.version = parsed.line->has("--version");
     return options;
 }
 
@@ -98,6 +103,10 @@ int main(int argc, char** argv)
     if (!options) {
         std::fprintf(stderr, "morvex-monitor: %s\n\n%s", error.c_str(), Usage);
         return EXIT_FAILURE;
+    }
+    if (options->version) {
+        std::printf("morvex-monitor %s\n", morvex::Version);
+        return EXIT_SUCCESS;
     }
     // Before any thread starts: every thread inherits the blocked signals.
     process::OpenedQuitSignals quit = process::QuitSignals::open();

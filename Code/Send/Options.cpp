@@ -24,6 +24,7 @@ client is "Morvex" and its output port "Morvex Output Port".
                       read, are no format-0 MIDI file with one track, or are cut off), as far
                       as they can be read; without it such an update is not sent at all
   --help              show this text
+  --version           print the version
 
 On a terminal one line shows the file in hand, the percentage, the bytes and the time left;
 otherwise plain lines are printed as the update goes.
@@ -46,6 +47,7 @@ ParsedOptions parseOptions(std::span<const char* const> arguments)
 {
     static constexpr process::CommandLine::Option Known[] = {
         { "--help" },
+        { "--version" },
         { "--list" },
         { "--dry-run" },
         { "--send-damaged" },
@@ -58,6 +60,10 @@ ParsedOptions parseOptions(std::span<const char* const> arguments)
     Options options;
     if (line.has("--help")) {
         options.command = Options::Command::Help;
+        return { options, {} };
+    }
+    if (line.has("--version")) {
+        options.command = Options::Command::Version;
         return { options, {} };
     }
     if (line.operands().size() > 1)

@@ -2,6 +2,7 @@
 // transfer with the same MIDI client and port names, and lists a folder by the same rules.
 
 #include "MIDI/Midi.h"
+#include "Morvex/Version.h"
 #include "Send/Options.h"
 #include "Send/Progress.h"
 #include "Send/SignalWatcher.h"
@@ -173,6 +174,10 @@ int main(int argc, char** argv)
     }
     if (parsed.options->command == Options::Command::Help) {
         std::printf("%.*s", static_cast<int>(Usage.size()), Usage.data());
+        return Exit_Complete;
+    }
+    if (parsed.options->command == Options::Command::Version) {
+        std::printf("morvex-send %s\n", morvex::Version);
         return Exit_Complete;
     }
     return run(*parsed.options);

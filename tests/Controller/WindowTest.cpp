@@ -31,20 +31,26 @@ QString pathOf(const std::filesystem::path& folder)
 
 const Log portBeforeClient { "port closed", "client closed" };
 
-TEST(Folder, DefaultFolderIsFourComponentsUpKeepingTheRootAndEmptyingALoneName)
+TEST(Folder, DefaultFolderIsFourComponentsUpAndTakenOnlyInsideAnAppDir)
 {
-    const std::pair<QString, QString> cases[] = {
-        { "/home/ann/Update 2/Morvex.AppDir/usr/bin/morvex", "/home/ann/Update 2" },
-        { "/u//Morvex.AppDir/usr//bin/morvex/", "/u" },
-        { "/usr/bin/morvex", "/" },
-        { "//", "/" },
-        { "u/Morvex.AppDir/usr/bin/morvex", "u" },
-        { "usr/bin/morvex", "" },
-        { "Morvex.AppDir/usr/bin/morvex/", "" },
-        { "", "" },
+    const std::tuple<QString, QString, bool> cases[] = {
+        { "/home/ann/Update 2/Morvex.AppDir/usr/bin/morvex", "/home/ann/Update 2", true },
+        { "/u//Morvex.AppDir/usr//bin/morvex/", "/u", true },
+        { "/usr/bin/morvex", "/", false },
+        { "//", "/", false },
+        { "u/Morvex.AppDir/usr/bin/morvex", "u", true },
+        { "usr/bin/morvex", "", false },
+        { "Morvex.AppDir/usr/bin/morvex/", "", true },
+        { "", "", false },
+        { "/opt/Morvex.AppDir/usr/lib/morvex", "/opt", false },
+        { "/opt/Morvex.AppDir/local/bin/morvex", "/opt", false },
+        { "/home/ann/.AppDir/usr/bin/morvex", "/home/ann", false },
+        { "/home/ann/Morvex.appdir/usr/bin/morvex", "/home/ann", false },
     };
-    for (const auto& [path, expected] : cases)
+    for (const auto& [path, expected, appDir] : cases) {
         EXPECT_EQ(defaultFolder(path).toStdString(), expected.toStdString()) << path.toStdString();
+        EXPECT_EQ(insideAppDir(path), appDir) << path.toStdString();
+    }
     // Started by a bare name from PATH, Morvex finds itself through /proc.
     EXPECT_EQ(executablePath("morvex"), QCoreApplication::applicationFilePath());
     EXPECT_EQ(executablePath("./morvex"), "./morvex");
@@ -182,7 +188,7 @@ TEST_F(Window, ThePopUpListsEveryDestinationWholeAfterNoDeviceAndASeparator)
             shown.append(popUp->itemText(i));
         EXPECT_EQ(shown.join('|').toStdString(), entries);
         EXPECT_EQ(popUp->currentIndex(), 0);
-        EXPECT_EQ(folderField(), defaultFolder(QCoreApplication::arguments().first()));
+        EXPECT_EQ(folderField(), QDir::currentPath()) << "the tests stand in no AppDir";
         QTest::keyClick(popUp, Qt::Key_Down);
         EXPECT_EQ(popUp->currentIndex(), destinations.empty() ? 0 : 2)
             << "the arrow key must pass over the separator";
@@ -192,6 +198,29 @@ TEST_F(Window, ThePopUpListsEveryDestinationWholeAfterNoDeviceAndASeparator)
                 "client closed" }));
         controller.reset();
     }
+}
+
+TEST_F(Window, AboutTellsTheVersionTheLicenceAndTheServiceAndChangesNothing)
+{
+    launch({ "Synth" });
+    const Log opened = midi->log;
+    auto* about = window->findChild<QAction*>("mAboutMenuItem");
+    ASSERT_TRUE(about);
+    EXPECT_EQ(about->menuRole(), QAction::AboutRole);
+    about->trigger();
+    auto* box = window->findChild<QMessageBox*>();
+    ASSERT_TRUE(box && box->isVisible());
+    EXPECT_TRUE(
+        QRegularExpression("^Morvex [0-9]+\\.[0-9]+\\.[0-9]+$").match(box->text()).hasMatch())
+        << box->text().toStdString();
+    const std::string told = box->informativeText().toStdString();
+    EXPECT_NE(told.find("MIT"), std::string::npos) << told;
+    EXPECT_NE(told.find("MIDI service: stand-in"), std::string::npos) << told;
+    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    EXPECT_TRUE(waitFor([&] { return !window->findChild<QMessageBox*>(); }));
+    EXPECT_EQ(midi->log, opened);
+    EXPECT_EQ(popUp->currentIndex(), 0);
+    EXPECT_TRUE(idle());
 }
 
 TEST_F(Window, SendNeedsADestinationAndAFileAndIsJudgedOnlyWhenTheUserActs)
