@@ -2,6 +2,7 @@
 
 #include "Transfer/UpdateFolder.h"
 
+#include <QDir>
 #include <QFile>
 #include <QStringList>
 
@@ -28,10 +29,12 @@ QString deletingLastPathComponent(const QString& path)
     return path.left(endWithoutTrailingSlashes(path.left(slash)));
 }
 
+// Made absolute, so that Morvex.AppDir/usr/bin/morvex typed in the update folder leads back to it
+// rather than to the empty path that four components up from a relative name give.
 QString executablePath(const QString& argument0)
 {
     if (argument0.contains(u'/'))
-        return argument0;
+        return QDir::cleanPath(QDir::current().absoluteFilePath(argument0));
     return QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
 }
 

@@ -11,8 +11,8 @@
 // a lone relative name gives the empty string ("/a/b/" gives "/a", "/a" gives "/", "a" gives "").
 QString deletingLastPathComponent(const QString& path);
 
-// The path of the running executable as argument 0 gives it, or, when argument 0 holds no folder
-// (a bare name found on PATH, as a desktop entry starts it), the program's real path.
+// The absolute path of the running executable as argument 0 gives it, or, when argument 0 holds
+// no folder (a bare name found on PATH, as a desktop entry starts it), the program's real path.
 QString executablePath(const QString& argument0);
 
 // Whether the executable stands in an AppDir, as the build and an AppDir install lay it out: its
