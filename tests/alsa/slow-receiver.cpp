@@ -91,7 +91,10 @@ int main(int argc, char** argv)
     }
 
     snd_seq_t* handle = nullptr;
-    if (const int error = snd_seq_open(&handle, "default", SND_SEQ_OPEN_INPUT, 0); error < 0)
+    // Non-blocking: after an overrun the queue is empty, and a blocking read would wait for the
+    // next event instead of reporting the loss.
+    if (const int error = snd_seq_open(&handle, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK);
+        error < 0)
         return fail("cannot open the ALSA sequencer", error);
     const std::unique_ptr<snd_seq_t, int (*)(snd_seq_t*)> sequencer(handle, snd_seq_close);
     if (const int error = snd_seq_set_client_name(handle, "Slow Receiver"); error < 0)
@@ -113,7 +116,15 @@ int main(int argc, char** argv)
     long sysexBytes = 0;
     long overruns = 0;
     while (true) {
-        if (snd_seq_event_input_pending(handle, 1) == 0) {
+        // Fetching from the kernel is where an overrun shows: once, as -ENOSPC.
+        const int pending = snd_seq_event_input_pending(handle, 1);
+        if (pending == -ENOSPC) {
+            ++overruns;
+            continue;
+        }
+        if (pending < 0 && pending != -EAGAIN)
+            return fail("cannot read events", pending);
+        if (pending <= 0) {
             const int ready
                 = poll(descriptors.data(), descriptors.size(), options->quietMilliseconds);
             if (ready == 0)
