@@ -10,7 +10,10 @@
 #include <QPushButton>
 #include <QTest>
 #include <cstdio>
+#include <QDir>
 #include <filesystem>
+#include <fstream>
+#include <string_view>
 
 namespace {
 
@@ -28,49 +31,69 @@ bool save(QWidget* widget, const char* path)
 
 // Draws the main window as a user first meets it, with three MIDI destinations, a folder of
 // update files and a destination chosen, and saves the picture to the first path given; with a
-// second path, presses Send and draws the progress sheet partway through the first file:
-//   QT_QPA_PLATFORM=offscreen morvex_screenshot doc/main-window.png doc/progress-sheet.png
+// second path, presses Send and draws the progress sheet partway through the update. The folder is
+// made in a temporary folder, or with --in-home in the home folder (as the README's pictures
+// show it), and removed again:
+//   QT_QPA_PLATFORM=offscreen morvex_screenshot --in-home doc/main-window.png doc/progress-sheet.png
 int main(int argc, char** argv)
 {
-    if (argc != 2 && argc != 3) {
-        std::fprintf(stderr, "usage: %s main-window.png [progress-sheet.png]\n", argv[0]);
+    const bool inHome = argc > 1 && std::string_view(argv[1]) == "--in-home";
+    char** paths = argv + (inHome ? 2 : 1);
+    const int count = argc - (inHome ? 2 : 1);
+    if (count != 1 && count != 2) {
+        std::fprintf(stderr, "usage: %s [--in-home] main-window.png [progress-sheet.png]\n", argv[0]);
         return 2;
     }
     QApplication application(argc, argv);
     application.setStyle(QStringLiteral("Fusion"));
 
     testsupport::TempDir scratch;
-    const std::filesystem::path folder = scratch.path() / "Synth Firmware 2.1";
-    std::filesystem::create_directory(folder);
-    // The transfer stops to wait a long while after the first two messages (one tick a quarter
-    // note at the slowest tempo), so that the sheet stands still to be drawn.
-    const smf::Bytes file = smf::SmfWriter(1)
-                                .sysexOfSize(0, 256)
-                                .sysexOfSize(0, 256)
-                                .tempo(0, 0xFFFFFF)
-                                .sysexOfSize(200, 256)
-                                .file();
-    for (const char* name : { "Part 10 - Voices.mid", "Part 2 - System.mid", "Part 1 - Boot.mid",
-             "Part 3 - Wavetables.mid", "Readme.txt" })
-        scratch.write(folder.filename() / name, file);
+    const std::filesystem::path folder
+        = (inHome ? std::filesystem::path(QDir::homePath().toStdString()) : scratch.path())
+        / "Synth Firmware 2.1";
+    if (!std::filesystem::create_directory(folder)) {
+        std::fprintf(stderr, "%s is in the way\n", folder.c_str());
+        return 1;
+    }
+    const struct {
+        const char* name;
+        std::uint32_t messages, size, ticks; // at 48 ticks a quarter, 120 beats a minute
+    } files[] = { { "01 Boot.mid", 24, 256, 3 }, { "02 System.mid", 60, 256, 4 },
+        { "03 Wavetables.mid", 1, 32000, 0 }, { "04 Voices.mid", 40, 256, 5 } };
+    for (const auto& file : files) {
+        smf::SmfWriter writer;
+        for (std::uint32_t i = 0; i < file.messages; ++i)
+            writer.sysexOfSize(file.ticks, file.size, static_cast<std::uint8_t>(i));
+        const smf::Bytes bytes = writer.file();
+        std::ofstream(folder / file.name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                static_cast<std::streamsize>(bytes.size()));
+    }
+    std::ofstream(folder / "Readme.txt") << "Update 2.1\n";
 
-    _Controller controller(
-        testsupport::standInService({ "Synth A MIDI 1", "Synth A MIDI 2", "USB MIDI Interface" }));
+    const auto midi = std::make_shared<testsupport::StandInScript>();
+    _Controller controller(testsupport::standInService(
+        { "Synth A MIDI 1", "Synth A MIDI 2", "USB MIDI Interface" }, midi));
     controller.applicationWillFinishLaunching();
     controller.scanDirectory(QString::fromStdString(folder.string()));
     auto* popUp = controller.mainWindow()->findChild<QComboBox*>("mDevicePopUpButton");
     QTest::keyClick(popUp, Qt::Key_Down);
-    QApplication::processEvents();
-
-    bool saved = save(controller.mainWindow(), argv[1]);
-    if (argc == 3) {
+    auto* summary = controller.mainWindow()->findChild<QLabel*>("mSummaryTextField");
+    bool saved = QTest::qWaitFor([&] { return !summary->text().startsWith("Reading"); }, 60000)
+        && save(controller.mainWindow(), paths[0]);
+    if (count == 2) {
+        // The sheet stands still to be drawn once a third of the messages have gone.
         QTest::mouseClick(
             controller.mainWindow()->findChild<QPushButton*>("mSendButton"), Qt::LeftButton);
+        saved = QTest::qWaitFor([&] { return midi->sends >= 40; }, 60000) && saved;
+        midi->holding = true;
         auto* sheet = controller.mainWindow()->findChild<QDialog*>("mProgressWindow");
-        auto* percent = sheet->findChild<QLabel*>("mPercentTextField");
-        saved = QTest::qWaitFor([&] { return percent->text() == "16 %"; }, 60000)
-            && save(sheet, argv[2]) && saved;
+        QTest::qWait(200);
+        saved = save(sheet, paths[1]) && saved;
+        midi->release();
     }
     controller.applicationWillTerminate();
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
     return saved ? 0 : 1;
 }
