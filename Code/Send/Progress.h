@@ -40,6 +40,7 @@ public:
     bool stopRequested() const override { return mClock.stopRequested(); }
 
     midi::SendResult send(std::size_t destination, std::span<const std::uint8_t> message) override;
+    midi::Settled settle() override { return mPort.settle(); }
 
 private:
     void show(const std::string& text);

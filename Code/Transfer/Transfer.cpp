@@ -221,6 +221,8 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
 {
     std::size_t uncertain = 0;
     std::string uncertainReason;
+    std::size_t unsent = 0;
+    std::string unsentReason;
     for (std::size_t j = 0; j < events.size() && !mCancel; ++j) {
         // A delay cut short by a stop request ends the run: its message would go out early.
         if (!mClock.sleep(events[j].time()))
@@ -228,9 +230,8 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(events[j].ptr());
         const midi::SendResult result = mPort.send(mDestination, { bytes, events[j].size() });
         if (result.error == midi::SendError::Uncertain) {
-            // The service handed the message over but hiccupped around it (a JACK server that
-            // missed a deadline). Nothing says it was lost, so the update goes on; the user is
-            // told at the end which file to check.
+            // The service handed the message over but hiccupped around it. Nothing says it was
+            // lost, so the update goes on; the user is told at the end which file to check.
             if (uncertain++ == 0)
                 uncertainReason = result.reason;
         } else if (!result.ok()) {
@@ -238,15 +239,26 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
             // image in blocks), and a block sent after one that was lost would be taken as
             // following it. The device is left half-updated either way; stopping leaves it
             // with the least wrong data. The next file still gets its pause and its chance.
-            problem(FileProblem::Kind::Undelivered, name,
-                name + ": " + std::to_string(events.size() - j) + " of "
-                    + std::to_string(events.size()) + " messages were not delivered to "
-                    + destinationName() + ". " + result.reason);
+            unsent = events.size() - j;
+            unsentReason = result.reason;
             break;
         }
         mOutcome.bytesSent += events[j].size();
         showProgress();
     }
+    // A service may still be delivering what it was handed: its account comes before the pause
+    // that lets the device take in this file.
+    const midi::Settled settled = mPort.settle();
+    mOutcome.bytesSent -= std::min<std::uint64_t>(settled.bytesNotDelivered, mOutcome.bytesSent);
+    if (unsent + settled.notDelivered > 0)
+        problem(FileProblem::Kind::Undelivered, name,
+            name + ": " + std::to_string(unsent + settled.notDelivered) + " of "
+                + std::to_string(events.size()) + " messages were not delivered to "
+                + destinationName() + ". "
+                + (settled.notDeliveredReason.empty() ? unsentReason : settled.notDeliveredReason));
+    if (uncertain == 0)
+        uncertainReason = settled.uncertainReason;
+    uncertain += settled.uncertain;
     if (uncertain > 0)
         problem(FileProblem::Kind::Uncertain, name,
             name + ": " + std::to_string(uncertain) + " of " + std::to_string(events.size())
