@@ -50,7 +50,7 @@ protected:
         waitFor([this] {
             std::istringstream list(runSend({ "--list" }, mLogs.path()).out);
             for (std::string line; std::getline(list, line);)
-                if (line.ends_with("  " + mName))
+                if (line.ends_with("  " + mListed))
                     mNumber = line.substr(0, line.find(' '));
             return !mNumber.empty();
         });
@@ -64,7 +64,8 @@ protected:
 
     ChildProcess start(bool exec = false)
     {
-        return sendtest::startSend({ "--to", mName, mFolder.path().string() }, mLogs.path(), exec);
+        return sendtest::startSend(
+            { "--to", mListed, mFolder.path().string() }, mLogs.path(), exec);
     }
 
     // Every byte the monitor received, once it has printed count messages (one "crc32" line each):
@@ -93,6 +94,8 @@ protected:
     }
 
     const std::string mName = "Monitor " + std::to_string(::getpid());
+    // As JACK names the monitor's port, and morvex-send lists it.
+    const std::string mListed = "monitor-" + std::to_string(::getpid()) + ":" + mName;
     testsupport::TempDir mLogs;
     testsupport::TempDir mFolder;
     // Started in this order, stopped the other way round: monitor, then server.
@@ -134,7 +137,7 @@ TEST_F(Send, AnUnreadableFileAndAVanishedDestinationAreNamed)
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("Update Incomplete\na.mid could not be read.\nb.mid: 1 of 2 messages "
                            "were not delivered to "
-                  + mName),
+                  + mListed),
         std::string::npos)
         << run.err;
 }

@@ -68,7 +68,7 @@ std::unique_ptr<midi::Input> open(const Options& options, std::string& error)
         error = alsaError;
         return nullptr;
     }
-    return midi::jack::openInput(options.client, options.name, options.name, error);
+    return midi::jack::openInput(options.client, options.name, error);
 }
 
 void print(const midi::Received& message, std::uint64_t first)
