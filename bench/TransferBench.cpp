@@ -5,7 +5,7 @@
 //   transfer_bench write large FOLDER FILES MEBIBYTES
 //   transfer_bench timing FOLDER lowered|default   every gap between two sends, and its request
 //   transfer_bench bare FOLDER                     the same gaps paced by bare clock_nanosleep
-//   transfer_bench jack FOLDER                     arrival gaps at a JACK receiver
+//   transfer_bench jack FOLDER RATE                arrival gaps at a JACK receiver, by its frames
 //   transfer_bench waiting FOLDER                  CPU time and context switches of one transfer
 //   transfer_bench memory FOLDER                   peak resident memory above the baseline
 #include "Folders.h"
@@ -70,6 +70,8 @@ public:
         mStamps.back().returned = nanoseconds(Clock::now());
         return result;
     }
+
+    midi::Settled settle() override { return mForward ? mForward->settle() : midi::Settled {}; }
 
     const std::vector<Stamp>& stamps() const { return mStamps; }
 
@@ -239,18 +241,18 @@ int bare(const std::filesystem::path& folder)
 }
 
 // Through a real MIDI service: the transfer, with its own timer slack, sends to a JACK receiver
-// in this process on the server JACK_DEFAULT_SERVER names. Arrivals carry the time of the JACK
-// cycle that delivered them, so the gaps are whole periods apart: the service's quantisation
-// adds up to a period either way to each gap.
-int jack(const std::filesystem::path& folder)
+// in this process on the server JACK_DEFAULT_SERVER names, which runs at rate frames a second.
+// The receiver stamps each message with its own frame (its cycle's first frame plus its offset),
+// so the gaps are exact whatever the period.
+int jack(const std::filesystem::path& folder, unsigned rate)
 {
-    const std::string receiverName = "Morvex Bench Monitor";
     std::string error;
-    const auto input = midi::jack::openInput("morvex-bench-monitor", "in", receiverName, error);
+    const auto input = midi::jack::openInput("morvex-bench-monitor", "in", error);
     if (!input) {
         std::cerr << error << "\n";
         return 1;
     }
+    const std::string receiverName = input->portName();
     const auto client = midi::Client::open("Morvex");
     const auto& destinations = client->destinations();
     const auto found = std::find_if(destinations.begin(), destinations.end(),
@@ -270,8 +272,8 @@ int jack(const std::filesystem::path& folder)
     const auto schedule = readSchedule(folder);
     if (!schedule)
         return 1;
-    // A missed deadline of the server makes the transfer name the messages it cannot vouch for;
-    // they are counted below by what arrived.
+    // Messages the service cannot vouch for make the transfer name them; they are counted below
+    // by what arrived.
     StampingPort stamping(schedule->events.size(), port.port.get());
     const bool completed = send(folder, sheet, stamping) == transfer::Outcome::End::Completed;
     std::vector<std::int64_t> sendTimes;
@@ -279,7 +281,8 @@ int jack(const std::filesystem::path& folder)
         sendTimes.push_back(stamp.returned - stamp.entered);
     std::sort(sendTimes.begin(), sendTimes.end());
 
-    // Everything was handed over; the last messages may still be a cycle or two away.
+    // The transfer settled with the port after the file: everything has arrived by now, unless
+    // lost.
     const std::size_t expected = schedule->events.size();
     std::vector<midi::Received> received;
     const auto deadline = Clock::now() + std::chrono::seconds(5);
@@ -301,7 +304,8 @@ int jack(const std::filesystem::path& folder)
     for (std::size_t i = 1; i < received.size(); ++i) {
         if (index(received[i]) != index(received[i - 1]) + 1)
             continue;
-        const auto gap = (received[i].microseconds - received[i - 1].microseconds) * 1000;
+        const auto frames = static_cast<std::int32_t>(received[i].frame - received[i - 1].frame);
+        const auto gap = static_cast<std::int64_t>(frames) * 1000000000 / rate;
         out << separator << "[" << unsigned(received[i].bytes[2]) << ", " << gap << "]";
         separator = ", ";
     }
@@ -399,8 +403,8 @@ int main(int argc, char** argv)
         status = timing(args[1], args[2] == "lowered");
     else if (args.size() == 2 && args[0] == "bare")
         status = bare(args[1]);
-    else if (args.size() == 2 && args[0] == "jack")
-        status = jack(args[1]);
+    else if (args.size() == 3 && args[0] == "jack")
+        status = jack(args[1], static_cast<unsigned>(std::stoul(args[2])));
     else if (args.size() == 2 && args[0] == "waiting")
         status = waiting(args[1]);
     else if (args.size() == 2 && args[0] == "memory")
@@ -409,6 +413,7 @@ int main(int argc, char** argv)
         std::cerr << "usage: transfer_bench write timing|waiting FOLDER\n"
                      "       transfer_bench write large FOLDER FILES MEBIBYTES\n"
                      "       transfer_bench timing FOLDER lowered|default\n"
-                     "       transfer_bench bare|jack|waiting|memory FOLDER\n";
+                     "       transfer_bench jack FOLDER RATE\n"
+                     "       transfer_bench bare|waiting|memory FOLDER\n";
     return status;
 }

@@ -1,23 +1,20 @@
-// JACK output: the transfer thread queues one message at a time into a ring that the process
-// callback empties into the port's buffer, then waits for the cycle that wrote it. JACK never
-// splits an event and never acknowledges one, so a message is refused when it cannot fit a
-// cycle's buffer, and made uncertain when the server missed a deadline around it.
+// JACK output: the client, the destinations it lists and the port that sends to them. The port
+// queues each message with the frame it belongs at and returns; the process thread (JackOutbox)
+// writes it in that frame's cycle and keeps count of what became of it, which settle() reports.
+// JACK never splits an event and never acknowledges one: a message that cannot fit a cycle's
+// buffer is refused at once, and one whose cycle was disturbed is reported as uncertain.
 
 #include "Jack.h"
 
 #include "JackCommon.h"
-#include "SpscRing.h"
+#include "JackOutbox.h"
 
 #include <algorithm>
-#include <atomic>
+#include <array>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <ctime>
-#include <jack/metadata.h>
-#include <jack/midiport.h>
+#include <cmath>
 #include <optional>
-#include <semaphore.h>
 #include <thread>
 #include <vector>
 
@@ -25,139 +22,60 @@ namespace midi::jack {
 
 namespace {
 
-// A wait that JACK's threads can end: sem_post is safe in the process callback and even in a
-// signal handler, which is how JACK may call the shutdown callback.
-class Wakeup {
-public:
-    Wakeup() { sem_init(&mSemaphore, 0, 0); }
-    ~Wakeup() { sem_destroy(&mSemaphore); }
-    Wakeup(const Wakeup&) = delete;
-    Wakeup& operator=(const Wakeup&) = delete;
-
-    void post() { sem_post(&mSemaphore); }
-
-    // False when deadline passed first.
-    bool waitUntil(std::chrono::steady_clock::time_point deadline)
-    {
-        const auto since = deadline.time_since_epoch();
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
-        const timespec until { static_cast<time_t>(seconds.count()),
-            static_cast<long>(std::chrono::nanoseconds(since - seconds).count()) };
-        // steady_clock is CLOCK_MONOTONIC with libstdc++.
-        while (sem_clockwait(&mSemaphore, CLOCK_MONOTONIC, &until) != 0)
-            if (errno != EINTR)
-                return false;
-        return true;
-    }
-
-private:
-    sem_t mSemaphore;
-};
-
-enum class Outcome : int { Written, NotConnected, TooLarge };
-
-// Ahead of each message in the ring.
-struct Header {
-    std::uint64_t id;
-    std::uint32_t size;
-};
-
 // A cycle normally comes every few milliseconds; a server that runs none for this long has
 // stopped.
 constexpr auto StallLimit = std::chrono::seconds(2);
-// The most a message may be: jack2 gives a port 32 KiB whatever the period.
-constexpr std::size_t RingBytes = 64 * 1024;
 
-// What the sending thread and JACK's threads share. It outlives the client handle, so no
-// callback can run once it is gone.
-struct Shared {
-    SpscRing ring { RingBytes };
-    std::atomic<jack_port_t*> port { nullptr };
-    std::atomic<bool> inProcess { false };
-    std::atomic<std::uint64_t> cycles { 0 };
-    std::atomic<std::uint64_t> xruns { 0 };
-    std::atomic<bool> shutDown { false };
-    std::atomic<bool> waiting { false };
-    std::atomic<std::uint32_t> maxEventSize { 0 };
-    std::atomic<std::uint64_t> doneId { 0 };
-    std::atomic<Outcome> doneOutcome { Outcome::Written };
-    std::atomic<std::uint64_t> doneCycle { 0 };
-    Wakeup wakeup;
+// A message is placed one period and a margin after the moment of its send: the cycle under way
+// at the send may have been served already, and a cycle may begin earlier than the server's clock
+// foretold, by as much as the server thread's wake-ups wander on a busy machine. The margin is one
+// more period, and never less than this.
+constexpr double Seconds_MinimumMargin = 0.002;
 
-    // The process thread: one message per cycle at most, so the sender can tell which cycle
-    // carried it. No lock, no allocation.
-    void serve(jack_port_t* output, jack_nframes_t frames) noexcept
+class ServerClock final : public FrameClock {
+public:
+    jack_nframes_t now(jack_client_t* client, bool restart) override
     {
-        void* buffer = jack_port_get_buffer(output, frames);
-        bufferTaken(buffer);
-        fill(output, buffer);
-        bufferDone(buffer);
-    }
-
-    void fill(jack_port_t* output, void* buffer) noexcept
-    {
-        jack_midi_clear_buffer(buffer);
-        if (maxEventSize.load() == 0)
-            maxEventSize.store(static_cast<std::uint32_t>(jack_midi_max_event_size(buffer)));
-        Header header;
-        if (ring.readable() < sizeof header)
-            return;
-        ring.peek(std::as_writable_bytes(std::span(&header, 1)));
-        Outcome outcome = Outcome::NotConnected;
-        if (jack_port_connected(output) > 0) {
-            outcome = Outcome::TooLarge;
-            if (auto* event = jack_midi_event_reserve(buffer, 0, header.size)) {
-                ring.peek(std::as_writable_bytes(std::span(event, header.size)), sizeof header);
-                outcome = Outcome::Written;
-            }
+        const jack_time_t now = jack_get_time();
+        jack_nframes_t frame = estimate(client, now);
+        if (!restart && mLast) {
+            // Whole frames, rounded up: a gap is never shorter than the one between the sends.
+            const double since = static_cast<double>(now - mLast->time);
+            const auto least = static_cast<jack_nframes_t>(
+                std::ceil(since * jack_get_sample_rate(client) / 1e6));
+            if (static_cast<std::int32_t>(mLast->frame + least - frame) > 0)
+                frame = mLast->frame + least;
         }
-        ring.consume(sizeof header + header.size);
-        doneOutcome.store(outcome);
-        doneCycle.store(cycles.load());
-        doneId.store(header.id);
+        mLast = Reading { now, frame };
+        return frame;
     }
 
-    static int process(jack_nframes_t frames, void* self) noexcept
+private:
+    static jack_nframes_t estimate(jack_client_t* client, jack_time_t now)
     {
-        auto& shared = *static_cast<Shared*>(self);
-        shared.inProcess.store(true);
-        if (jack_port_t* output = shared.port.load())
-            shared.serve(output, frames);
-        shared.inProcess.store(false);
-        shared.cycles.fetch_add(1);
-        if (shared.waiting.load())
-            shared.wakeup.post();
-        return 0;
+        jack_nframes_t frames = 0;
+        jack_time_t current = 0;
+        jack_time_t next = 0;
+        float periodUsecs = 0.0f;
+        if (jack_get_cycle_times(client, &frames, &current, &next, &periodUsecs) != 0)
+            return jack_frame_time(client);
+        const jack_nframes_t period = jack_get_buffer_size(client);
+        const double nominal = 1e6 * period / jack_get_sample_rate(client);
+        const auto span = static_cast<double>(static_cast<std::int64_t>(next - current));
+        // After a late cycle jack2 restarts its clock at the moment it noticed and keeps the old
+        // forecast of the next cycle until that cycle begins: the forecast may then lie in the
+        // past, and jack_frame_time() runs far ahead. The next cycle begins at once.
+        if (span < nominal / 2 || span > nominal * 2)
+            return frames + period;
+        const auto since = static_cast<double>(static_cast<std::int64_t>(now - current));
+        return frames + static_cast<jack_nframes_t>(std::lround(since / span * period));
     }
 
-    static int xrun(void* self) noexcept
-    {
-        static_cast<Shared*>(self)->xruns.fetch_add(1);
-        return 0;
-    }
-
-    static void shutdown(jack_status_t, const char*, void* self) noexcept
-    {
-        auto& shared = *static_cast<Shared*>(self);
-        shared.shutDown.store(true);
-        shared.wakeup.post();
-    }
-
-    // Waits on the sending thread until done holds; false when the server stopped or stalled.
-    template <typename Done> bool waitFor(Done done)
-    {
-        waiting.store(true);
-        const auto deadline = std::chrono::steady_clock::now() + StallLimit;
-        bool result = true;
-        while (!done()) {
-            if (shutDown.load() || !wakeup.waitUntil(deadline)) {
-                result = done();
-                break;
-            }
-        }
-        waiting.store(false);
-        return result;
-    }
+    struct Reading {
+        jack_time_t time;
+        jack_nframes_t frame;
+    };
+    std::optional<Reading> mLast;
 };
 
 struct Target {
@@ -165,20 +83,20 @@ struct Target {
     std::string portName; // the full "client:port" name JACK connects by
 };
 
+// JACK's own "client:port" name, which no other port on the server can have. A device port (one
+// of the server's physical ports) is known by its first alias, where the backend gave it one:
+// jack2's ALSA backends put the card's name there. Pretty names from JACK's metadata are not
+// used: jack2 keeps them after their port has gone, and a later port with the same id would show
+// another's name.
 std::string nameOf(jack_port_t* port)
 {
-    char* type = nullptr;
-    char* value = nullptr;
-    if (jack_get_property(jack_port_uuid(port), JACK_METADATA_PRETTY_NAME, &value, &type) == 0) {
-        takeString(type);
-        if (auto pretty = takeString(value); !pretty.empty())
-            return pretty;
+    if ((jack_port_flags(port) & JackPortIsPhysical) != 0) {
+        std::vector<char> first(static_cast<std::size_t>(jack_port_name_size()));
+        std::vector<char> second(first.size());
+        char* aliases[] = { first.data(), second.data() };
+        if (jack_port_get_aliases(port, aliases) > 0 && first[0] != '\0')
+            return first.data();
     }
-    std::vector<char> first(static_cast<std::size_t>(jack_port_name_size()));
-    std::vector<char> second(first.size());
-    char* aliases[] = { first.data(), second.data() };
-    if (jack_port_get_aliases(port, aliases) > 0 && first[0] != '\0')
-        return first.data();
     return jack_port_name(port);
 }
 
@@ -204,27 +122,57 @@ std::vector<Target> listTargets(jack_client_t* client)
     return ordered;
 }
 
-SendResult failed(SendError error, std::uint32_t sent, std::string reason)
+SendResult failed(SendError error, std::string reason)
 {
-    return { error, sent, std::move(reason) };
+    return { error, 0, std::move(reason) };
 }
+
+std::string quoted(const std::string& name)
+{
+    return "\"" + name + "\"";
+}
+
+// The process thread's running totals, as the sender last saw them.
+struct Totals {
+    std::uint64_t notConnected = 0;
+    std::uint64_t notConnectedBytes = 0;
+    std::uint64_t tooLarge = 0;
+    std::uint64_t tooLargeBytes = 0;
+    std::array<std::uint64_t, 4> uncertain {};
+
+    static Totals of(const Outbox& outbox)
+    {
+        Totals totals { outbox.notConnected.load(), outbox.notConnectedBytes.load(),
+            outbox.tooLarge.load(), outbox.tooLargeBytes.load(), {} };
+        for (std::size_t i = 0; i < totals.uncertain.size(); ++i)
+            totals.uncertain[i] = outbox.uncertain[i].load();
+        return totals;
+    }
+
+    std::uint64_t uncertainSince(const Totals& before, Evidence evidence) const
+    {
+        const auto i = static_cast<std::size_t>(evidence);
+        return uncertain[i] - before.uncertain[i];
+    }
+};
 
 class JackOutputPort final : public OutputPort {
 public:
-    JackOutputPort(jack_client_t* client, Shared& shared, jack_port_t* port,
-        const std::vector<Target>& targets)
+    JackOutputPort(jack_client_t* client, Outbox& outbox, jack_port_t* port,
+        const std::vector<Target>& targets, FrameClock& clock)
         : mClient(client)
-        , mShared(shared)
+        , mOutbox(outbox)
         , mPort(port)
         , mTargets(targets)
+        , mClock(clock)
     {
     }
 
     ~JackOutputPort() override
     {
         // The process callback must be done with the port before JACK forgets it.
-        mShared.port.store(nullptr);
-        while (mShared.inProcess.load())
+        mOutbox.port.store(nullptr);
+        while (mOutbox.inProcess.load())
             std::this_thread::yield();
         jack_port_unregister(mClient, mPort);
     }
@@ -233,104 +181,222 @@ public:
         std::size_t index, std::span<const std::uint8_t> message, timing::Clock&) override
     {
         if (index >= mTargets.size())
-            return failed(SendError::NoSuchDestination, 0,
+            return failed(SendError::NoSuchDestination,
                 "There is no MIDI destination number " + std::to_string(index + 1) + ".");
-        if (mStopped)
-            return *mStopped;
+        if (mStopped || mOutbox.shutDown.load())
+            return stopped();
         if (message.empty())
             return {};
-        const auto size = static_cast<std::uint32_t>(message.size());
-        const std::uint32_t limit
-            = std::min<std::uint32_t>(mShared.maxEventSize.load(), RingBytes - sizeof(Header));
+        const std::size_t limit
+            = std::min<std::size_t>(mOutbox.maxEventSize.load(), Outbox::QueueBytes / 2);
         if (message.size() > limit)
-            return failed(SendError::TooLarge, 0,
+            return failed(SendError::TooLarge,
                 "The message of " + std::to_string(message.size())
                     + " bytes is larger than JACK carries whole (" + std::to_string(limit)
                     + " bytes).");
+        // A message known to be lost ends the run it belongs to, as a failed send would.
+        if (auto lost = lostSinceSettled(); !lost.ok())
+            return lost;
         const Target& target = mTargets[index];
         if (auto connected = connect(target); !connected.ok())
             return connected;
+        mTarget = &target;
 
-        const std::uint64_t xrunsBefore = mShared.xruns.load();
-        const Header header { ++mLastId, size };
-        // Always fits: one message at a time, and none larger than the ring.
-        (void)mShared.ring.write({ std::as_bytes(std::span(&header, 1)), std::as_bytes(message) });
-        if (!mShared.waitFor([&] { return mShared.doneId.load() == header.id; }))
-            return stopped(0);
-        switch (mShared.doneOutcome.load()) {
-        case Outcome::NotConnected:
-            if (!jack_port_by_name(mClient, target.portName.c_str()))
-                return failed(SendError::DestinationGone, 0,
-                    "\"" + target.destination.name
-                        + "\" was closed before the message reached it.");
-            return failed(SendError::NotConnected, 0,
-                "The connection to \"" + target.destination.name + "\" was lost.");
-        case Outcome::TooLarge:
-            return failed(SendError::TooLarge, 0,
-                "The message of " + std::to_string(size)
-                    + " bytes did not fit JACK's buffer for one cycle.");
-        case Outcome::Written:
-            break;
-        }
-        // JACK reports a missed deadline late, if at all: two more cycles catch most of them.
-        const std::uint64_t written = mShared.doneCycle.load();
-        if (!mShared.waitFor([&] { return mShared.cycles.load() >= written + 3; }))
-            return stopped(size);
-        if (mShared.xruns.load() != xrunsBefore)
-            return failed(SendError::Uncertain, size,
-                "The JACK server missed a deadline while sending to \"" + target.destination.name
-                    + "\": the message may not have arrived whole.");
+        const jack_nframes_t period = jack_get_buffer_size(mClient);
+        const auto margin = std::max<jack_nframes_t>(period,
+            static_cast<jack_nframes_t>(
+                std::ceil(Seconds_MinimumMargin * jack_get_sample_rate(mClient))));
+        jack_nframes_t frame = mClock.now(mClient, mFresh) + period + margin;
+        // The server's clock may step back a little between cycles; order is kept regardless.
+        if (!mFresh && static_cast<std::int32_t>(frame - mLastFrame) < 0)
+            frame = mLastFrame;
+        const auto size = static_cast<std::uint32_t>(message.size());
+        const Parcel parcel { mLastId + 1, frame, size, mFresh };
+        const std::initializer_list<std::span<const std::byte>> parts {
+            std::as_bytes(std::span(&parcel, 1)), std::as_bytes(message)
+        };
+        bool queued = mOutbox.queue.write(parts);
+        if (!queued)
+            waitFor([&] { return queued || (queued = mOutbox.queue.write(parts)); });
+        if (!queued)
+            return stopped();
+        mLastId = parcel.id;
+        mLastFrame = frame;
+        mFresh = false;
+        mQueuedBytes += size;
         return {};
     }
 
+    Settled settle() override
+    {
+        const bool dealt
+            = mLastId == mSettledId || waitFor([&] { return mOutbox.judgedId.load() >= mLastId; });
+        Settled settled;
+        const std::uint64_t dealtId = mOutbox.dealtId.load();
+        std::uint64_t stopUncertain = 0;
+        if (!dealt) {
+            // The server stopped or stalled. What it wrote may have arrived, what it did not has
+            // not; nothing more goes out, even if it wakes up.
+            mOutbox.abandoned.store(true);
+            for (int i = 0; i < 1000 && mOutbox.inProcess.load(); ++i)
+                std::this_thread::yield();
+            const std::uint64_t judged = std::min(mOutbox.judgedId.load(), mLastId);
+            const std::uint64_t written = std::clamp(dealtId, judged, mLastId);
+            stopUncertain = written - judged;
+            settled.notDelivered = static_cast<std::uint32_t>(mLastId - written);
+            settled.bytesNotDelivered = mQueuedBytes - mOutbox.dealtBytes.load();
+            (void)stopped();
+        }
+        const Totals now = Totals::of(mOutbox);
+        const std::uint64_t notConnected = now.notConnected - mSettled.notConnected;
+        const std::uint64_t tooLarge = now.tooLarge - mSettled.tooLarge;
+        settled.notDelivered += static_cast<std::uint32_t>(notConnected + tooLarge);
+        settled.bytesNotDelivered += now.notConnectedBytes - mSettled.notConnectedBytes
+            + now.tooLargeBytes - mSettled.tooLargeBytes;
+        if (notConnected > 0)
+            settled.notDeliveredReason = lostText();
+        else if (tooLarge > 0)
+            settled.notDeliveredReason = "A message did not fit JACK's buffer for one cycle.";
+        else if (settled.notDelivered > 0)
+            settled.notDeliveredReason = mStopped->reason;
+
+        const auto byDisconnect = now.uncertainSince(mSettled, Evidence::Disconnected);
+        const auto byStep = now.uncertainSince(mSettled, Evidence::OutOfStep);
+        const auto byXrun = now.uncertainSince(mSettled, Evidence::Xrun);
+        settled.uncertain
+            = static_cast<std::uint32_t>(stopUncertain + byDisconnect + byStep + byXrun);
+        const std::string to = mTarget ? quoted(mTarget->destination.name) : "the destination";
+        if (stopUncertain > 0)
+            settled.uncertainReason = mStopped->reason + " It had just sent them to " + to + ".";
+        else if (byDisconnect > 0)
+            settled.uncertainReason = to + " went away just after they were sent.";
+        else if (byStep > 0)
+            settled.uncertainReason = "The JACK server ran its cycles out of step with Morvex "
+                                      "just after they were sent: "
+                + to + " may have missed them or got them twice.";
+        else if (byXrun > 0)
+            settled.uncertainReason = "The JACK server reported a client that missed its cycle "
+                                      "just after they were sent to "
+                + to + ".";
+
+        mSettled = now;
+        mSettledId = mLastId;
+        mFresh = true;
+        return settled;
+    }
+
 private:
+    // Waits on the sending thread until done holds; false when the server stopped, or ran no
+    // cycle for StallLimit.
+    template <typename Done> bool waitFor(Done done)
+    {
+        mOutbox.waiting.store(true);
+        std::uint64_t cycles = mOutbox.cycles.load();
+        auto deadline = std::chrono::steady_clock::now() + StallLimit;
+        bool result = true;
+        while (!done()) {
+            if (mOutbox.shutDown.load()) {
+                result = done();
+                break;
+            }
+            const bool woken = mOutbox.wakeup.waitUntil(deadline);
+            const std::uint64_t now = mOutbox.cycles.load();
+            if (now != cycles) {
+                cycles = now;
+                deadline = std::chrono::steady_clock::now() + StallLimit;
+            } else if (!woken) {
+                result = done();
+                break;
+            }
+        }
+        mOutbox.waiting.store(false);
+        return result;
+    }
+
     SendResult connect(const Target& target)
     {
         if (jack_port_connected_to(mPort, target.portName.c_str())
             && jack_port_connected(mPort) == 1)
             return {};
+        // What is on its way to another destination goes there first.
+        if (mTarget && mTarget != &target
+            && !waitFor([&] { return mOutbox.judgedId.load() >= mLastId; }))
+            return stopped();
         jack_port_disconnect(mClient, mPort); // only the chosen destination may hear us
         if (!jack_port_by_name(mClient, target.portName.c_str()))
-            return failed(SendError::DestinationGone, 0,
-                "\"" + target.destination.name
-                    + "\" is no longer there: it was closed or unplugged.");
+            return failed(SendError::DestinationGone,
+                quoted(target.destination.name)
+                    + " is no longer there: it was closed or unplugged.");
         const int error = jack_connect(mClient, jack_port_name(mPort), target.portName.c_str());
         if (error != 0 && error != EEXIST)
-            return failed(SendError::NotConnected, 0,
-                "JACK refused to connect to \"" + target.destination.name + "\".");
-        if (!mShared.waitFor([&] { return jack_port_connected(mPort) > 0; }))
-            return mShared.shutDown.load()
-                ? stopped(0)
-                : failed(SendError::NotConnected, 0,
-                    "The connection to \"" + target.destination.name + "\" did not take effect.");
+            return failed(SendError::NotConnected,
+                "JACK refused to connect to " + quoted(target.destination.name) + ".");
+        if (!waitFor([&] { return jack_port_connected(mPort) > 0; }))
+            return mOutbox.shutDown.load()
+                ? stopped()
+                : failed(SendError::NotConnected,
+                    "The connection to " + quoted(target.destination.name)
+                        + " did not take effect.");
         return {};
     }
 
-    // The server went away or ran no cycle: nothing more will go out through this port.
-    SendResult stopped(std::uint32_t sent)
+    // Messages the process thread could not deliver since the last settle, as a send's failure.
+    SendResult lostSinceSettled() const
     {
-        mStopped = failed(SendError::ServiceStopped, 0,
-            mShared.shutDown.load() ? "The JACK server stopped."
-                                    : "The JACK server stopped running its cycles.");
-        auto result = *mStopped;
-        result.bytesSent = sent;
-        if (sent > 0)
-            result.reason += " The last message may not have arrived.";
-        return result;
+        const Totals now = Totals::of(mOutbox);
+        if (now.notConnected != mSettled.notConnected)
+            return failed(mTarget && !jack_port_by_name(mClient, mTarget->portName.c_str())
+                    ? SendError::DestinationGone
+                    : SendError::NotConnected,
+                lostText());
+        if (now.tooLarge != mSettled.tooLarge)
+            return failed(
+                SendError::TooLarge, "A message did not fit JACK's buffer for one cycle.");
+        return {};
+    }
+
+    std::string lostText() const
+    {
+        if (!mTarget)
+            return "The connection to the destination was lost.";
+        if (!jack_port_by_name(mClient, mTarget->portName.c_str()))
+            return quoted(mTarget->destination.name)
+                + " was closed before the messages reached it.";
+        return "The connection to " + quoted(mTarget->destination.name) + " was lost.";
+    }
+
+    // The server went away or ran no cycle: nothing more will go out through this port.
+    SendResult stopped()
+    {
+        if (!mStopped)
+            mStopped = failed(SendError::ServiceStopped,
+                mOutbox.shutDown.load() ? "The JACK server stopped."
+                                        : "The JACK server stopped running its cycles.");
+        return *mStopped;
     }
 
     jack_client_t* mClient;
-    Shared& mShared;
+    Outbox& mOutbox;
     jack_port_t* mPort;
     const std::vector<Target>& mTargets;
-    std::uint64_t mLastId = 0;
+    FrameClock& mClock;
+
+    std::uint64_t mLastId = 0; // the last message queued
+    std::uint64_t mSettledId = 0; // the last message queued before the last settle
+    jack_nframes_t mLastFrame = 0; // and its frame
+    bool mFresh = true; // nothing queued since the last settle
+    std::uint64_t mQueuedBytes = 0; // all messages' bytes so far
+    const Target* mTarget = nullptr; // where the messages since the last settle went
+    Totals mSettled; // the process thread's totals at the last settle
     std::optional<SendResult> mStopped;
 };
 
 class JackClient final : public Client {
 public:
-    JackClient(std::unique_ptr<Shared> shared, ClientHandle client)
-        : mShared(std::move(shared))
+    JackClient(
+        std::unique_ptr<Outbox> outbox, ClientHandle client, std::shared_ptr<FrameClock> clock)
+        : mOutbox(std::move(outbox))
+        , mClock(std::move(clock))
         , mClient(std::move(client))
         , mTargets(listTargets(mClient.get()))
     {
@@ -342,49 +408,68 @@ public:
     std::string problem() const override { return {}; }
     const std::vector<Destination>& destinations() const override { return mDestinations; }
 
+    // One port in the client's life: the process thread's account of cycles and messages
+    // belongs to it.
     PortResult createOutputPort(const std::string& name) override
     {
-        if (mShared->port.load())
-            return { nullptr, "This JACK client already has an output port." };
+        if (mHadPort)
+            return { nullptr, "This JACK client already has had an output port." };
         jack_port_t* port = jack_port_register(
             mClient.get(), name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
         if (!port)
             return { nullptr, "Cannot create the JACK port \"" + name + "\"." };
-        auto result = std::make_unique<JackOutputPort>(mClient.get(), *mShared, port, mTargets);
-        mShared->port.store(port);
+        mHadPort = true;
+        auto result
+            = std::make_unique<JackOutputPort>(mClient.get(), *mOutbox, port, mTargets, *mClock);
+        mOutbox->port.store(port);
         // The largest event is a property of a port's buffer, read in its first cycle.
-        if (!mShared->waitFor([&] { return mShared->maxEventSize.load() > 0; }))
+        const auto deadline = std::chrono::steady_clock::now() + StallLimit;
+        mOutbox->waiting.store(true);
+        while (mOutbox->maxEventSize.load() == 0 && !mOutbox->shutDown.load()
+            && mOutbox->wakeup.waitUntil(deadline)) { }
+        mOutbox->waiting.store(false);
+        if (mOutbox->maxEventSize.load() == 0)
             return { nullptr, "The JACK server ran no cycle for the port \"" + name + "\"." };
         return { std::move(result), {} };
     }
 
 private:
-    std::unique_ptr<Shared> mShared; // declared first, so the client closes before it goes
+    // Declared first, so that the client closes before they go.
+    std::unique_ptr<Outbox> mOutbox;
+    std::shared_ptr<FrameClock> mClock;
     ClientHandle mClient;
     std::vector<Target> mTargets;
     std::vector<Destination> mDestinations;
+    bool mHadPort = false;
 };
 
 } // namespace
 
-std::unique_ptr<Client> openOutputClient(const std::string& name, std::string& error)
+std::shared_ptr<FrameClock> serverClock()
 {
-    auto shared = std::make_unique<Shared>(); // first, so that it outlives the handle
+    return std::make_shared<ServerClock>();
+}
+
+std::unique_ptr<Client> openOutputClient(
+    const std::string& name, std::string& error, std::shared_ptr<FrameClock> clock)
+{
+    auto outbox = std::make_unique<Outbox>(); // first, so that it outlives the handle
     auto client = openClient(name, error);
     if (!client)
         return nullptr;
     jack_client_t* handle = client.get();
-    if (jack_set_process_callback(handle, Shared::process, shared.get()) != 0
-        || jack_set_xrun_callback(handle, Shared::xrun, shared.get()) != 0) {
+    outbox->client.store(handle);
+    if (jack_set_process_callback(handle, Outbox::process, outbox.get()) != 0
+        || jack_set_xrun_callback(handle, Outbox::xrun, outbox.get()) != 0) {
         error = "Cannot set up the JACK client \"" + name + "\".";
         return nullptr;
     }
-    jack_on_info_shutdown(handle, Shared::shutdown, shared.get());
+    jack_on_info_shutdown(handle, Outbox::shutdown, outbox.get());
     if (jack_activate(handle) != 0) {
         error = "Cannot activate the JACK client \"" + name + "\".";
         return nullptr;
     }
-    return std::make_unique<JackClient>(std::move(shared), std::move(client));
+    return std::make_unique<JackClient>(std::move(outbox), std::move(client), std::move(clock));
 }
 
 } // namespace midi::jack

@@ -45,7 +45,8 @@ struct ClientCloser {
 using ClientHandle = std::unique_ptr<jack_client_t, ClientCloser>;
 
 // Opens name on the server JACK_DEFAULT_SERVER names (else the default one), never starting a
-// server; null, with a sentence in error, when none answers.
+// server; null, with a sentence in error, when none answers. From the first call on, libjack's own
+// messages stay off the terminal: what matters of them comes back as part of such sentences.
 ClientHandle openClient(const std::string& name, std::string& error);
 
 // Copies a string JACK allocated for the caller (empty for null) and frees it.

@@ -37,6 +37,15 @@ struct [[nodiscard]] SendResult {
     bool ok() const { return error == SendError::None; }
 };
 
+// What became of the messages handed over since the last settle(), as far as the service can tell.
+struct [[nodiscard]] Settled {
+    std::uint32_t notDelivered = 0; // known not to have reached the destination
+    std::uint64_t bytesNotDelivered = 0; // their bytes
+    std::uint32_t uncertain = 0; // handed over, but the service was disturbed around them
+    std::string notDeliveredReason; // sentences for a person about each kind; empty when none
+    std::string uncertainReason;
+};
+
 struct Destination {
     std::string name; // UTF-8, as the device pop-up shows it
     // How fast the destination takes bytes off its wire, for the time an update will take;
@@ -55,6 +64,11 @@ public:
     virtual SendResult send(
         std::size_t destination, std::span<const std::uint8_t> message, timing::Clock& clock)
         = 0;
+
+    // Returns once every message handed over since the last call has been dealt with by the
+    // service, with what became of them. A service that delivers within send() has nothing
+    // pending. Called from the thread that sends, between runs of messages (after each file).
+    [[nodiscard]] virtual Settled settle() { return {}; }
 };
 
 enum class Service { Alsa, Jack };

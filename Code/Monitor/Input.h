@@ -11,6 +11,9 @@ namespace midi {
 struct Received {
     std::uint64_t microseconds; // arrival, on the service's monotonic clock
     std::vector<std::uint8_t> bytes; // one whole message
+    // Where it arrived on the service's frame counter (JACK: its cycle's first frame plus its
+    // offset); 0 where the service counts no frames.
+    std::uint32_t frame = 0;
 };
 
 class Input {

@@ -4,7 +4,6 @@
 #include "MIDI/SpscRing.h"
 
 #include <atomic>
-#include <jack/metadata.h>
 #include <jack/midiport.h>
 
 namespace midi::jack {
@@ -16,12 +15,14 @@ constexpr std::size_t RingBytes = 8 * 1024 * 1024;
 
 struct Header {
     std::uint64_t microseconds;
+    std::uint32_t frame;
     std::uint32_t size;
 };
 
 // What the process callback shares with the reading thread; it outlives the client handle.
 struct Inbox {
     SpscRing ring { RingBytes };
+    std::atomic<jack_client_t*> client { nullptr };
     std::atomic<jack_port_t*> port { nullptr };
     std::atomic<std::uint64_t> lost { 0 };
 
@@ -29,17 +30,21 @@ struct Inbox {
     {
         auto& inbox = *static_cast<Inbox*>(self);
         jack_port_t* port = inbox.port.load();
-        if (!port)
+        jack_client_t* client = inbox.client.load();
+        if (!port || !client)
             return 0;
         void* buffer = jack_port_get_buffer(port, frames);
         bufferTaken(buffer);
         const jack_time_t now = jack_get_time();
+        // Each event's own frame, so that gaps between arrivals are exact whatever the period.
+        const jack_nframes_t cycleStart = jack_last_frame_time(client);
         const std::uint32_t count = jack_midi_get_event_count(buffer);
         for (std::uint32_t i = 0; i < count; ++i) {
             jack_midi_event_t event;
             if (jack_midi_event_get(&event, buffer, i) != 0)
                 continue;
-            const Header header { now, static_cast<std::uint32_t>(event.size) };
+            const Header header { now, cycleStart + event.time,
+                static_cast<std::uint32_t>(event.size) };
             const std::span bytes(event.buffer, event.size);
             if (!inbox.ring.write({ std::as_bytes(std::span(&header, 1)), std::as_bytes(bytes) }))
                 inbox.lost.fetch_add(1);
@@ -58,24 +63,6 @@ public:
     {
     }
 
-    // jack2 keeps metadata in one store for all servers and does not drop a port's when the
-    // port goes, so a later port with the same id would inherit this name.
-    ~JackInput() override
-    {
-        if (mNamed)
-            jack_remove_property(
-                mClient.get(), jack_port_uuid(mInbox->port.load()), JACK_METADATA_PRETTY_NAME);
-    }
-
-    void setPrettyName(const std::string& name, std::string& error)
-    {
-        mNamed = jack_set_property(mClient.get(), jack_port_uuid(mInbox->port.load()),
-                     JACK_METADATA_PRETTY_NAME, name.c_str(), "text/plain")
-            == 0;
-        if (!mNamed)
-            error = "Cannot name the JACK input port \"" + name + "\".";
-    }
-
     std::string portName() const override { return mPortName; }
     std::uint64_t lost() const override { return mInbox->lost.load(); }
 
@@ -85,7 +72,8 @@ public:
         Header header;
         while (ring.readable() >= sizeof header) {
             ring.peek(std::as_writable_bytes(std::span(&header, 1)));
-            Received message { header.microseconds, std::vector<std::uint8_t>(header.size) };
+            Received message { header.microseconds, std::vector<std::uint8_t>(header.size),
+                header.frame };
             ring.peek(std::as_writable_bytes(std::span(message.bytes)), sizeof header);
             ring.consume(sizeof header + header.size);
             out.push_back(std::move(message));
@@ -96,13 +84,12 @@ private:
     std::unique_ptr<Inbox> mInbox; // declared first, so the client closes before it goes
     ClientHandle mClient;
     std::string mPortName;
-    bool mNamed = false;
 };
 
 } // namespace
 
-std::unique_ptr<Input> openInput(const std::string& clientName, const std::string& portName,
-    const std::string& prettyName, std::string& error)
+std::unique_ptr<Input> openInput(
+    const std::string& clientName, const std::string& portName, std::string& error)
 {
     auto inbox = std::make_unique<Inbox>();
     auto client = openClient(clientName, error);
@@ -114,20 +101,15 @@ std::unique_ptr<Input> openInput(const std::string& clientName, const std::strin
         error = "Cannot create the JACK input port \"" + portName + "\".";
         return nullptr;
     }
+    inbox->client.store(client.get());
     inbox->port.store(port);
     if (jack_set_process_callback(client.get(), Inbox::process, inbox.get()) != 0
         || jack_activate(client.get()) != 0) {
         error = "Cannot start the JACK client \"" + clientName + "\".";
         return nullptr;
     }
-    const Inbox& callbackArgument = *inbox;
-    auto input = std::make_unique<JackInput>(
-        std::move(inbox), std::move(client), jack_port_name(callbackArgument.port.load()));
-    if (!prettyName.empty())
-        input->setPrettyName(prettyName, error);
-    if (!error.empty())
-        return nullptr;
-    return input;
+    std::string name = jack_port_name(port);
+    return std::make_unique<JackInput>(std::move(inbox), std::move(client), std::move(name));
 }
 
 } // namespace midi::jack

@@ -74,7 +74,7 @@ std::unique_ptr<midi::Input> open(const Options& options, std::string& error)
     for (const midi::Service service : choice.order) {
         auto input = service == midi::Service::Alsa
             ? monitor::openAlsaInput(options.client, options.name, error)
-            : midi::jack::openInput(options.client, options.name, options.name, error);
+            : midi::jack::openInput(options.client, options.name, error);
         if (input)
             return input;
     }

@@ -134,6 +134,9 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
     const std::string shown = printableName(name);
     std::size_t uncertain = 0;
     std::string uncertainReason;
+    std::size_t unsent = 0;
+    std::string unsentReason;
+    bool stopped = false; // a stop request cut a message short
     for (std::size_t j = 0; j < events.size() && !mCancel; ++j) {
         // A delay cut short by a stop request ends the run: its message would go out early.
         if (!wait(events[j].time()))
@@ -144,9 +147,8 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
             : midi::SendResult { midi::SendError::NoSuchDestination, 0,
                   "No MIDI destination was chosen." };
         if (result.error == midi::SendError::Uncertain) {
-            // The service handed the message over but hiccupped around it (a JACK server that
-            // missed a deadline). Nothing says it was lost, so the update goes on; the user is
-            // told at the end which file to check.
+            // The service handed the message over but hiccupped around it. Nothing says it was
+            // lost, so the update goes on; the user is told at the end which file to check.
             if (uncertain++ == 0)
                 uncertainReason = result.reason;
         } else if (!result.ok()) {
@@ -154,12 +156,9 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
             // image in blocks), and a block sent after one that was lost would be taken as
             // following it. The device is left half-updated either way; stopping leaves it
             // with the least wrong data. The next file still gets its pause and its chance.
-            problem(FileProblem::Kind::Undelivered,
-                shown + ": " + std::to_string(events.size() - j) + " of "
-                    + std::to_string(events.size()) + " messages were not delivered to "
-                    + destinationName() + ". " + result.reason);
-            if (result.error == midi::SendError::Stopped)
-                return false;
+            unsent = events.size() - j;
+            unsentReason = result.reason;
+            stopped = result.error == midi::SendError::Stopped;
             break;
         }
         mOutcome.bytesSent += events[j].size();
@@ -167,12 +166,25 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
             -= std::min(mMicrosecondsLeft, wireMicroseconds(events[j].size(), bytesPerSecond()));
         showProgress();
     }
+    // A service may still be delivering what it was handed: its account comes before the pause
+    // that lets the device take in this file. After a stop nothing more is waited for.
+    const midi::Settled settled = stopped ? midi::Settled {} : mPort.settle();
+    mOutcome.bytesSent -= std::min<std::uint64_t>(settled.bytesNotDelivered, mOutcome.bytesSent);
+    if (unsent + settled.notDelivered > 0)
+        problem(FileProblem::Kind::Undelivered,
+            shown + ": " + std::to_string(unsent + settled.notDelivered) + " of "
+                + std::to_string(events.size()) + " messages were not delivered to "
+                + destinationName() + ". "
+                + (settled.notDeliveredReason.empty() ? unsentReason : settled.notDeliveredReason));
+    if (uncertain == 0)
+        uncertainReason = settled.uncertainReason;
+    uncertain += settled.uncertain;
     if (uncertain > 0)
         problem(FileProblem::Kind::Uncertain,
             shown + ": " + std::to_string(uncertain) + " of " + std::to_string(events.size())
                 + " messages may not have arrived at " + destinationName() + ". "
                 + uncertainReason);
-    return true;
+    return !stopped;
 }
 
 // sent: how the send pass read file index.

@@ -50,7 +50,7 @@ protected:
         waitFor([this] {
             std::istringstream list(runSend({ "--list" }, mLogs.path()).out);
             for (std::string line; std::getline(list, line);)
-                if (line.ends_with("  " + mName))
+                if (line.ends_with("  " + mListed))
                     mNumber = line.substr(0, line.find(' '));
             return !mNumber.empty();
         });
@@ -65,7 +65,7 @@ protected:
     ChildProcess start(bool exec = false)
     {
         return sendtest::startSend(
-            { "--to", mName, "--send-damaged", mFolder.path().string() }, mLogs.path(), exec);
+            { "--to", mListed, "--send-damaged", mFolder.path().string() }, mLogs.path(), exec);
     }
 
     // Every byte the monitor received, once it has printed count messages (one "crc32" line each):
@@ -94,6 +94,8 @@ protected:
     }
 
     const std::string mName = "Monitor " + std::to_string(::getpid());
+    // As JACK names the monitor's port, and morvex-send lists it.
+    const std::string mListed = "monitor-" + std::to_string(::getpid()) + ":" + mName;
     testsupport::TempDir mLogs;
     testsupport::TempDir mFolder;
     // Started in this order, stopped the other way round: monitor, then server.
@@ -137,7 +139,7 @@ TEST_F(Send, AnUnreadableFileAndAVanishedDestinationAreNamed)
         run.err.find(
             "Update Incomplete\na.mid could not be read: it is a folder.\nb.mid: 1 of 2 messages "
             "were not delivered to "
-            + mName),
+            + mListed),
         std::string::npos)
         << run.err;
 }

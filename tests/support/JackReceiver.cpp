@@ -7,13 +7,10 @@
 
 namespace testsupport {
 
-JackReceiver::JackReceiver(
-    const std::string& clientName, const std::string& portName, const std::string& prettyName)
+JackReceiver::JackReceiver(const std::string& clientName, const std::string& portName)
 {
     std::string error;
-    // Always named: a name left in JACK's shared metadata by another run must not stick to us.
-    mInput = midi::jack::openInput(
-        clientName, portName, prettyName.empty() ? clientName + ":" + portName : prettyName, error);
+    mInput = midi::jack::openInput(clientName, portName, error);
     if (!mInput)
         throw std::runtime_error(error);
 }

@@ -11,13 +11,15 @@
 namespace testsupport {
 
 // A JACK client that receives, for tests that need a destination: client clientName with one
-// MIDI input port portName (listed as prettyName, by default "clientName:portName"). Keeps every
-// whole message with its arrival time (JACK's clock, microseconds, as jack_get_time() gives it).
-// Throws std::runtime_error when it cannot open.
+// MIDI input port portName, listed by senders as "clientName:portName". Keeps every whole message
+// with its arrival: JACK's clock in microseconds, and its own frame (its cycle's first frame plus
+// its offset). Throws std::runtime_error when it cannot open.
 class JackReceiver {
 public:
-    JackReceiver(const std::string& clientName, const std::string& portName,
-        const std::string& prettyName = {});
+    JackReceiver(const std::string& clientName, const std::string& portName);
+
+    // JACK's name of the port, as senders list it.
+    std::string name() const { return mInput->portName(); }
 
     // Waits until at least count messages have arrived in all, or timeout has passed; returns
     // everything received so far, oldest first.
