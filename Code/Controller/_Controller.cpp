@@ -152,6 +152,13 @@ void _Controller::applicationWillFinishLaunching()
     // Names are UTF-8 and taken whole; every destination gets an entry, same names included.
     for (const midi::Destination& destination : mClient->destinations())
         mDevicePopUpButton->addItem(QString::fromStdString(destination.name));
+    // Told on a thread of the service's; the pop-up is the UI thread's.
+    mClient->watchDestinations([this] { mUiQueue->post([this] { destinationsChanged(); }); });
+    // A watch that could not start is said, unless something worse already is.
+    if (mMidiProblem.isEmpty()) {
+        mMidiProblem = QString::fromStdString(mClient->problem());
+        showProblems();
+    }
     // The Send button keeps the window definition's state until the user first acts.
 }
 
@@ -228,6 +235,31 @@ QString _Controller::objectValueForTableColumn(int, int row) const
         : QString();
 }
 
+void _Controller::destinationsChanged()
+{
+    if (!mClient)
+        return;
+    mDestinationsChanged = mDestinationsFrozen;
+    if (mDestinationsFrozen)
+        return;
+    // Entry k stands for destination k - 2, before and after.
+    const int entry = mDevicePopUpButton->currentIndex();
+    const std::string chosen
+        = entry >= 2 ? mClient->destinations()[static_cast<std::size_t>(entry - 2)].id : "";
+    mClient->refreshDestinations();
+    while (mDevicePopUpButton->count() > 2)
+        mDevicePopUpButton->removeItem(2);
+    int reselected = 0;
+    for (const midi::Destination& destination : mClient->destinations()) {
+        mDevicePopUpButton->addItem(QString::fromStdString(destination.name));
+        if (!chosen.empty() && destination.id == chosen)
+            reselected = mDevicePopUpButton->count() - 1;
+    }
+    mDevicePopUpButton->setCurrentIndex(reselected);
+    controlSend();
+    showSummary();
+}
+
 QString _Controller::problemForRow(int row) const
 {
     if (!mPlan || row < 0 || static_cast<std::size_t>(row) >= mPlan->files().size())
@@ -278,6 +310,7 @@ void _Controller::send(QObject*)
     mQuitMenuItem->setEnabled(false);
     mSelectAction = mSelectMenuItem->isEnabled();
     mSelectMenuItem->setEnabled(false);
+    mDestinationsFrozen = true;
     mCancel = false;
     mStatusTextField->clear();
     mFileTextField->clear();
@@ -323,6 +356,12 @@ void _Controller::cancel2()
     mSendLock->release();
     // Its reads of the pop-up and the file list happen on the UI thread, where they are current.
     mUiQueue->post([this] { controlSend(); });
+    // The transfer has let go of the destinations: what changed meanwhile is listed now.
+    mUiQueue->post([this] {
+        mDestinationsFrozen = false;
+        if (mDestinationsChanged)
+            destinationsChanged();
+    });
 }
 
 // On the transfer thread. The file list and the destinations do not change while the sheet is up.

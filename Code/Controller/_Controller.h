@@ -86,6 +86,10 @@ private:
     void showProblems();
     void joinTransfer();
     bool dropFolder(QEvent* event);
+    // UI thread: the MIDI service says a destination came or went. The pop-up is listed anew,
+    // keeping the chosen destination while it exists, except during an update, when the list
+    // stays as it is until the update has ended.
+    void destinationsChanged();
     // The summary line: what the listed files hold and how long they take to the chosen
     // destination, once the plan has been read.
     void showSummary();
@@ -135,6 +139,10 @@ private:
     // The listed files as the transfer will read them, read off the UI thread; empty until then.
     std::unique_ptr<PlanReader> mPlanReader;
     std::optional<transfer::Plan> mPlan;
+    // Set by send, cleared by the end of the transfer on the UI thread: while set, the
+    // destinations stay as listed; mDestinationsChanged notes a change to list afterwards.
+    bool mDestinationsFrozen = false;
+    bool mDestinationsChanged = false;
     std::unique_ptr<WindowSheet> mSheet;
     std::unique_ptr<timing::SteadyClock> mClock;
     // Joined by the next send, once the send lock shows that it waits for nothing more, or at quit.

@@ -92,7 +92,7 @@ public:
         // Closing the port ends its subscription too; the explicit disconnect only lets a
         // hardware port close its device first, so its result changes nothing.
         if (mSubscribed)
-            (void)mSequencer.disconnect(mPort, mDestinations[*mSubscribed].address);
+            (void)mSequencer.disconnect(mPort, *mSubscribed);
         mSequencer.deletePort(mPort);
     }
 
@@ -148,10 +148,10 @@ public:
 private:
     SendResult subscribe(std::size_t index)
     {
-        if (mSubscribed == index)
+        if (mSubscribed == mDestinations[index].address)
             return {};
         if (mSubscribed)
-            (void)mSequencer.disconnect(mPort, mDestinations[*mSubscribed].address); // best effort
+            (void)mSequencer.disconnect(mPort, *mSubscribed); // best effort
         mSubscribed.reset();
         const DestinationPort& to = mDestinations[index];
         // The list was read at start-up; since then the device may have gone, and another may
@@ -168,7 +168,7 @@ private:
             const auto [kind, why] = connectMeaning(error);
             return { kind, 0, "Cannot connect to \"" + to.destination.name + "\": " + why + "." };
         }
-        mSubscribed = index;
+        mSubscribed = to.address;
         mPacer = Pacer(to.hardware ? HardwarePace : SoftwarePace);
         return {};
     }
@@ -185,7 +185,8 @@ private:
     Sequencer& mSequencer;
     const int mPort;
     const std::vector<DestinationPort>& mDestinations;
-    std::optional<std::size_t> mSubscribed;
+    // By address, which stays right when the list is read anew.
+    std::optional<Address> mSubscribed;
     Pacer mPacer { SoftwarePace };
 };
 
@@ -193,15 +194,27 @@ class AlsaClient final : public Client {
 public:
     explicit AlsaClient(std::unique_ptr<Sequencer> sequencer)
         : mSequencer(std::move(sequencer))
-        , mPorts(listDestinations(mSequencer->ports(), mSequencer->ownClient()))
     {
-        for (const auto& port : mPorts)
-            mDestinations.push_back(port.destination);
+        refreshDestinations();
     }
 
     std::string serviceName() const override { return "ALSA"; }
-    std::string problem() const override { return {}; }
+    std::string problem() const override { return mProblem; }
     const std::vector<Destination>& destinations() const override { return mDestinations; }
+
+    void watchDestinations(std::function<void()> changed) override
+    {
+        mWatch = mSequencer->watch(std::move(changed), mProblem);
+    }
+
+    // In place, so that a port keeps the list it was given.
+    void refreshDestinations() override
+    {
+        mPorts = listDestinations(mSequencer->ports(), mSequencer->ownClient());
+        mDestinations.clear();
+        for (const auto& port : mPorts)
+            mDestinations.push_back(port.destination);
+    }
 
     PortResult createOutputPort(const std::string& name) override
     {
@@ -217,6 +230,8 @@ private:
     std::unique_ptr<Sequencer> mSequencer;
     std::vector<DestinationPort> mPorts;
     std::vector<Destination> mDestinations;
+    std::string mProblem; // why destinations are not watched
+    std::unique_ptr<Watch> mWatch; // declared last: it stops before the sequencer goes
 };
 
 } // namespace
@@ -243,9 +258,12 @@ std::vector<DestinationPort> listDestinations(const std::vector<PortInfo>& ports
             || (port.type & SND_SEQ_PORT_TYPE_MIDI_GENERIC) == 0)
             continue;
         const bool hardware = port.kernelClient || (port.type & SND_SEQ_PORT_TYPE_HARDWARE) != 0;
-        destinations.push_back(
-            { { displayName(port), (hardware ? HardwarePace : SoftwarePace).bytesPerSecond },
-                port.address, hardware });
+        destinations.push_back({ { displayName(port),
+                                     std::to_string(port.address.client) + ":"
+                                         + std::to_string(port.address.port) + " "
+                                         + displayName(port),
+                                     (hardware ? HardwarePace : SoftwarePace).bytesPerSecond },
+            port.address, hardware });
     }
     std::stable_partition(destinations.begin(), destinations.end(),
         [&](const DestinationPort& destination) { return cardBacked(ports, destination.address); });

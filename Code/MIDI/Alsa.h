@@ -10,6 +10,7 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -35,6 +36,12 @@ struct PortInfo {
     int card = -1; // the sound card behind a kernel client, -1 for none
 };
 
+// Something that runs while it lives; ending it stops it.
+class Watch {
+public:
+    virtual ~Watch() = default;
+};
+
 // The sequencer calls the backend makes. Results that are int are 0 (or a port number) on
 // success and a negative errno, as libasound returns it, on failure.
 class Sequencer {
@@ -50,6 +57,9 @@ public:
     virtual int disconnect(int port, Address destination) = 0;
     // Delivers one SysEx event straight to destination (direct, no queue, not to subscribers).
     virtual int sendSysex(int port, Address destination, std::span<const std::uint8_t> piece) = 0;
+    // Calls changed on a thread of its own whenever the sequencer announces a client or a port
+    // that starts, ends or changes, until the watch goes; null with why in error when it cannot.
+    virtual std::unique_ptr<Watch> watch(std::function<void()> changed, std::string& error) = 0;
 };
 
 // Opens the machine's sequencer as a client called name; null with why in error when it has none.

@@ -2,7 +2,15 @@
 
 #include "Alsa.h"
 
+#include "Process/FileDescriptor.h"
+
 #include <alsa/asoundlib.h>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
 
 namespace midi::alsa {
 
@@ -26,6 +34,59 @@ PortInfo describe(snd_seq_client_info_t& client, const snd_seq_port_info_t& port
         snd_seq_client_info_get_type(&client) == SND_SEQ_KERNEL_CLIENT,
         snd_seq_client_info_get_card(&client) };
 }
+
+using Handle = std::unique_ptr<snd_seq_t, int (*)(snd_seq_t*)>;
+
+// A client of its own that listens to the sequencer's announcements on a thread of its own;
+// an eventfd tells the thread to end.
+class AnnouncementWatch final : public Watch {
+public:
+    AnnouncementWatch(Handle handle, process::FileDescriptor stop, std::function<void()> changed)
+        : mHandle(std::move(handle))
+        , mStop(std::move(stop))
+        , mChanged(std::move(changed))
+        , mThread([this] { run(); })
+    {
+    }
+
+    ~AnnouncementWatch() override
+    {
+        const std::uint64_t one = 1;
+        // An eventfd takes one 8-byte write at once.
+        [[maybe_unused]] const ssize_t written = ::write(mStop.get(), &one, sizeof one);
+        mThread.join();
+    }
+
+private:
+    void run()
+    {
+        std::vector<pollfd> watched(
+            static_cast<std::size_t>(snd_seq_poll_descriptors_count(mHandle.get(), POLLIN)) + 1);
+        watched[0] = { mStop.get(), POLLIN, 0 };
+        snd_seq_poll_descriptors(mHandle.get(), watched.data() + 1,
+            static_cast<unsigned>(watched.size() - 1), POLLIN);
+        for (;;) {
+            // poll fails only for want of kernel memory; trying again is all there is to do.
+            if (::poll(watched.data(), watched.size(), -1) < 0 || watched[0].revents != 0) {
+                if (watched[0].revents != 0)
+                    return;
+                continue;
+            }
+            bool changed = false;
+            snd_seq_event_t* event = nullptr;
+            while (snd_seq_event_input(mHandle.get(), &event) >= 0 && event)
+                changed = changed || (event->type >= SND_SEQ_EVENT_CLIENT_START
+                                         && event->type <= SND_SEQ_EVENT_PORT_CHANGE);
+            if (changed)
+                mChanged();
+        }
+    }
+
+    Handle mHandle;
+    process::FileDescriptor mStop;
+    const std::function<void()> mChanged;
+    std::thread mThread;
+};
 
 class KernelSequencer final : public Sequencer {
 public:
@@ -98,8 +159,35 @@ public:
         return result < 0 ? result : 0;
     }
 
+    std::unique_ptr<Watch> watch(std::function<void()> changed, std::string& error) override
+    {
+        snd_seq_t* opened = nullptr;
+        if (const int result = snd_seq_open(&opened, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK);
+            result < 0) {
+            error = std::string("Devices plugged in later are not seen: ") + snd_strerror(result)
+                + ".";
+            return nullptr;
+        }
+        Handle handle(opened, snd_seq_close);
+        // A port of no MIDI type that nobody else sees: it only hears the announcements.
+        const int port = snd_seq_create_simple_port(handle.get(), "Announcements",
+            SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT, SND_SEQ_PORT_TYPE_APPLICATION);
+        int result = port < 0 ? port : snd_seq_set_client_name(handle.get(), "Morvex");
+        if (result >= 0)
+            result = snd_seq_connect_from(
+                handle.get(), port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+        process::FileDescriptor stop(::eventfd(0, EFD_CLOEXEC));
+        if (result < 0 || !stop.valid()) {
+            error = std::string("Devices plugged in later are not seen: ")
+                + (result < 0 ? snd_strerror(result) : std::strerror(errno)) + ".";
+            return nullptr;
+        }
+        return std::make_unique<AnnouncementWatch>(
+            std::move(handle), std::move(stop), std::move(changed));
+    }
+
 private:
-    std::unique_ptr<snd_seq_t, int (*)(snd_seq_t*)> mHandle;
+    Handle mHandle;
 };
 
 } // namespace

@@ -19,6 +19,8 @@ public:
     std::string serviceName() const override { return "none"; }
     std::string problem() const override { return mProblem; }
     const std::vector<Destination>& destinations() const override { return mDestinations; }
+    void watchDestinations(std::function<void()>) override { }
+    void refreshDestinations() override { }
     PortResult createOutputPort(const std::string&) override { return { nullptr, mProblem }; }
 
 private:

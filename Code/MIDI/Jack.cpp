@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -78,7 +80,7 @@ private:
     std::optional<Reading> mLast;
 };
 
-struct Target {
+struct DestinationPort {
     Destination destination;
     std::string portName; // the full "client:port" name JACK connects by
 };
@@ -100,21 +102,21 @@ std::string nameOf(jack_port_t* port)
     return jack_port_name(port);
 }
 
-std::vector<Target> listTargets(jack_client_t* client)
+std::vector<DestinationPort> listDestinations(jack_client_t* client)
 {
-    std::vector<Target> targets;
+    std::vector<DestinationPort> targets;
     std::vector<bool> physical;
     const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput);
     for (const char** name = names; name && *name; ++name) {
         jack_port_t* port = jack_port_by_name(client, *name);
         if (!port || jack_port_is_mine(client, port))
             continue;
-        targets.push_back({ { nameOf(port) }, *name });
+        targets.push_back({ { nameOf(port), *name }, *name });
         physical.push_back((jack_port_flags(port) & JackPortIsPhysical) != 0);
     }
     jack_free(names);
     // Devices before programs, each group in the server's order.
-    std::vector<Target> ordered;
+    std::vector<DestinationPort> ordered;
     for (const bool wanted : { true, false })
         for (std::size_t i = 0; i < targets.size(); ++i)
             if (physical[i] == wanted)
@@ -159,11 +161,11 @@ struct Totals {
 class JackOutputPort final : public OutputPort {
 public:
     JackOutputPort(jack_client_t* client, Outbox& outbox, jack_port_t* port,
-        const std::vector<Target>& targets, FrameClock& clock)
+        const std::vector<DestinationPort>& targets, FrameClock& clock)
         : mClient(client)
         , mOutbox(outbox)
         , mPort(port)
-        , mTargets(targets)
+        , mDestinationPorts(targets)
         , mClock(clock)
     {
     }
@@ -180,7 +182,7 @@ public:
     SendResult send(
         std::size_t index, std::span<const std::uint8_t> message, timing::Clock&) override
     {
-        if (index >= mTargets.size())
+        if (index >= mDestinationPorts.size())
             return failed(SendError::NoSuchDestination,
                 "There is no MIDI destination number " + std::to_string(index + 1) + ".");
         if (mStopped || mOutbox.shutDown.load())
@@ -197,10 +199,10 @@ public:
         // A message known to be lost ends the run it belongs to, as a failed send would.
         if (auto lost = lostSinceSettled(); !lost.ok())
             return lost;
-        const Target& target = mTargets[index];
+        const DestinationPort& target = mDestinationPorts[index];
         if (auto connected = connect(target); !connected.ok())
             return connected;
-        mTarget = &target;
+        mTarget = target;
 
         const jack_nframes_t period = jack_get_buffer_size(mClient);
         const auto margin = std::max<jack_nframes_t>(period,
@@ -313,13 +315,13 @@ private:
         return result;
     }
 
-    SendResult connect(const Target& target)
+    SendResult connect(const DestinationPort& target)
     {
         if (jack_port_connected_to(mPort, target.portName.c_str())
             && jack_port_connected(mPort) == 1)
             return {};
         // What is on its way to another destination goes there first.
-        if (mTarget && mTarget != &target
+        if (mTarget && mTarget->portName != target.portName
             && !waitFor([&] { return mOutbox.judgedId.load() >= mLastId; }))
             return stopped();
         jack_port_disconnect(mClient, mPort); // only the chosen destination may hear us
@@ -378,7 +380,7 @@ private:
     jack_client_t* mClient;
     Outbox& mOutbox;
     jack_port_t* mPort;
-    const std::vector<Target>& mTargets;
+    const std::vector<DestinationPort>& mDestinationPorts;
     FrameClock& mClock;
 
     std::uint64_t mLastId = 0; // the last message queued
@@ -386,27 +388,72 @@ private:
     jack_nframes_t mLastFrame = 0; // and its frame
     bool mFresh = true; // nothing queued since the last settle
     std::uint64_t mQueuedBytes = 0; // all messages' bytes so far
-    const Target* mTarget = nullptr; // where the messages since the last settle went
+    // Where the messages since the last settle went: a copy, since the list may be read anew.
+    std::optional<DestinationPort> mTarget;
     Totals mSettled; // the process thread's totals at the last settle
     std::optional<SendResult> mStopped;
 };
 
+// Ports that come and go, told on JACK's notification thread (never the process thread), passed
+// on to whoever watches. It outlives the client handle, so no callback can reach it once gone.
+class PortWatch {
+public:
+    void set(std::function<void()> changed)
+    {
+        const std::lock_guard lock(mMutex);
+        mChanged = std::move(changed);
+    }
+
+    static void registered(jack_port_id_t, int, void* self)
+    {
+        static_cast<PortWatch*>(self)->tell();
+    }
+    static void renamed(jack_port_id_t, const char*, const char*, void* self)
+    {
+        static_cast<PortWatch*>(self)->tell();
+    }
+
+private:
+    void tell()
+    {
+        const std::lock_guard lock(mMutex);
+        if (mChanged)
+            mChanged();
+    }
+
+    std::mutex mMutex;
+    std::function<void()> mChanged; // guarded by mMutex
+};
+
 class JackClient final : public Client {
 public:
-    JackClient(
-        std::unique_ptr<Outbox> outbox, ClientHandle client, std::shared_ptr<FrameClock> clock)
+    JackClient(std::unique_ptr<Outbox> outbox, std::unique_ptr<PortWatch> watch,
+        ClientHandle client, std::shared_ptr<FrameClock> clock)
         : mOutbox(std::move(outbox))
+        , mWatch(std::move(watch))
         , mClock(std::move(clock))
         , mClient(std::move(client))
-        , mTargets(listTargets(mClient.get()))
     {
-        for (const auto& target : mTargets)
-            mDestinations.push_back(target.destination);
+        refreshDestinations();
     }
 
     std::string serviceName() const override { return "JACK"; }
     std::string problem() const override { return {}; }
     const std::vector<Destination>& destinations() const override { return mDestinations; }
+
+    void watchDestinations(std::function<void()> changed) override
+    {
+        mWatch->set(std::move(changed));
+    }
+
+    // In place, so that a port keeps the list it was given.
+    void refreshDestinations() override
+    {
+        mDestinationPorts = listDestinations(mClient.get());
+        mDestinations.clear();
+        for (const auto& port : mDestinationPorts)
+            mDestinations.push_back(port.destination);
+    }
 
     // One port in the client's life: the process thread's account of cycles and messages
     // belongs to it.
@@ -419,8 +466,8 @@ public:
         if (!port)
             return { nullptr, "Cannot create the JACK port \"" + name + "\"." };
         mHadPort = true;
-        auto result
-            = std::make_unique<JackOutputPort>(mClient.get(), *mOutbox, port, mTargets, *mClock);
+        auto result = std::make_unique<JackOutputPort>(
+            mClient.get(), *mOutbox, port, mDestinationPorts, *mClock);
         mOutbox->port.store(port);
         // The largest event is a property of a port's buffer, read in its first cycle.
         const auto deadline = std::chrono::steady_clock::now() + StallLimit;
@@ -436,9 +483,10 @@ public:
 private:
     // Declared first, so that the client closes before they go.
     std::unique_ptr<Outbox> mOutbox;
+    std::unique_ptr<PortWatch> mWatch;
     std::shared_ptr<FrameClock> mClock;
     ClientHandle mClient;
-    std::vector<Target> mTargets;
+    std::vector<DestinationPort> mDestinationPorts;
     std::vector<Destination> mDestinations;
     bool mHadPort = false;
 };
@@ -453,14 +501,18 @@ std::shared_ptr<FrameClock> serverClock()
 std::unique_ptr<Client> openOutputClient(
     const std::string& name, std::string& error, std::shared_ptr<FrameClock> clock)
 {
-    auto outbox = std::make_unique<Outbox>(); // first, so that it outlives the handle
+    // First, so that they outlive the handle.
+    auto outbox = std::make_unique<Outbox>();
+    auto watch = std::make_unique<PortWatch>();
     auto client = openClient(name, error);
     if (!client)
         return nullptr;
     jack_client_t* handle = client.get();
     outbox->client.store(handle);
     if (jack_set_process_callback(handle, Outbox::process, outbox.get()) != 0
-        || jack_set_xrun_callback(handle, Outbox::xrun, outbox.get()) != 0) {
+        || jack_set_xrun_callback(handle, Outbox::xrun, outbox.get()) != 0
+        || jack_set_port_registration_callback(handle, PortWatch::registered, watch.get()) != 0
+        || jack_set_port_rename_callback(handle, PortWatch::renamed, watch.get()) != 0) {
         error = "Cannot set up the JACK client \"" + name + "\".";
         return nullptr;
     }
@@ -469,7 +521,8 @@ std::unique_ptr<Client> openOutputClient(
         error = "Cannot activate the JACK client \"" + name + "\".";
         return nullptr;
     }
-    return std::make_unique<JackClient>(std::move(outbox), std::move(client), std::move(clock));
+    return std::make_unique<JackClient>(
+        std::move(outbox), std::move(watch), std::move(client), std::move(clock));
 }
 
 } // namespace midi::jack

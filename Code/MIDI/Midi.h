@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -48,6 +49,9 @@ struct [[nodiscard]] Settled {
 
 struct Destination {
     std::string name; // UTF-8, as the device pop-up shows it
+    // What tells this destination from any other while it exists, however the list changes
+    // around it: ALSA's client:port address with its name, JACK's full port name.
+    std::string id;
     // How fast the destination takes bytes off its wire, for the time an update will take;
     // 0 when a send hands a message over at once.
     double bytesPerSecond = 0;
@@ -103,8 +107,17 @@ public:
     // Why the client has no service, or why the service it chose is unusable; empty when fine.
     virtual std::string problem() const = 0;
 
-    // Listed once when the client opened, in a stable order; same-named destinations stay apart.
+    // Listed when the client opened and at each refreshDestinations, in a stable order;
+    // same-named destinations stay apart.
     virtual const std::vector<Destination>& destinations() const = 0;
+
+    // Calls changed, on a thread of the service's and never the caller's, whenever a destination
+    // may have appeared or gone, until the client goes. The list itself changes only at
+    // refreshDestinations.
+    virtual void watchDestinations(std::function<void()> changed) = 0;
+    // Lists the destinations anew. Not while a port of this client sends: the sending thread
+    // reads the list.
+    virtual void refreshDestinations() = 0;
 
     virtual PortResult createOutputPort(const std::string& name) = 0;
 };

@@ -49,13 +49,15 @@ public:
         : mScript(std::move(script))
     {
         for (const std::string& name : names)
-            mDestinations.push_back({ name });
+            mDestinations.push_back({ name, name + std::to_string(mDestinations.size()) });
     }
     ~StandInClient() override { mScript->log.push_back("client closed"); }
 
     std::string serviceName() const override { return "stand-in"; }
     std::string problem() const override { return {}; }
     const std::vector<midi::Destination>& destinations() const override { return mDestinations; }
+    void watchDestinations(std::function<void()>) override { }
+    void refreshDestinations() override { }
 
     midi::PortResult createOutputPort(const std::string& name) override
     {

@@ -6,6 +6,7 @@
 #include "SMF/_SMF.h"
 #include "_Controller.h"
 #include "support/ChildProcess.h"
+#include "support/JackReceiver.h"
 #include "support/JackServer.h"
 #include "support/TempDir.h"
 
@@ -212,6 +213,42 @@ TEST_F(EndToEnd, AMessageTooLargeForJackIsNamedAndTheRestStillArrives)
         "2-too-large.mid: 1 of 1 messages were not delivered to " + destination + ". "))
         << refused[0].toStdString();
     expectEverythingArrived(path);
+}
+
+// The pop-up follows the server's destinations while no update runs: one that appears is listed,
+// the one chosen stays chosen while it exists, and when it goes the pop-up falls back to no
+// device, which disables Send.
+TEST_F(EndToEnd, ThePopUpFollowsDestinationsThatComeAndGo)
+{
+    controller = std::make_unique<_Controller>(
+        [](const std::string& name) { return midi::Client::open(name); });
+    controller->applicationWillFinishLaunching();
+    controller->scanDirectory(MORVEX_SAMPLE_FOLDER);
+    QMainWindow* window = controller->mainWindow();
+    auto* popUp = window->findChild<QComboBox*>("mDevicePopUpButton");
+    auto* sendButton = window->findChild<QPushButton*>("mSendButton");
+    const auto entries = [&] {
+        QStringList shown;
+        for (int i = 0; i < popUp->count(); ++i)
+            shown.append(popUp->itemText(i));
+        return shown.join('|').toStdString();
+    };
+    ASSERT_EQ(entries(), "No device||monitor:Monitor");
+
+    std::optional<testsupport::JackReceiver> synth(std::in_place, "synth", "in");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return popUp->count() == 4; }, Milliseconds_Patience));
+    EXPECT_EQ(entries(), "No device||monitor:Monitor|synth:in");
+    popUp->setCurrentIndex(3);
+    controller->device(popUp);
+    EXPECT_TRUE(sendButton->isEnabled());
+
+    monitor->stop(SIGTERM);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return popUp->count() == 3; }, Milliseconds_Patience));
+    EXPECT_EQ(popUp->currentText().toStdString(), "synth:in") << "still chosen, at its new place";
+    synth.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return popUp->count() == 2; }, Milliseconds_Patience));
+    EXPECT_EQ(popUp->currentIndex(), 0);
+    EXPECT_FALSE(sendButton->isEnabled());
 }
 
 } // namespace

@@ -56,6 +56,10 @@ struct FakeSequencer final : midi::alsa::Sequencer {
         return std::nullopt;
     }
     int connect(int, Address) override { return ++connects, -connectError; }
+    std::unique_ptr<midi::alsa::Watch> watch(std::function<void()>, std::string&) override
+    {
+        return nullptr;
+    }
     int disconnect(int, Address) override { return 0; }
     int sendSysex(int, Address to, std::span<const std::uint8_t> piece) override
     {

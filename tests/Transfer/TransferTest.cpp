@@ -147,7 +147,7 @@ protected:
     {
         sheet.destination = 1;
         return transfer::Transfer(sheet, port, steady ? *steady : clock, std::move(files),
-            { { "Synth A" }, { "Synth B", 1000 } }, cancel)
+            { { "Synth A", "a" }, { "Synth B", "b", 1000 } }, cancel)
             .run();
     }
 };
