@@ -26,9 +26,6 @@ public:
     const std::vector<midi::Received>& waitFor(
         std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
-    // Messages that arrived but did not fit the receiver's queue.
-    std::uint64_t lost() const { return mInput->lost(); }
-
 private:
     std::unique_ptr<midi::Input> mInput;
     std::vector<midi::Received> mReceived;

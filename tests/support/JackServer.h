@@ -24,7 +24,6 @@ public:
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;
 
-    const std::string& name() const { return mName; }
     // The server's output so far (its xrun reports among them).
     std::string log() const;
     // Stops the server under its clients; returns when it has gone. Not SIGKILL: a killed jackd
