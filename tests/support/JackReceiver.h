@@ -18,9 +18,6 @@ class JackReceiver {
 public:
     JackReceiver(const std::string& clientName, const std::string& portName);
 
-    // JACK's name of the port, as senders list it.
-    std::string name() const { return mInput->portName(); }
-
     // Waits until at least count messages have arrived in all, or timeout has passed; returns
     // everything received so far, oldest first.
     const std::vector<midi::Received>& waitFor(
