@@ -1,0 +1,77 @@
+// Morvex laid out as a vendor ships it, Morvex.AppDir inside the update's folder, opens on that
+// folder however it is started: by AppRun, by the path of the program inside the AppDir, or by the
+// desktop entry's command, its bare name found on PATH.
+
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+#include <array>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <regex>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace testsupport;
+
+// Whether folder itself is opened (listed) within limit: Morvex lists its default folder at once.
+bool opened(int watch, std::chrono::seconds limit)
+{
+    return waitUntil(limit, [watch] {
+        std::array<char, 4096> events {};
+        pollfd ready { watch, POLLIN, 0 };
+        if (::poll(&ready, 1, 0) <= 0)
+            return false;
+        const ssize_t size = ::read(watch, events.data(), events.size());
+        for (ssize_t at = 0; at < size;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events.data() + at);
+            if ((event->mask & IN_ISDIR) != 0 && event->len == 0)
+                return true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+        return false;
+    });
+}
+
+TEST(AppDir, MorvexOpensOnTheFolderThatHoldsItsAppDirHoweverItIsStarted)
+{
+    const TempDir update;
+    const auto folder = update.path() / "Synth Update";
+    std::filesystem::create_directory(folder);
+    const TempDir logs;
+    ASSERT_EQ(std::system(("cmake --install " MORVEX_BUILD_FOLDER " --component AppDir --prefix '"
+                  + folder.string() + "' >" + (logs.path() / "install.txt").string())
+                              .c_str()),
+        0);
+    const std::string appDir = (folder / "Morvex.AppDir").string();
+    const std::string desktop = readText(folder / "Morvex.AppDir" / "morvex.desktop");
+    std::smatch exec;
+    ASSERT_TRUE(std::regex_search(desktop, exec, std::regex("\nExec=([^\n]*)"))) << desktop;
+
+    // No MIDI service to wait for: a JACK server that does not exist.
+    const std::string environment = "QT_QPA_PLATFORM=offscreen MORVEX_MIDI=jack "
+                                    "JACK_DEFAULT_SERVER=morvex-test-nobody-"
+        + std::to_string(::getpid()) + " PATH='" + appDir + "/usr/bin':\"$PATH\" ";
+    const std::pair<const char*, std::string> starts[] = {
+        { "AppRun", "cd / && exec env " + environment + "'" + appDir + "/AppRun'" },
+        { "the program's path from the update's folder",
+            "cd '" + folder.string() + "' && exec env " + environment
+                + "Morvex.AppDir/usr/bin/morvex" },
+        { "the desktop entry", "cd / && exec env " + environment + exec[1].str() },
+    };
+    for (const auto& [how, command] : starts) {
+        SCOPED_TRACE(how);
+        const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        ASSERT_GE(::inotify_add_watch(watch, folder.c_str(), IN_OPEN), 0);
+        ChildProcess morvex({ "sh", "-c", command }, logs.path() / "morvex.txt");
+        EXPECT_TRUE(opened(watch, std::chrono::seconds(60)))
+            << readText(logs.path() / "morvex.txt");
+        EXPECT_EQ(morvex.stop(SIGTERM), 0) << "an orderly end";
+        ::close(watch);
+    }
+}
+
+} // namespace
