@@ -54,7 +54,7 @@ enum class Evidence : std::uint8_t {
 class Outbox {
 public:
     // Room for the messages of a few cycles; a sender that gets ahead of the cycles waits.
-    static constexpr std::size_t QueueBytes = 256 * 1024;
+    static constexpr std::size_t QueueBytes = std::size_t { 256 } * 1024;
     // Cycles after the one that writes a message in which evidence against it still counts. jack2
     // reports an xrun from another thread, some cycles after the one it concerns: two more cycles
     // missed some losses when this was measured, three caught most.

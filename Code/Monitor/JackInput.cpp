@@ -11,7 +11,7 @@ namespace midi::jack {
 namespace {
 
 // Room for several seconds of the fastest sending, so the reading thread may be slow.
-constexpr std::size_t RingBytes = 8 * 1024 * 1024;
+constexpr std::size_t RingBytes = std::size_t { 8 } * 1024 * 1024;
 
 struct Header {
     std::uint64_t microseconds;
