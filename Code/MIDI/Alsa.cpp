@@ -4,6 +4,7 @@
 #include <alsa/asoundlib.h>
 #include <cerrno>
 #include <optional>
+#include <thread>
 
 namespace midi::alsa {
 
@@ -89,10 +90,7 @@ public:
 
     ~AlsaOutputPort() override
     {
-        // Closing the port ends its subscription too; the explicit disconnect only lets a
-        // hardware port close its device first, so its result changes nothing.
-        if (mSubscribed)
-            (void)mSequencer.disconnect(mPort, mDestinations[*mSubscribed].address);
+        release();
         mSequencer.deletePort(mPort);
     }
 
@@ -150,9 +148,7 @@ private:
     {
         if (mSubscribed == index)
             return {};
-        if (mSubscribed)
-            (void)mSequencer.disconnect(mPort, mDestinations[*mSubscribed].address); // best effort
-        mSubscribed.reset();
+        release();
         const DestinationPort& to = mDestinations[index];
         // The list was read at start-up; since then the device may have gone, and another may
         // have taken its address.
@@ -171,6 +167,24 @@ private:
         mSubscribed = index;
         mPacer = Pacer(to.hardware ? HardwarePace : SoftwarePace);
         return {};
+    }
+
+    // Ends the subscription once what a hardware destination still holds has had its wire time:
+    // the device closes with its last subscription, and an interface's driver may drop what it
+    // has not yet sent (a serial one does). After a send that ran to its end nothing is left; after
+    // a stop or a failure at most the backlog, a third of a second. The wait cannot be cut short,
+    // since a stop is what usually leads here and the message's closing F7 is among those bytes.
+    // Deleting the port would end the subscription too; disconnecting first only closes the
+    // device in this order, so its result changes nothing.
+    void release()
+    {
+        if (!mSubscribed)
+            return;
+        const DestinationPort& from = mDestinations[*mSubscribed];
+        if (from.hardware)
+            std::this_thread::sleep_until(mPacer.idleAt());
+        (void)mSequencer.disconnect(mPort, from.address);
+        mSubscribed.reset();
     }
 
     // A receiver left inside a cut SysEx would take whatever comes next as part of it.
