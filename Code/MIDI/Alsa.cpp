@@ -172,10 +172,10 @@ private:
     // Ends the subscription once what a hardware destination still holds has had its wire time:
     // the device closes with its last subscription, and an interface's driver may drop what it
     // has not yet sent (a serial one does). After a send that ran to its end nothing is left; after
-    // a stop or a failure at most the backlog, a third of a second. The wait cannot be cut short,
-    // since a stop is what usually leads here and the message's closing F7 is among those bytes.
-    // Deleting the port would end the subscription too; disconnecting first only closes the
-    // device in this order, so its result changes nothing.
+    // a stop or a failure at most the backlog, about a third of a second. The wait cannot be cut
+    // short, since a stop is what usually leads here and the message's closing F7 is among those
+    // bytes. Deleting the port ends the subscription as well, so a failed disconnect changes
+    // nothing.
     void release()
     {
         if (!mSubscribed)
