@@ -4,6 +4,7 @@
 #include <alsa/asoundlib.h>
 #include <cerrno>
 #include <optional>
+#include <thread>
 
 namespace midi::alsa {
 
@@ -89,10 +90,7 @@ public:
 
     ~AlsaOutputPort() override
     {
-        // Closing the port ends its subscription too; the explicit disconnect only lets a
-        // hardware port close its device first, so its result changes nothing.
-        if (mSubscribed)
-            (void)mSequencer.disconnect(mPort, *mSubscribed);
+        release();
         mSequencer.deletePort(mPort);
     }
 
@@ -148,11 +146,9 @@ public:
 private:
     SendResult subscribe(std::size_t index)
     {
-        if (mSubscribed == mDestinations[index].address)
+        if (mSubscribed && mSubscribed->address == mDestinations[index].address)
             return {};
-        if (mSubscribed)
-            (void)mSequencer.disconnect(mPort, *mSubscribed); // best effort
-        mSubscribed.reset();
+        release();
         const DestinationPort& to = mDestinations[index];
         // The list was read at start-up; since then the device may have gone, and another may
         // have taken its address.
@@ -168,9 +164,26 @@ private:
             const auto [kind, why] = connectMeaning(error);
             return { kind, 0, "Cannot connect to \"" + to.destination.name + "\": " + why + "." };
         }
-        mSubscribed = to.address;
+        mSubscribed = to;
         mPacer = Pacer(to.hardware ? HardwarePace : SoftwarePace);
         return {};
+    }
+
+    // Ends the subscription once what a hardware destination still holds has had its wire time:
+    // the device closes with its last subscription, and an interface's driver may drop what it
+    // has not yet sent (a serial one does). After a send that ran to its end nothing is left; after
+    // a stop or a failure at most the backlog, about a third of a second. The wait cannot be cut
+    // short, since a stop is what usually leads here and the message's closing F7 is among those
+    // bytes. Deleting the port ends the subscription as well, so a failed disconnect changes
+    // nothing.
+    void release()
+    {
+        if (!mSubscribed)
+            return;
+        if (mSubscribed->hardware)
+            std::this_thread::sleep_until(mPacer.idleAt());
+        (void)mSequencer.disconnect(mPort, mSubscribed->address);
+        mSubscribed.reset();
     }
 
     // A receiver left inside a cut SysEx would take whatever comes next as part of it.
@@ -185,8 +198,8 @@ private:
     Sequencer& mSequencer;
     const int mPort;
     const std::vector<DestinationPort>& mDestinations;
-    // By address, which stays right when the list is read anew.
-    std::optional<Address> mSubscribed;
+    // A copy, which stays right when the list is read anew.
+    std::optional<DestinationPort> mSubscribed;
     Pacer mPacer { SoftwarePace };
 };
 
