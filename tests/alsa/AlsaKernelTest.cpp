@@ -10,6 +10,7 @@
 #include "support/TempDir.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -476,6 +477,28 @@ TEST_F(AlsaUsb, ADeviceGoneOrReplacedSinceTheListingIsNamed)
         }
         plugBackIn();
     }
+}
+
+// While Morvex runs, a device that goes or comes is told of, and a list read anew follows it.
+TEST_F(AlsaUsb, ADeviceThatGoesOrComesIsToldOf)
+{
+    openMorvex();
+    std::atomic<int> told = 0;
+    mClient->watchDestinations([&told] { ++told; });
+    const auto listed = [this] {
+        mClient->refreshDestinations();
+        const auto& all = mClient->destinations();
+        return std::any_of(
+            all.begin(), all.end(), [](const auto& listed) { return listed.name == UsbPort; });
+    };
+    ASSERT_TRUE(listed());
+    ASSERT_EQ(shell("usb-gadget unplug").status, 0);
+    EXPECT_TRUE(waitUntil(10s, [&] { return told > 0 && !listed(); }));
+    told = 0;
+    plugBackIn();
+    EXPECT_TRUE(waitUntil(10s, [&] { return told > 0 && listed(); }));
+    mPort.reset();
+    mClient.reset(); // before told goes
 }
 
 TEST_F(AlsaUsb, AnUnplugInTheMiddleOfAMessageIsNamedWithoutAHang)
