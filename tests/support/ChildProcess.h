@@ -10,26 +10,31 @@
 
 namespace testsupport {
 
-// A program run by a test, found on PATH or by path, its output (stdout and stderr) going to a
-// file. It dies with the thread that started it, however the test ends (a crash, SIGKILL): a
-// jackd left running keeps a slot in the registry that all of a user's servers share. Otherwise
-// stopped by its own process id, never by name, and always waited for.
+// A program run by a test, found on PATH or by path, its standard output going to a file and its
+// standard error to another, or to the same one. It dies with the thread that started it, however
+// the test ends (a crash, SIGKILL): a jackd left running keeps a slot in the registry that all of a
+// user's servers share. Otherwise stopped by its own process id, never by name, and always waited
+// for.
 class ChildProcess {
 public:
     // Throws std::runtime_error when it cannot start.
-    ChildProcess(const std::vector<std::string>& arguments, const std::filesystem::path& output);
+    ChildProcess(const std::vector<std::string>& arguments, const std::filesystem::path& output,
+        const std::filesystem::path& errors = {});
     ~ChildProcess() { stop(SIGTERM); }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Whether it has exited on its own (it is then waited for).
+    // Whether it has exited on its own (it is then waited for, and status() tells how).
     bool exited();
+    // The wait status once it has gone, -1 before.
+    int status() const { return mStatus; }
     // Sends signal, waits up to thirty seconds (jackd waits for its clients a while), then kills
     // it; returns the wait status (-1 when it had already gone).
     int stop(int signal);
 
 private:
     pid_t mPid = -1;
+    int mStatus = -1;
 };
 
 // The program's path: name itself when it holds a '/', else the first executable of that name on
