@@ -78,14 +78,17 @@ TEST(SendDryRun, FiguresAreTheFilesOwnDelaysAndPauses)
     EXPECT_EQ(run.status, 1);
 }
 
-// None of these needs a MIDI service.
+// None of these needs a MIDI service. A folder that cannot be listed is named.
 TEST(SendDryRun, StatusesSayWhatWentWrong)
 {
     TempDir empty;
     const std::string path = empty.path().string();
+    const std::string file = empty.write("a.mid", {}).string();
+    std::filesystem::create_directory(empty.path() / "none");
     const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
-        { { "--dry-run", path }, 3, "no \"mid\" file in " + path },
-        { { "--dry-run", path + "/gone" }, 3, "Cannot list the folder" },
+        { { "--dry-run", path + "/gone" }, 3, "Cannot list the folder “" + path + "/gone”" },
+        { { "--dry-run", file }, 3, "Cannot list the folder “" + file + "”" },
+        { { "--dry-run", path + "/none" }, 3, "no \"mid\" file in " + path + "/none" },
         { { "--to" }, 2, "Try \"morvex-send --help\"" },
         { { "--help" }, 0, "Exit status:" },
     };

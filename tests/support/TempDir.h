@@ -21,6 +21,12 @@ public:
     // Writes bytes to name inside the folder and returns the file's path.
     std::filesystem::path write(
         const std::filesystem::path& name, std::span<const std::uint8_t> bytes) const;
+    // Copies one of the damaged files in tests/data to name inside the folder, replacing it.
+    void copyData(const std::string& data, const std::filesystem::path& name) const
+    {
+        std::filesystem::copy_file(std::filesystem::path(MORVEX_TEST_DATA) / data, mPath / name,
+            std::filesystem::copy_options::overwrite_existing);
+    }
 
 private:
     std::filesystem::path mPath;
