@@ -8,8 +8,7 @@
 #include "SMF/_SMF.h"
 #include "SignalNotifier.h"
 #include "StandInClient.h"
-#include "support/JackReceiver.h"
-#include "support/Programs.h"
+#include "support/Jack.h"
 
 #include <QtTest>
 #include <QtWidgets>

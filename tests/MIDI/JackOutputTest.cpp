@@ -3,8 +3,7 @@
 
 #include "Jack.h"
 #include "MIDI/Midi.h"
-#include "support/JackReceiver.h"
-#include "support/JackServer.h"
+#include "support/Jack.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

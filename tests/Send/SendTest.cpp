@@ -6,7 +6,7 @@
 
 #include "SMF/SmfWriter.h"
 #include "Send/Options.h"
-#include "support/Programs.h"
+#include "support/Jack.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

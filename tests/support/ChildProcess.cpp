@@ -1,6 +1,7 @@
 #include "support/ChildProcess.h"
 
 #include "Process/FileDescriptor.h"
+#include "support/TempDir.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -82,6 +83,26 @@ int ChildProcess::stop(int signal)
     }
     mPid = -1;
     return mStatus;
+}
+
+ChildProcess startSend(const std::vector<std::string>& arguments, const std::filesystem::path& logs)
+{
+    std::vector<std::string> command { MORVEX_SEND };
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return ChildProcess(command, logs / "out.txt", logs / "err.txt");
+}
+
+SendRun finishSend(ChildProcess& send, const std::filesystem::path& logs)
+{
+    waitUntil(std::chrono::minutes(2), [&] { return send.exited(); });
+    return { WIFEXITED(send.status()) ? WEXITSTATUS(send.status()) : -1, readText(logs / "out.txt"),
+        readText(logs / "err.txt") };
+}
+
+SendRun runSend(const std::vector<std::string>& arguments, const std::filesystem::path& logs)
+{
+    ChildProcess send = startSend(arguments, logs);
+    return finishSend(send, logs);
 }
 
 } // namespace testsupport
