@@ -305,15 +305,19 @@ TEST_F(TransferRun, UpdateIncompleteNamesEveryFileThatWentWrong)
 }
 
 // On a thread of its own with the real clock, as the window and the command line run it: quitting
-// from another thread cuts a delay short, and its message is never sent.
+// from another thread cuts a delay short, and its message is never sent. The clock never wakes
+// early, and once stopped never sleeps again.
 TEST_F(TransferRun, StopRequestCutsADelayShortAndItsMessageIsNeverSent)
 {
+    timing::SteadyClock steady;
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_TRUE(steady.sleep(3000));
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::microseconds(3000));
     // One tick a quarter note at the slowest tempo: a delay of about 56 minutes.
     dir.write("A.mid", SmfWriter(1).tempo(0, 0xFFFFFF).sysexOfSize(200, 10).file());
     std::promise<void> sending;
     sheet.at = "status Sending...";
     sheet.action = [&sending] { sending.set_value(); };
-    timing::SteadyClock steady;
     Outcome outcome;
     std::thread transfer([&] {
         const int slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
@@ -327,19 +331,8 @@ TEST_F(TransferRun, StopRequestCutsADelayShortAndItsMessageIsNeverSent)
     EXPECT_EQ(outcome.end, Outcome::End::Stopped);
     EXPECT_TRUE(port.sent.empty());
     EXPECT_EQ(sheet.linesOf({ "alert", "end" }), "end");
-}
-
-TEST(SteadyClock, NeverWakesEarlyAndAfterAStopNeverSleeps)
-{
-    timing::SteadyClock clock;
-    const auto before = std::chrono::steady_clock::now();
-    EXPECT_TRUE(clock.sleep(3000));
-    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::microseconds(3000));
-
-    std::thread([&clock] { clock.requestStop(); }).join();
-    EXPECT_TRUE(clock.stopRequested());
-    EXPECT_FALSE(clock.sleep(0));
-    EXPECT_FALSE(clock.sleep(4000000000u));
+    EXPECT_FALSE(steady.sleep(0));
+    EXPECT_FALSE(steady.sleep(4000000000u));
 }
 
 // Every entry whose extension is "mid" in any case, files or not, hidden or not, in the order a
