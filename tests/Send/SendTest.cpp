@@ -155,43 +155,39 @@ TEST_F(Send, EveryMessageOfEveryFileArrivesWholeInReadingOrder)
 }
 
 // A damaged file stops the update before anything is sent, unless --send-damaged says to go on.
-// Then the monitor goes while morvex-send waits 3 s before the second message of the file after
-// the unreadable one. The wait only makes room for the test to stop it: a machine that took longer
-// would deliver the message and fail here, not pass wrongly.
-TEST_F(Send, AnUnreadableFileAndAVanishedDestinationAreNamed)
+// Then, while morvex-send waits 3 s before b.mid's second message, the monitor goes: that is
+// named. On a new one, Ctrl-C in the same wait lets that message out and nothing after it. The
+// wait only makes room for the test to act: a machine that took longer would fail here, not pass
+// wrongly.
+TEST_F(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
 {
     std::filesystem::create_directory(folder.path() / "a.mid");
-    const SmfWriter b = SmfWriter(48).sysexOfSize(0, 20).sysexOfSize(288, 30);
+    const SmfWriter b
+        = SmfWriter(48).sysexOfSize(0, 20).sysexOfSize(288, 30, 1).sysexOfSize(0, 40, 2);
     folder.write("b.mid", b.file());
+    folder.write("c.mid", SmfWriter(48).sysexOfSize(0, 50).file());
     auto declined = start({});
     const auto refused = testsupport::finishSend(declined, logs.path());
     EXPECT_EQ(refused.status, 1);
     EXPECT_THAT(refused.err, testing::StartsWith("Nothing was sent: these files are damaged"));
 
-    auto sender = start({ "--send-damaged" });
+    auto vanished = start({ "--send-damaged" });
     ASSERT_TRUE(waitingForTheSecondMessage());
     EXPECT_EQ(jack->received(1), b.messages()[0]) << "the file after the unreadable one still goes";
-    const auto run = testsupport::finishSend(sender, logs.path());
+    const auto run = testsupport::finishSend(vanished, logs.path());
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err,
-        testing::HasSubstr("Update Incomplete\na.mid could not be read: it is a folder.\nb.mid: 1 "
-                           "of 2 messages were not delivered to monitor:Monitor"));
-}
+        testing::HasSubstr("Update Incomplete\na.mid could not be read: it is a folder.\nb.mid: 2 "
+                           "of 3 messages were not delivered to monitor:Monitor"));
 
-// Ctrl-C during a delay: the message after it still goes out, and nothing after that.
-TEST_F(Send, CtrlCDuringADelayLetsThatMessageOutAndNothingAfter)
-{
-    const SmfWriter file
-        = SmfWriter(48).sysexOfSize(0, 20).sysexOfSize(288, 30, 1).sysexOfSize(0, 40, 2);
-    folder.write("a.mid", file.file());
-    folder.write("b.mid", SmfWriter(48).sysexOfSize(0, 50).file());
-    auto sender = start({});
+    jack.emplace();
+    auto cancelled = start({ "--send-damaged" });
     ASSERT_TRUE(waitingForTheSecondMessage());
-    const int status = sender.stop(SIGINT);
+    const int status = cancelled.stop(SIGINT);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
     EXPECT_THAT(
         readText(logs.path() / "err.txt"), testing::HasSubstr("cancelled after 50 of 140 bytes"));
-    EXPECT_EQ(jack->received(2), joined({ file.messages()[0], file.messages()[1] }));
+    EXPECT_EQ(jack->received(2), joined({ b.messages()[0], b.messages()[1] }));
 }
 
 } // namespace
