@@ -3,13 +3,18 @@
 #include "SMF/SmfWriter.h"
 #include "SMF/_SMF.h"
 
+#include <gtest/gtest.h>
 #include <ostream>
 #include <span>
 #include <tuple>
 #include <vector>
 
 // Lets failure messages name an ending rather than give its number.
-void PrintTo(_SMF::Ending ending, std::ostream* out);
+inline void PrintTo(_SMF::Ending ending, std::ostream* out)
+{
+    const char* const names[] = { "EndOfTrack", "RejectedHeader", "CutShort", "NoEndOfTrack" };
+    *out << names[static_cast<int>(ending)];
+}
 
 namespace testsupport {
 
@@ -27,9 +32,22 @@ struct Scanned {
     std::vector<_Event> events;
     Bytes image;
 
-    std::vector<std::uint32_t> delays() const;
+    std::vector<std::uint32_t> delays() const
+    {
+        std::vector<std::uint32_t> times;
+        for (const _Event& event : events)
+            times.push_back(event.time());
+        return times;
+    }
     Bytes bytesOf(const _Event& e) const { return Bytes(e.ptr(), e.ptr() + e.size()); }
-    std::vector<Record> records() const;
+    std::vector<Record> records() const
+    {
+        std::vector<Record> all;
+        for (const _Event& e : events)
+            all.emplace_back(
+                e.ptr() - reinterpret_cast<const char*>(image.data()), e.time(), bytesOf(e));
+        return all;
+    }
 };
 
 // Scans a copy of file with an events list and another copy in counting mode, each copy exactly
@@ -37,6 +55,27 @@ struct Scanned {
 // counting mode: a test failure is added if it disagrees with the listing scan on the total, the
 // ending, the stop offset or the resulting image. The invariants that hold on any input (records
 // inside the image, total equal to their sum) are the fuzz target's to check.
-Scanned scan(std::span<const std::uint8_t> file);
+inline Scanned scan(std::span<const std::uint8_t> file)
+{
+    Scanned listed;
+    listed.image.assign(file.begin(), file.end());
+    _SMF reader(listed.image.data(), listed.image.size(), &listed.events);
+    listed.total = reader.Scan();
+    listed.ending = reader.ending();
+    listed.stop = reader.stopOffset();
+
+    Bytes counted(file.begin(), file.end());
+    _SMF counter(counted.data(), counted.size(), nullptr);
+    EXPECT_EQ(counter.Scan(), listed.total) << "counting mode gives another total";
+    EXPECT_EQ(counter.ending(), listed.ending) << "counting mode ends another way";
+    EXPECT_EQ(counter.stopOffset(), listed.stop) << "counting mode stops elsewhere";
+    EXPECT_EQ(counted, listed.image) << "counting mode leaves another image";
+    std::uint64_t delays = 0;
+    for (const _Event& event : listed.events)
+        delays += event.time();
+    EXPECT_EQ(counter.count(), listed.events.size()) << "counting mode counts other messages";
+    EXPECT_EQ(counter.delays(), delays) << "counting mode adds other delays";
+    return listed;
+}
 
 } // namespace testsupport

@@ -1,31 +1,131 @@
-// morvex-send against a private JACK server, the monitor as its destination: both run as
-// processes, as a user runs them. Nothing here asserts a time. The dummy backend of a loaded
-// machine misses deadlines now and then; a send the JACK layer then cannot vouch for goes on and
-// the file is named "may not have arrived" at the end, with status 1. Where a test expects
-// "Complete Update" it accepts that status only when those are the only reasons, and checks every
-// byte that arrived either way.
+// morvex-send as a user runs it: its options, its dry run, and updates sent on a private JACK
+// server to morvex-monitor. Nothing here asserts a time. The dummy backend of a loaded machine
+// misses deadlines now and then; a send the JACK layer then cannot vouch for goes on, and the file
+// is named "may not have arrived" at the end, with status 1. Where a test expects a complete
+// update it accepts that status for those reasons alone, and checks every byte either way.
 
 #include "SMF/SmfWriter.h"
-#include "SendRun.h"
-#include "support/JackServer.h"
-#include "support/TempDir.h"
+#include "Send/Options.h"
+#include "support/Jack.h"
 
-#include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <optional>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
-using sendtest::readText;
-using sendtest::runSend;
-using sendtest::waitFor;
 using smf::SmfWriter;
-using testing::MatchesRegex;
-using testing::Pair;
-using testsupport::ChildProcess;
+using testsupport::JackMonitor;
+using testsupport::readText;
+using testsupport::runSend;
+using testsupport::TempDir;
+
+TEST(SendOptions, AcceptsTheThreeFormsAndRefusesWhatCannotBeMeant)
+{
+    const auto meaning = [](const std::vector<const char*>& arguments) -> std::string {
+        const send::ParsedOptions parsed = send::parseOptions(arguments);
+        if (!parsed.options)
+            return parsed.error.empty() ? "refused without a reason" : "refused";
+        const send::Options& options = *parsed.options;
+        if (options.command != send::Options::Command::Send)
+            return options.command == send::Options::Command::List ? "list" : "help";
+        return (options.dryRun ? "dry run to '" : "send to '") + options.to + "' from '"
+            + options.folder + "'";
+    };
+    const std::vector<std::pair<std::vector<const char*>, std::string>> cases {
+        { { "--list" }, "list" },
+        { { "--to", "Synth 1", "--", "-updates" }, "send to 'Synth 1' from '-updates'" },
+        { { "--dry-run", "--to=2" }, "dry run to '2' from '.'" },
+        { { "--to", "1", "--help" }, "help" },
+        { {}, "refused" },
+        { { "updates" }, "refused" },
+        { { "--to" }, "refused" },
+        { { "--to=" }, "refused" },
+        { { "--to", "1", "a", "b" }, "refused" },
+        { { "--list", "--to", "1" }, "refused" },
+        { { "--list", "updates" }, "refused" },
+        { { "--verbose", "--to", "1" }, "refused" },
+    };
+    for (const auto& [arguments, expected] : cases)
+        EXPECT_EQ(meaning(arguments), expected) << testing::PrintToString(arguments);
+}
+
+// At 48 ticks per quarter and the default 500,000 µs per quarter, 96 ticks are one second.
+TEST(SendDryRun, FiguresAreTheFilesOwnDelaysAndPauses)
+{
+    TempDir folder;
+    folder.write("a.mid",
+        SmfWriter(48)
+            .sysexOfSize(0, 10)
+            .sysexOfSize(96, 300, 1) // 1 s
+            .tempo(0, 250000)
+            .sysexOfSize(48, 20, 2) // 0.25 s at the new tempo
+            .file());
+    folder.write("B.mid", SmfWriter(48).sysexOfSize(24, 7).file()); // 0.25 s, after a 2 s pause
+    std::filesystem::create_directory(folder.path() / "c.mid"); // unreadable: skipped, no pause
+    folder.write("d.MID", SmfWriter(48).sysexOfSize(0, 5).file()); // a pause of 2 s only
+    folder.write("notes.txt", {});
+    TempDir logs;
+    const auto run = runSend({ "--dry-run", folder.path().string() }, logs.path());
+    EXPECT_EQ(run.out,
+        "a.mid: 3 messages, 330 bytes, 1.250 s\n"
+        "B.mid: 1 messages, 7 bytes, 2.250 s\n"
+        "c.mid: 0 messages, 0 bytes, 0.000 s\n"
+        "d.MID: 1 messages, 5 bytes, 2.000 s\n"
+        "Total: 4 files, 5 messages, 342 bytes, 5.500 s\n");
+    EXPECT_EQ(
+        run.err, "The update would be incomplete:\nc.mid could not be read: it is a folder.\n");
+    EXPECT_EQ(run.status, 1);
+}
+
+// None of these needs a MIDI service. A folder that cannot be listed is named.
+TEST(SendDryRun, StatusesSayWhatWentWrong)
+{
+    TempDir empty;
+    const std::string path = empty.path().string();
+    const std::string file = empty.write("a.mid", {}).string();
+    std::filesystem::create_directory(empty.path() / "none");
+    const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+        { { "--dry-run", path + "/gone" }, 3, "Cannot list the folder “" + path + "/gone”" },
+        { { "--dry-run", file }, 3, "Cannot list the folder “" + file + "”" },
+        { { "--dry-run", path + "/none" }, 3, "no \"mid\" file in " + path + "/none" },
+        { { "--to" }, 2, "Try \"morvex-send --help\"" },
+        { { "--help" }, 0, "Exit status:" },
+    };
+    for (const auto& [arguments, status, said] : cases) {
+        TempDir logs;
+        const auto run = runSend(arguments, logs.path());
+        EXPECT_EQ(run.status, status) << arguments[0];
+        EXPECT_THAT(run.out + run.err, testing::HasSubstr(said));
+    }
+}
+
+class Send : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        MORVEX_SKIP_WITHOUT_JACKD();
+        jack.emplace();
+    }
+
+    testsupport::ChildProcess start(std::vector<std::string> options)
+    {
+        options.insert(options.end(), { "--to", JackMonitor::Destination, folder.path().string() });
+        return testsupport::startSend(options, logs.path());
+    }
+
+    // morvex-send prints "Waiting" after the transfer's last cancel check before that wait.
+    bool waitingForTheSecondMessage()
+    {
+        return testsupport::waitUntil(std::chrono::minutes(2), [this] {
+            return readText(logs.path() / "out.txt").find("Waiting 3.000 s") != std::string::npos;
+        });
+    }
+
+    TempDir logs;
+    TempDir folder;
+    std::optional<JackMonitor> jack;
+};
 
 smf::Bytes joined(const std::vector<smf::Bytes>& messages)
 {
@@ -35,130 +135,59 @@ smf::Bytes joined(const std::vector<smf::Bytes>& messages)
     return all;
 }
 
-class Send : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        MORVEX_SKIP_WITHOUT_JACKD();
-        ::setenv("MORVEX_MIDI", "jack", 1);
-        mServer.emplace();
-        mMonitor.emplace(std::vector<std::string> { MORVEX_MONITOR, "--service", "jack", "--client",
-                             "monitor-" + std::to_string(::getpid()), "--name", mName, "--syx",
-                             (mLogs.path() / "received.syx").string() },
-            mLogs.path() / "monitor.txt");
-        // The monitor is a destination once morvex-send lists it.
-        waitFor([this] {
-            std::istringstream list(runSend({ "--list" }, mLogs.path()).out);
-            for (std::string line; std::getline(list, line);)
-                if (line.ends_with("  " + mListed))
-                    mNumber = line.substr(0, line.find(' '));
-            return !mNumber.empty();
-        });
-        ASSERT_FALSE(mNumber.empty())
-            << "the monitor never appeared in morvex-send --list\nmonitor:\n"
-            << readText(mLogs.path() / "monitor.txt") << "jackd:\n"
-            << mServer->log();
-    }
-
-    void TearDown() override { ::unsetenv("MORVEX_MIDI"); }
-
-    ChildProcess start(bool exec = false)
-    {
-        return sendtest::startSend(
-            { "--to", mListed, "--send-damaged", mFolder.path().string() }, mLogs.path(), exec);
-    }
-
-    // Every byte the monitor received, once it has printed count messages (one "crc32" line each):
-    // stopping it writes them all out.
-    smf::Bytes received(std::size_t count)
-    {
-        waitFor([&] {
-            const std::string text = readText(mLogs.path() / "monitor.txt");
-            std::size_t seen = 0;
-            for (auto at = text.find("crc32"); at != std::string::npos;
-                 at = text.find("crc32", at + 1))
-                ++seen;
-            return seen >= count;
-        });
-        EXPECT_EQ(mMonitor->stop(SIGTERM), 0);
-        const std::string syx = readText(mLogs.path() / "received.syx");
-        return smf::Bytes(syx.begin(), syx.end());
-    }
-
-    // morvex-send prints "Waiting" after the transfer's last cancel check before that wait.
-    bool waitingForTheSecondMessage()
-    {
-        return waitFor([this] {
-            return readText(mLogs.path() / "out.txt").find("Waiting 3.000 s") != std::string::npos;
-        });
-    }
-
-    const std::string mName = "Monitor " + std::to_string(::getpid());
-    // As JACK names the monitor's port, and morvex-send lists it.
-    const std::string mListed = "monitor-" + std::to_string(::getpid()) + ":" + mName;
-    testsupport::TempDir mLogs;
-    testsupport::TempDir mFolder;
-    // Started in this order, stopped the other way round: monitor, then server.
-    std::optional<testsupport::JackServer> mServer;
-    std::optional<ChildProcess> mMonitor;
-    std::string mNumber; // the monitor's number in morvex-send --list
-};
-
 TEST_F(Send, EveryMessageOfEveryFileArrivesWholeInReadingOrder)
 {
     const SmfWriter first
         = SmfWriter(48).sysexOfSize(0, 2).sysexOfSize(4, 300, 1).sysexOfSize(0, 3000, 2);
     const SmfWriter second = SmfWriter(48).sysexOfSize(2, 256, 3).sysexOfSize(2, 257, 4);
-    mFolder.write("part10.mid", second.file());
-    mFolder.write("part2.mid", first.file());
-    const auto run = runSend({ "--to", mNumber, mFolder.path().string() }, mLogs.path());
+    folder.write("part10.mid", second.file());
+    folder.write("part2.mid", first.file());
+    const auto run = runSend({ "--to", "1", folder.path().string() }, logs.path());
     if (run.status == 0)
-        EXPECT_NE(run.out.find("Complete Update\n"), std::string::npos) << run.out;
+        EXPECT_THAT(run.out, testing::HasSubstr("Complete Update\n"));
     else // status 1 is accepted only for sends the JACK server could not vouch for
         EXPECT_THAT(std::make_pair(run.status, run.err),
-            Pair(1, MatchesRegex("Update Incomplete\n([^\n]*may not have arrived[^\n]*\n)+")));
+            testing::Pair(1,
+                testing::MatchesRegex("Update Incomplete\n([^\n]*may not have arrived[^\n]*\n)+")));
     std::vector<smf::Bytes> sent = first.messages();
     sent.insert(sent.end(), second.messages().begin(), second.messages().end());
-    EXPECT_EQ(received(sent.size()), joined(sent));
+    EXPECT_EQ(jack->received(sent.size()), joined(sent));
 }
 
-// The monitor goes while morvex-send waits 3 s before the second message of the file after the
-// unreadable one. The wait only makes room for the test to stop it: a machine that took longer
-// would deliver the message and fail here, not pass wrongly.
-TEST_F(Send, AnUnreadableFileAndAVanishedDestinationAreNamed)
+// A damaged file stops the update before anything is sent, unless --send-damaged says to go on.
+// Then, while morvex-send waits 3 s before b.mid's second message, the monitor goes: that is
+// named. On a new one, Ctrl-C in the same wait lets that message out and nothing after it. The
+// wait only makes room for the test to act: a machine that took longer would fail here, not pass
+// wrongly.
+TEST_F(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
 {
-    std::filesystem::create_directory(mFolder.path() / "a.mid");
-    const SmfWriter b = SmfWriter(48).sysexOfSize(0, 20).sysexOfSize(288, 30);
-    mFolder.write("b.mid", b.file());
-    ChildProcess sender = start();
-    ASSERT_TRUE(waitingForTheSecondMessage());
-    EXPECT_EQ(received(1), b.messages()[0]) << "the file after the unreadable one still goes";
-    const auto run = sendtest::finishSend(sender, mLogs.path());
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(
-        run.err.find(
-            "Update Incomplete\na.mid could not be read: it is a folder.\nb.mid: 1 of 2 messages "
-            "were not delivered to "
-            + mListed),
-        std::string::npos)
-        << run.err;
-}
-
-// Ctrl-C during a delay: the message after it still goes out, and nothing after that.
-TEST_F(Send, CtrlCDuringADelayLetsThatMessageOutAndNothingAfter)
-{
-    const SmfWriter file
+    std::filesystem::create_directory(folder.path() / "a.mid");
+    const SmfWriter b
         = SmfWriter(48).sysexOfSize(0, 20).sysexOfSize(288, 30, 1).sysexOfSize(0, 40, 2);
-    mFolder.write("a.mid", file.file());
-    mFolder.write("b.mid", SmfWriter(48).sysexOfSize(0, 50).file());
-    ChildProcess sender = start(true);
+    folder.write("b.mid", b.file());
+    folder.write("c.mid", SmfWriter(48).sysexOfSize(0, 50).file());
+    auto declined = start({});
+    const auto refused = testsupport::finishSend(declined, logs.path());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_THAT(refused.err, testing::StartsWith("Nothing was sent: these files are damaged"));
+
+    auto vanished = start({ "--send-damaged" });
     ASSERT_TRUE(waitingForTheSecondMessage());
-    const int status = sender.stop(SIGINT);
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    const std::string err = readText(mLogs.path() / "err.txt");
-    EXPECT_NE(err.find("cancelled after 50 of 140 bytes"), std::string::npos) << err;
-    EXPECT_EQ(received(2), joined({ file.messages()[0], file.messages()[1] }));
+    EXPECT_EQ(jack->received(1), b.messages()[0]) << "the file after the unreadable one still goes";
+    const auto run = testsupport::finishSend(vanished, logs.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err,
+        testing::HasSubstr("Update Incomplete\na.mid could not be read: it is a folder.\nb.mid: 2 "
+                           "of 3 messages were not delivered to monitor:Monitor"));
+
+    jack.emplace();
+    auto cancelled = start({ "--send-damaged" });
+    ASSERT_TRUE(waitingForTheSecondMessage());
+    const int status = cancelled.stop(SIGINT);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+    EXPECT_THAT(
+        readText(logs.path() / "err.txt"), testing::HasSubstr("cancelled after 50 of 140 bytes"));
+    EXPECT_EQ(jack->received(2), joined({ b.messages()[0], b.messages()[1] }));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "Transfer/Transfer.h"
 
 #include "SMF/SmfWriter.h"
+#include "Transfer/UpdateFolder.h"
 #include "support/TempDir.h"
 
 #include <filesystem>
@@ -24,7 +25,6 @@ namespace {
 class RecordingSheet : public transfer::Sheet {
 public:
     std::string folder;
-    std::optional<std::size_t> destination = 0;
     bool sendAnyway = false;
     std::vector<std::string> log;
     std::string at;
@@ -51,10 +51,7 @@ public:
             + "/" + std::to_string(r.bytesTotal)
             + (r.waiting ? ", wait " + std::to_string(r.waiting / 1000) : ""));
     }
-    std::optional<std::size_t> selectedDestination() override
-    {
-        return note("destination"), destination;
-    }
+    std::optional<std::size_t> selectedDestination() override { return note("destination"), 1; }
     void showAlert(const std::string& title, const std::string& message) override
     {
         note("alert " + title + " | " + message);
@@ -145,7 +142,6 @@ protected:
     // Destination 1 is a wire of 1,000 bytes a second: a byte takes a millisecond.
     Outcome run(std::vector<std::string> files, timing::Clock* steady = nullptr)
     {
-        sheet.destination = 1;
         return transfer::Transfer(sheet, port, steady ? *steady : clock, std::move(files),
             { { "Synth A", "a" }, { "Synth B", "b", 1000 } }, cancel)
             .run();
@@ -228,14 +224,14 @@ INSTANTIATE_TEST_SUITE_P(Transfer, TransferCancel,
 
 // A damaged file is caught before the first byte goes out: the person is asked, and unless they
 // say to go on nothing is sent. A file that only lacks its End of Track is whole: it is sent, and
-// named in a "Complete Update".
+// named in a "Complete Update". A file too large to hold is named, never tried.
 struct Damage {
     const char* name;
-    smf::Bytes file;
+    const char* file; // in tests/data; none for a sparse file of 1 TiB
     const char* question; // what the sheet is asked; empty for no question
     bool sendAnyway;
     Outcome::End end;
-    std::size_t sent; // of Cut.mid's one good message and Fine.mid's one
+    std::size_t sent; // of Cut.mid's whole messages and Fine.mid's one
     const char* alert;
 };
 
@@ -243,7 +239,10 @@ class TransferDamage : public TransferRun, public testing::WithParamInterface<Da
 
 TEST_P(TransferDamage, IsAskedAboutBeforeAnythingIsSent)
 {
-    dir.write("Cut.mid", GetParam().file);
+    if (GetParam().file)
+        dir.copyData(GetParam().file, "Cut.mid");
+    else
+        ASSERT_EQ(::truncate(dir.write("Cut.mid", {}).c_str(), 1LL << 40), 0);
     dir.write("Fine.mid", msFile().sysexOfSize(0, 10).file());
     sheet.sendAnyway = GetParam().sendAnyway;
     const Outcome outcome = run({ "Cut.mid", "Fine.mid" });
@@ -253,92 +252,72 @@ TEST_P(TransferDamage, IsAskedAboutBeforeAnythingIsSent)
     EXPECT_EQ(sheet.linesOf({ "alert" }), GetParam().alert);
 }
 
-smf::Bytes cut(smf::Bytes file, std::size_t bytes)
-{
-    file.resize(file.size() - bytes);
-    return file;
-}
-
-const smf::Bytes twoMessages = msFile().sysexOfSize(0, 10).sysexOfSize(0, 10).file();
-
 INSTANTIATE_TEST_SUITE_P(Transfer, TransferDamage,
-    testing::Values(Damage { "CutAndDeclined", cut(twoMessages, 6),
-                        "damaged Cut.mid ends before its end of track: it is cut off at byte 41.",
+    testing::Values(Damage { "CutAndDeclined", "cut-in-event.mid",
+                        "damaged Cut.mid ends before its end of track: it is cut off at byte 34.",
                         false, Outcome::End::Declined, 0, "" },
-        Damage { "CutAndSentAnyway", cut(twoMessages, 6),
-            "damaged Cut.mid ends before its end of track: it is cut off at byte 41.", true,
+        Damage { "CutAndSentAnyway", "cut-in-event.mid",
+            "damaged Cut.mid ends before its end of track: it is cut off at byte 34.", true,
             Outcome::End::Incomplete, 2,
             "alert Update Incomplete | Cut.mid ends before its end of track: it is cut off at "
-            "byte 41." },
-        Damage { "NotFormat0", smf::smfFile(1, 1, 48, msFile().sysexOfSize(0, 10).track()),
+            "byte 34." },
+        Damage { "NotFormat0", "format-1.mid",
             "damaged Cut.mid is not a format-0 MIDI file with one track.", false,
             Outcome::End::Declined, 0, "" },
-        Damage { "NoEndOfTrackIsWhole", cut(twoMessages, 4), "", false, Outcome::End::Completed, 3,
+        Damage { "TooLarge", nullptr, "damaged Cut.mid is too large to read: 1.0 TiB.", false,
+            Outcome::End::Declined, 0, "" },
+        Damage { "NoEndOfTrackIsWhole", "no-end-of-track.mid", "", false, Outcome::End::Completed,
+            3,
             "alert Complete Update | Cut.mid has no end of track after its last message (byte "
-            "53); its messages are whole." }),
+            "46); its messages are whole." }),
     [](const auto& info) { return std::string(info.param.name); });
-
-// A file too large to hold is named, never tried: the test's file is sparse.
-TEST_F(TransferRun, AFileTooLargeToReadIsNamedAndNothingIsSent)
-{
-    dir.write("Huge.mid", {});
-    ASSERT_EQ(::truncate((dir.path() / "Huge.mid").c_str(), 1LL << 40), 0);
-    EXPECT_EQ(run({ "Huge.mid" }).end, Outcome::End::Declined);
-    EXPECT_EQ(sheet.linesOf({ "damaged" }), "damaged Huge.mid is too large to read: 1.0 TiB.");
-}
 
 // A file that was read in the size pass and removed, or rewritten, before the send pass reads it
 // has changed; the bar stops at 100 however much more was sent than counted. After a failed
-// message the rest of that file is not sent, and the next file still is.
+// message the rest of that file is not sent, and the next file still is. An uncertain send was
+// handed over: the file goes on, and is named at the end.
 TEST_F(TransferRun, UpdateIncompleteNamesEveryFileThatWentWrong)
 {
     for (const char* name : { "Gone.mid", "Grown.mid", "Fine.mid" })
         dir.write(name, msFile().sysexOfSize(0, 10).file());
     const auto fails = msFile().sysexOfSize(0, 10, 1).sysexOfSize(0, 10, 2).sysexOfSize(0, 10, 3);
     dir.write("Fails.mid", fails.file());
-    // The second message of Fails.mid.
-    port.faults = { { 2, { midi::SendError::DestinationGone, 0, "The destination closed." } } };
+    // The first and second messages of Fails.mid.
+    port.faults = { { 1, { midi::SendError::Uncertain, 10, "The server missed a deadline." } },
+        { 2, { midi::SendError::DestinationGone, 0, "The destination closed." } } };
     sheet.at = "status Sending...";
     sheet.action = [this] {
         std::filesystem::remove(dir.path() / "Gone.mid");
         dir.write("Grown.mid", msFile().sysexOfSize(0, 100).file());
     };
 
-    EXPECT_EQ(
-        run({ "Gone.mid", "Grown.mid", "Fails.mid", "Fine.mid" }).end, Outcome::End::Incomplete);
+    const Outcome outcome = run({ "Gone.mid", "Grown.mid", "Fails.mid", "Fine.mid" });
+    EXPECT_EQ(outcome.end, Outcome::End::Incomplete);
+    EXPECT_EQ(outcome.bytesSent, 120u) << "the uncertain message counts as sent";
     EXPECT_EQ(sheet.log.end()[-2],
         "alert Update Incomplete | Gone.mid changed during the update.\n"
         "Grown.mid changed during the update.\n"
-        "Fails.mid: 2 of 3 messages were not delivered to Synth B. The destination closed.");
+        "Fails.mid: 2 of 3 messages were not delivered to Synth B. The destination closed.\n"
+        "Fails.mid: 1 of 3 messages may not have arrived at Synth B. The server missed a "
+        "deadline.");
     EXPECT_EQ(sheet.log.end()[-4], "percent 100 %");
     EXPECT_THAT(port.sent, ElementsAre(testing::_, fails.messages()[0], testing::_));
 }
 
-// An uncertain send was handed over: the update goes on, and the file is named at the end.
-TEST_F(TransferRun, UncertainSendsGoOnAndAreNamedAtTheEnd)
-{
-    dir.write("A.mid", msFile().sysexOfSize(0, 10).sysexOfSize(0, 10).sysexOfSize(0, 10).file());
-    const midi::SendResult late { midi::SendError::Uncertain, 10, "The server missed a deadline." };
-    port.faults = { { 0, late }, { 2, late } };
-
-    const Outcome outcome = run({ "A.mid" });
-    EXPECT_EQ(port.sent.size(), 3u);
-    EXPECT_EQ(outcome.bytesSent, outcome.total);
-    EXPECT_EQ(sheet.log.end()[-2],
-        "alert Update Incomplete | A.mid: 2 of 3 messages may not have arrived at Synth B. The "
-        "server missed a deadline.");
-}
-
 // On a thread of its own with the real clock, as the window and the command line run it: quitting
-// from another thread cuts a delay short, and its message is never sent.
+// from another thread cuts a delay short, and its message is never sent. The clock never wakes
+// early, and once stopped never sleeps again.
 TEST_F(TransferRun, StopRequestCutsADelayShortAndItsMessageIsNeverSent)
 {
+    timing::SteadyClock steady;
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_TRUE(steady.sleep(3000));
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::microseconds(3000));
     // One tick a quarter note at the slowest tempo: a delay of about 56 minutes.
     dir.write("A.mid", SmfWriter(1).tempo(0, 0xFFFFFF).sysexOfSize(200, 10).file());
     std::promise<void> sending;
     sheet.at = "status Sending...";
     sheet.action = [&sending] { sending.set_value(); };
-    timing::SteadyClock steady;
     Outcome outcome;
     std::thread transfer([&] {
         const int slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
@@ -352,19 +331,27 @@ TEST_F(TransferRun, StopRequestCutsADelayShortAndItsMessageIsNeverSent)
     EXPECT_EQ(outcome.end, Outcome::End::Stopped);
     EXPECT_TRUE(port.sent.empty());
     EXPECT_EQ(sheet.linesOf({ "alert", "end" }), "end");
+    EXPECT_FALSE(steady.sleep(0));
+    EXPECT_FALSE(steady.sleep(4000000000u));
 }
 
-TEST(SteadyClock, NeverWakesEarlyAndAfterAStopNeverSleeps)
+// Every entry whose extension is "mid" in any case, files or not, hidden or not, in the order a
+// person reads names: case ignored, digits by value however long, ties by bytes, UTF-8 after ASCII.
+TEST(UpdateFolder, ListsTheMidEntriesInReadingOrder)
 {
-    timing::SteadyClock clock;
-    const auto before = std::chrono::steady_clock::now();
-    EXPECT_TRUE(clock.sleep(3000));
-    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::microseconds(3000));
-
-    std::thread([&clock] { clock.requestStop(); }).join();
-    EXPECT_TRUE(clock.stopRequested());
-    EXPECT_FALSE(clock.sleep(0));
-    EXPECT_FALSE(clock.sleep(4000000000u));
+    testsupport::TempDir folder;
+    for (const char* name : { "c.Mid", "a.mid", "B.MID", "d.midi", "e.txt", "mid", ".mid",
+             "f.mid.bak", ".h.mid", "g.", "part10.mid", "Part1.mid", "part2.mid", "part02.mid",
+             "A.mid", "part99999999999999999999.mid", "part100000000000000000000.mid",
+             "\xC3\xA9.mid", "z.mid" })
+        folder.write(name, {});
+    std::filesystem::create_directory(folder.path() / "x.mid");
+    const transfer::MidiFileListing listing = transfer::listMidiFiles(folder.path().string());
+    EXPECT_EQ(listing.error, "");
+    EXPECT_EQ(listing.names,
+        std::vector<std::string>({ ".h.mid", "A.mid", "a.mid", "B.MID", "c.Mid", "Part1.mid",
+            "part02.mid", "part2.mid", "part10.mid", "part99999999999999999999.mid",
+            "part100000000000000000000.mid", "x.mid", "z.mid", "\xC3\xA9.mid" }));
 }
 
 } // namespace

@@ -1,5 +1,8 @@
 #include "support/ChildProcess.h"
 
+#include "Process/FileDescriptor.h"
+#include "support/TempDir.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,8 +27,8 @@ std::filesystem::path findProgram(const std::string& name)
     return {};
 }
 
-ChildProcess::ChildProcess(
-    const std::vector<std::string>& arguments, const std::filesystem::path& output)
+ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
+    const std::filesystem::path& output, const std::filesystem::path& errors)
 {
     // Everything the child needs is made here: between fork and exec a threaded parent's child
     // may only make async-signal-safe calls.
@@ -37,28 +40,32 @@ ChildProcess::ChildProcess(
     for (auto& argument : copies)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (out < 0)
-        throw std::runtime_error("cannot write " + output.string() + ": " + std::strerror(errno));
+    const auto create = [](const std::filesystem::path& file) {
+        process::FileDescriptor fd(
+            ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        if (!fd.valid())
+            throw std::runtime_error("cannot write " + file.string() + ": " + std::strerror(errno));
+        return fd;
+    };
+    const process::FileDescriptor out = create(output);
+    const process::FileDescriptor err = errors.empty() ? process::FileDescriptor() : create(errors);
     const pid_t parent = ::getpid();
     mPid = ::fork();
     if (mPid == 0) {
         // The parent may have died before prctl took effect: then the child is already orphaned.
         if (::prctl(PR_SET_PDEATHSIG, SIGTERM) == 0 && ::getppid() == parent
-            && ::dup2(out, STDOUT_FILENO) >= 0 && ::dup2(out, STDERR_FILENO) >= 0)
+            && ::dup2(out.get(), STDOUT_FILENO) >= 0
+            && ::dup2(err.valid() ? err.get() : out.get(), STDERR_FILENO) >= 0)
             ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
-    const int error = errno;
-    ::close(out);
     if (mPid < 0)
-        throw std::runtime_error("cannot start " + arguments[0] + ": " + std::strerror(error));
+        throw std::runtime_error("cannot start " + arguments[0] + ": " + std::strerror(errno));
 }
 
 bool ChildProcess::exited()
 {
-    int status = 0;
-    if (mPid < 0 || ::waitpid(mPid, &status, WNOHANG) != mPid)
+    if (mPid < 0 || ::waitpid(mPid, &mStatus, WNOHANG) != mPid)
         return mPid < 0;
     mPid = -1;
     return true;
@@ -69,14 +76,33 @@ int ChildProcess::stop(int signal)
     if (mPid < 0)
         return -1;
     ::kill(mPid, signal);
-    int status = 0;
     if (!waitUntil(
-            std::chrono::seconds(30), [&] { return ::waitpid(mPid, &status, WNOHANG) != 0; })) {
+            std::chrono::seconds(30), [&] { return ::waitpid(mPid, &mStatus, WNOHANG) != 0; })) {
         ::kill(mPid, SIGKILL);
-        ::waitpid(mPid, &status, 0);
+        ::waitpid(mPid, &mStatus, 0);
     }
     mPid = -1;
-    return status;
+    return mStatus;
+}
+
+ChildProcess startSend(const std::vector<std::string>& arguments, const std::filesystem::path& logs)
+{
+    std::vector<std::string> command { MORVEX_SEND };
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return ChildProcess(command, logs / "out.txt", logs / "err.txt");
+}
+
+SendRun finishSend(ChildProcess& send, const std::filesystem::path& logs)
+{
+    waitUntil(std::chrono::minutes(2), [&] { return send.exited(); });
+    return { WIFEXITED(send.status()) ? WEXITSTATUS(send.status()) : -1, readText(logs / "out.txt"),
+        readText(logs / "err.txt") };
+}
+
+SendRun runSend(const std::vector<std::string>& arguments, const std::filesystem::path& logs)
+{
+    ChildProcess send = startSend(arguments, logs);
+    return finishSend(send, logs);
 }
 
 } // namespace testsupport

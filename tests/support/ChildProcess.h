@@ -10,27 +10,47 @@
 
 namespace testsupport {
 
-// A program run by a test, found on PATH or by path, its output (stdout and stderr) going to a
-// file. It dies with the thread that started it, however the test ends (a crash, SIGKILL): a
-// jackd left running keeps a slot in the registry that all of a user's servers share. Otherwise
-// stopped by its own process id, never by name, and always waited for.
+// A program run by a test, found on PATH or by path, its standard output going to a file and its
+// standard error to another, or to the same one. It dies with the thread that started it, however
+// the test ends (a crash, SIGKILL): a jackd left running keeps a slot in the registry that all of a
+// user's servers share. Otherwise stopped by its own process id, never by name, and always waited
+// for.
 class ChildProcess {
 public:
     // Throws std::runtime_error when it cannot start.
-    ChildProcess(const std::vector<std::string>& arguments, const std::filesystem::path& output);
+    ChildProcess(const std::vector<std::string>& arguments, const std::filesystem::path& output,
+        const std::filesystem::path& errors = {});
     ~ChildProcess() { stop(SIGTERM); }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Whether it has exited on its own (it is then waited for).
+    // Whether it has exited on its own (it is then waited for, and status() tells how).
     bool exited();
+    // The wait status once it has gone, -1 before.
+    int status() const { return mStatus; }
     // Sends signal, waits up to thirty seconds (jackd waits for its clients a while), then kills
     // it; returns the wait status (-1 when it had already gone).
     int stop(int signal);
 
 private:
     pid_t mPid = -1;
+    int mStatus = -1;
 };
+
+// morvex-send as a user runs it, its standard output to logs/out.txt and its standard error to
+// logs/err.txt. A signal sent to it arrives as Ctrl-C or a closed terminal does.
+ChildProcess startSend(
+    const std::vector<std::string>& arguments, const std::filesystem::path& logs);
+
+struct SendRun {
+    int status = -1; // the exit status; -1 when it did not exit within two minutes
+    std::string out;
+    std::string err;
+};
+
+// Waits up to two minutes for morvex-send to end: bounded only so that a hang fails.
+SendRun finishSend(ChildProcess& send, const std::filesystem::path& logs);
+SendRun runSend(const std::vector<std::string>& arguments, const std::filesystem::path& logs);
 
 // The program's path: name itself when it holds a '/', else the first executable of that name on
 // PATH; empty when there is none.

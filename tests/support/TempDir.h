@@ -1,9 +1,14 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <span>
+#include <sstream>
+#include <stdexcept>
 #include <string>
+#include <unistd.h>
 
 namespace testsupport {
 
@@ -11,8 +16,19 @@ namespace testsupport {
 // parallel test binaries never meet, and removed with everything in it when the object goes.
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
+    TempDir()
+    {
+        static std::atomic<unsigned> serial { 0 };
+        mPath = std::filesystem::temp_directory_path()
+            / ("morvex-test-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+        std::filesystem::remove_all(mPath);
+        std::filesystem::create_directories(mPath);
+    }
+    ~TempDir()
+    {
+        std::error_code ignored; // a destructor cannot report; the folder is ours and best effort
+        std::filesystem::remove_all(mPath, ignored);
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
@@ -20,13 +36,33 @@ public:
 
     // Writes bytes to name inside the folder and returns the file's path.
     std::filesystem::path write(
-        const std::filesystem::path& name, std::span<const std::uint8_t> bytes) const;
+        const std::filesystem::path& name, std::span<const std::uint8_t> bytes) const
+    {
+        std::ofstream out(mPath / name, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+        if (!out)
+            throw std::runtime_error("cannot write test file " + (mPath / name).string());
+        return mPath / name;
+    }
+    // Copies one of the damaged files in tests/data to name inside the folder, replacing it.
+    void copyData(const std::string& data, const std::filesystem::path& name) const
+    {
+        std::filesystem::copy_file(std::filesystem::path(MORVEX_TEST_DATA) / data, mPath / name,
+            std::filesystem::copy_options::overwrite_existing);
+    }
 
 private:
     std::filesystem::path mPath;
 };
 
 // The whole file as text (bytes as they are); empty when it cannot be read.
-std::string readText(const std::filesystem::path& file);
+inline std::string readText(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 } // namespace testsupport

@@ -1,0 +1,114 @@
+#include "support/Jack.h"
+
+#include "Monitor/JackInput.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace testsupport {
+
+JackServer::JackServer(unsigned period)
+{
+    static std::atomic<unsigned> serial { 0 };
+    mName = "morvex-test-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    mJackd.emplace(std::vector<std::string> { "jackd", "--no-realtime", "-S", "-n", mName, "-d",
+                       "dummy", "-r", "48000", "-p", std::to_string(period) },
+        mFolder.path() / "jackd.log");
+    const auto acceptsClients = [this] {
+        if (mJackd->exited())
+            throw std::runtime_error("jackd " + mName + " exited at start:\n" + log());
+        jack_status_t status {};
+        jack_client_t* probe = jack_client_open("morvex-probe",
+            static_cast<jack_options_t>(JackNoStartServer | JackServerName), &status,
+            mName.c_str());
+        return probe && jack_client_close(probe) == 0;
+    };
+    // Each refusal prints a line in its log: look rarely.
+    if (!waitUntil(std::chrono::seconds(20), acceptsClients, std::chrono::milliseconds(100))) {
+        mJackd->stop(SIGTERM);
+        throw std::runtime_error("jackd " + mName + " did not accept clients:\n" + log());
+    }
+    if (const char* previous = std::getenv("JACK_DEFAULT_SERVER"))
+        mPreviousServer = previous;
+    ::setenv("JACK_DEFAULT_SERVER", mName.c_str(), 1);
+}
+
+JackServer::~JackServer()
+{
+    mJackd->stop(SIGTERM); // lets jackd remove its sockets and shared memory
+    // Clients still open when it stopped leave their semaphores where jackd keeps its files
+    // (/dev/shm on Linux), named after the server.
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored))
+        if (entry.path().filename().string().find("_" + mName + "_") != std::string::npos)
+            std::filesystem::remove(entry.path(), ignored);
+    if (mPreviousServer)
+        ::setenv("JACK_DEFAULT_SERVER", mPreviousServer->c_str(), 1);
+    else
+        ::unsetenv("JACK_DEFAULT_SERVER");
+}
+
+JackReceiver::JackReceiver(const std::string& clientName, const std::string& portName)
+{
+    std::string error;
+    mInput = midi::jack::openInput(clientName, portName, error);
+    if (!mInput)
+        throw std::runtime_error(error);
+}
+
+const std::vector<midi::Received>& JackReceiver::waitFor(
+    std::size_t count, std::chrono::milliseconds timeout)
+{
+    const auto arrived = [&] {
+        mInput->take(mReceived);
+        return mReceived.size() >= count;
+    };
+    waitUntil(timeout, arrived, std::chrono::milliseconds(1));
+    return mReceived;
+}
+
+JackMonitor::JackMonitor()
+{
+    ::setenv("MORVEX_MIDI", "jack", 1);
+    const auto said = mLogs.path() / "monitor-err.txt";
+    // Messages go to standard output; where it listens, and anything libjack says, to standard
+    // error.
+    mMonitor.emplace(std::vector<std::string> { MORVEX_MONITOR, "--client", "monitor", "--name",
+                         "Monitor", "--syx", (mLogs.path() / "received.syx").string() },
+        mLogs.path() / "monitor.txt", said);
+    // It says so once its port is up: from then on it is listed as a destination.
+    const auto listening = [&] { return readText(said).find("listening on") != std::string::npos; };
+    if (!waitUntil(std::chrono::minutes(2), listening))
+        throw std::runtime_error("morvex-monitor did not start:\n" + readText(said));
+}
+
+JackMonitor::~JackMonitor()
+{
+    mMonitor.reset(); // before the server
+    ::unsetenv("MORVEX_MIDI");
+}
+
+std::vector<std::string> JackMonitor::lines() const
+{
+    std::vector<std::string> all;
+    std::istringstream text(readText(mLogs.path() / "monitor.txt"));
+    for (std::string line; std::getline(text, line);)
+        all.push_back(line);
+    return all;
+}
+
+std::vector<std::uint8_t> JackMonitor::received(std::size_t count)
+{
+    waitUntil(std::chrono::minutes(2), [&] { return lines().size() >= count; });
+    EXPECT_EQ(mMonitor ? mMonitor->stop(SIGTERM) : 0, 0) << "the monitor ends cleanly on SIGTERM";
+    mMonitor.reset();
+    const std::string bytes = readText(mLogs.path() / "received.syx");
+    return { bytes.begin(), bytes.end() };
+}
+
+} // namespace testsupport

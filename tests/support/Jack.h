@@ -1,0 +1,88 @@
+#pragma once
+
+#include "Monitor/Input.h"
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+#include <memory>
+#include <optional>
+
+namespace testsupport {
+
+// A private JACK server for one test: `jackd -S` (synchronous, so a slow client delays the
+// cycle instead of losing it) on the dummy backend, named after this process so that parallel
+// test binaries never meet. While it lives, JACK_DEFAULT_SERVER names it, so every JACK client
+// this process opens, and every program it starts, reaches it. Stopped by its process id when the
+// object goes.
+class JackServer {
+public:
+    // Whether jackd can be run at all; tests skip without it (Debian: jackd2).
+    static bool installed() { return !findProgram("jackd").empty(); }
+
+    // Returns once the server accepts clients; throws std::runtime_error with its log if it
+    // does not. period is in frames at 48 kHz.
+    explicit JackServer(unsigned period = 32);
+    ~JackServer();
+
+    // The server's output so far (its xrun reports among them).
+    std::string log() const { return readText(mFolder.path() / "jackd.log"); }
+    // Stops the server under its clients; returns when it has gone. Not SIGKILL: a killed jackd
+    // keeps its slot in the registry that all of a user's servers share, and after eight of
+    // those no server starts any more.
+    void stopNow() { mJackd->stop(SIGTERM); }
+
+private:
+    TempDir mFolder;
+    std::string mName;
+    std::optional<ChildProcess> mJackd;
+    std::optional<std::string> mPreviousServer;
+};
+
+// A JACK client that receives, for tests that need a destination: client clientName with one
+// MIDI input port portName, listed by senders as "clientName:portName". Keeps every whole message
+// with its arrival: JACK's clock in microseconds, and its own frame (its cycle's first frame plus
+// its offset). Throws std::runtime_error when it cannot open.
+class JackReceiver {
+public:
+    JackReceiver(const std::string& clientName, const std::string& portName);
+
+    // Waits until at least count messages have arrived in all, or timeout has passed; returns
+    // everything received so far, oldest first.
+    const std::vector<midi::Received>& waitFor(
+        std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+private:
+    std::unique_ptr<midi::Input> mInput;
+    std::vector<midi::Received> mReceived;
+};
+
+// A private JACK server whose one destination is morvex-monitor, run as a user runs it, saving
+// every byte it receives. While it lives, MORVEX_MIDI chooses JACK, for this process and for the
+// programs it starts. Throws std::runtime_error, with what the monitor said, when it cannot start.
+class JackMonitor {
+public:
+    static constexpr const char* Destination = "monitor:Monitor"; // as JACK names its port
+
+    // Returns once the monitor listens.
+    JackMonitor();
+    ~JackMonitor();
+
+    // What the monitor printed, one line a message: arrival in microseconds, size, CRC-32.
+    std::vector<std::string> lines() const;
+    // Once it has printed count messages (or after two minutes), stops the monitor and returns
+    // every byte it received; a test failure unless it ends cleanly.
+    std::vector<std::uint8_t> received(std::size_t count);
+    // The destination goes; what it received stays readable.
+    void stopMonitor() { mMonitor.reset(); }
+
+private:
+    TempDir mLogs;
+    JackServer mServer;
+    std::optional<ChildProcess> mMonitor;
+};
+
+} // namespace testsupport
+
+#define MORVEX_SKIP_WITHOUT_JACKD()                                                                \
+    if (!testsupport::JackServer::installed())                                                     \
+    GTEST_SKIP() << "jackd is not installed (Debian package jackd2)"
