@@ -5,7 +5,6 @@
 // bounds that catch a hang.
 
 #include "MIDI/Midi.h"
-#include "Send/SendRun.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
@@ -353,7 +352,7 @@ TEST_F(AlsaSerial, AWholeUpdateReachesTheWireWithItsPauses)
 {
     const auto folder = makeUpdate("--blocks 20 --gap 60-60 --bank-size 110000 --no-tempo-file");
     const auto logs = mDir.path();
-    const auto dry = sendtest::runSend({ "--dry-run", "--to", SerialPort, folder }, logs);
+    const auto dry = testsupport::runSend({ "--dry-run", "--to", SerialPort, folder }, logs);
     ASSERT_EQ(dry.status, 0) << dry.err;
     const std::string total = dry.out.substr(dry.out.rfind("Total"));
     std::cout << "dry run: " << total;
@@ -361,7 +360,7 @@ TEST_F(AlsaSerial, AWholeUpdateReachesTheWireWithItsPauses)
     EXPECT_GT(std::stod(total.substr(total.rfind(", ") + 2)), 115120 / WireBytesPerSecond);
 
     const auto start = std::chrono::steady_clock::now();
-    const auto sent = sendtest::runSend({ "--to", SerialPort, folder }, logs);
+    const auto sent = testsupport::runSend({ "--to", SerialPort, folder }, logs);
     const std::size_t left = sent.out.find(" left\n");
     const std::size_t line = sent.out.rfind('\n', left) + 1;
     std::cout << "morvex-send took " << secondsSince(start)
@@ -407,7 +406,7 @@ TEST_F(AlsaSerial, ADeviceAnotherProgramHoldsIsNamedSo)
 TEST_F(AlsaSerial, AStopEndsALongMessageAtOnceClosedWithF7)
 {
     const auto folder = makeUpdate("--blocks 0 --bank-size 262144 --no-tempo-file");
-    auto sender = sendtest::startSend({ "--to", SerialPort, folder }, mDir.path(), true);
+    auto sender = testsupport::startSend({ "--to", SerialPort, folder }, mDir.path());
     ASSERT_TRUE(waitUntil(60s, [&] {
         return std::filesystem::file_size(wire()) >= mWireStart + 128;
     })) << readText(mDir.path() / "err.txt");
@@ -433,7 +432,7 @@ TEST_F(AlsaUsb, AWholeUpdateReachesTheDevice)
     const auto folder = makeUpdate("--blocks 20 --gap 60-60 --bank-size 110000 --no-tempo-file");
     const RawReader synth(receiver());
     const auto start = std::chrono::steady_clock::now();
-    const auto sent = sendtest::runSend({ "--to", UsbPort, folder }, mDir.path());
+    const auto sent = testsupport::runSend({ "--to", UsbPort, folder }, mDir.path());
     std::cout << "morvex-send took " << secondsSince(start) << " s\n";
     EXPECT_EQ(sent.status, 0) << sent.err;
     const auto received = mDir.write("received", synth.settled());
@@ -506,11 +505,11 @@ TEST_F(AlsaUsb, AnUnplugInTheMiddleOfAMessageIsNamedWithoutAHang)
     // 21 s of wire: a sender that did not notice would go on for most of it.
     const auto folder = makeUpdate("--blocks 0 --bank-size 60000 --no-tempo-file");
     const RawReader synth(receiver());
-    auto sender = sendtest::startSend({ "--to", UsbPort, folder }, mDir.path());
+    auto sender = testsupport::startSend({ "--to", UsbPort, folder }, mDir.path());
     ASSERT_TRUE(waitUntil(60s, [&] { return synth.size() >= 2048; }));
     const auto unplugged = std::chrono::steady_clock::now();
     ASSERT_EQ(shell("usb-gadget unplug").status, 0);
-    const auto run = sendtest::finishSend(sender, mDir.path());
+    const auto run = testsupport::finishSend(sender, mDir.path());
     const double took = secondsSince(unplugged);
     std::cout << "from the unplug to the end of morvex-send: " << took << " s\n";
     EXPECT_LT(took, 10.0);
