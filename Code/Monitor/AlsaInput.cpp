@@ -2,6 +2,7 @@
 
 #include <alsa/asoundlib.h>
 #include <chrono>
+#include <thread>
 
 namespace monitor {
 
@@ -9,9 +10,10 @@ namespace {
 
 class AlsaInput final : public midi::Input {
 public:
-    AlsaInput(snd_seq_t* handle, std::string portName)
+    AlsaInput(snd_seq_t* handle, std::string portName, std::chrono::milliseconds slow)
         : mHandle(handle, snd_seq_close)
         , mPortName(std::move(portName))
+        , mSlow(slow)
     {
     }
 
@@ -30,6 +32,7 @@ public:
                 mPending.clear();
                 continue;
             }
+            std::this_thread::sleep_for(mSlow);
             if (event->type != SND_SEQ_EVENT_SYSEX)
                 continue;
             const auto* bytes = static_cast<const std::uint8_t*>(event->data.ext.ptr);
@@ -56,12 +59,13 @@ private:
     std::vector<std::uint8_t> mPending;
     std::uint64_t mStarted = 0;
     std::uint64_t mLost = 0;
+    const std::chrono::milliseconds mSlow; // over every event
 };
 
 } // namespace
 
-std::unique_ptr<midi::Input> openAlsaInput(
-    const std::string& clientName, const std::string& portName, std::string& error)
+std::unique_ptr<midi::Input> openAlsaInput(const std::string& clientName,
+    const std::string& portName, std::chrono::milliseconds slow, std::string& error)
 {
     snd_seq_t* handle = nullptr;
     if (const int result = snd_seq_open(&handle, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK);
@@ -69,10 +73,11 @@ std::unique_ptr<midi::Input> openAlsaInput(
         error = std::string("The ALSA sequencer cannot be opened: ") + snd_strerror(result) + ".";
         return nullptr;
     }
-    auto input = std::make_unique<AlsaInput>(handle, portName);
+    auto input = std::make_unique<AlsaInput>(handle, portName, slow);
     // A bigger input queue than the default 200 cells, so that a fast sender does not overflow it.
     // Best effort: the default queue still works for slower senders.
-    (void)snd_seq_set_client_pool_input(handle, 2000);
+    if (slow.count() == 0)
+        (void)snd_seq_set_client_pool_input(handle, 2000);
     const int port = snd_seq_create_simple_port(handle, portName.c_str(),
         SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
         SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);

@@ -9,6 +9,7 @@
 #include "Process/CommandLine.h"
 #include "Process/QuitSignals.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -29,6 +30,9 @@ Options:
   --service S      "alsa" or "jack" (default: MORVEX_MIDI, else the ALSA sequencer when the
                    machine has one, else JACK)
   --syx FILE       also write every byte received to FILE
+  --slow MS        (ALSA) take MS milliseconds over every sequencer event, with the sequencer's
+                   default input queue, as a slow synthesizer program does: to try whether a
+                   sender's pace suits such a receiver ("messages lost" says it does not)
   --help           show this text
   --version        print the version
 Stops on Ctrl-C (SIGINT), SIGTERM or SIGHUP.
@@ -39,6 +43,7 @@ struct Options {
     std::string client = "morvex-monitor";
     std::string service;
     std::string syx;
+    std::chrono::milliseconds slow { 0 };
     bool version = false;
 };
 
@@ -50,6 +55,7 @@ std::optional<Options> parse(std::span<const char* const> arguments, std::string
         { "--client", true },
         { "--service", true },
         { "--syx", true },
+        { "--slow", true },
         { "--version" },
     };
     const process::ParsedCommandLine parsed = process::CommandLine::parse(arguments, Known);
@@ -64,6 +70,14 @@ std::optional<Options> parse(std::span<const char* const> arguments, std::string
             { "--service", &options.service }, { "--syx", &options.syx } })
         *field = parsed.line->value(name).value_or(*field);
     options.version = parsed.line->has("--version");
+    if (const auto slow = parsed.line->value("--slow")) {
+        const auto milliseconds = process::wholeNumber(*slow);
+        if (!milliseconds) {
+            error = "--slow takes whole milliseconds, not \"" + *slow + "\"";
+            return std::nullopt;
+        }
+        options.slow = std::chrono::milliseconds(*milliseconds);
+    }
     return options;
 }
 
@@ -72,8 +86,12 @@ std::unique_ptr<midi::Input> open(const Options& options, std::string& error)
     const midi::ServiceChoice choice = midi::chooseServices(options.service);
     error = choice.error;
     for (const midi::Service service : choice.order) {
+        if (service == midi::Service::Jack && options.slow.count() > 0) {
+            error = "--slow takes its time over the ALSA sequencer's events; JACK has none.";
+            continue;
+        }
         auto input = service == midi::Service::Alsa
-            ? monitor::openAlsaInput(options.client, options.name, error)
+            ? monitor::openAlsaInput(options.client, options.name, options.slow, error)
             : midi::jack::openInput(options.client, options.name, error);
         if (input)
             return input;
