@@ -167,14 +167,14 @@ TEST_F(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
     folder.write("b.mid", b.file());
     folder.write("c.mid", SmfWriter(48).sysexOfSize(0, 50).file());
     auto declined = start({});
-    const auto refused = testsupport::finishSend(declined, logs.path());
+    const auto refused = testsupport::finish(declined, logs.path());
     EXPECT_EQ(refused.status, 1);
     EXPECT_THAT(refused.err, testing::StartsWith("Nothing was sent: these files are damaged"));
 
     auto vanished = start({ "--send-damaged" });
     ASSERT_TRUE(waitingForTheSecondMessage());
     EXPECT_EQ(jack->received(1), b.messages()[0]) << "the file after the unreadable one still goes";
-    const auto run = testsupport::finishSend(vanished, logs.path());
+    const auto run = testsupport::finish(vanished, logs.path());
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err,
         testing::HasSubstr("Update Incomplete\na.mid could not be read: it is a folder.\nb.mid: 2 "

@@ -85,24 +85,34 @@ int ChildProcess::stop(int signal)
     return mStatus;
 }
 
-ChildProcess startSend(const std::vector<std::string>& arguments, const std::filesystem::path& logs)
+ChildProcess start(const std::vector<std::string>& arguments, const std::filesystem::path& logs)
 {
-    std::vector<std::string> command { MORVEX_SEND };
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    return ChildProcess(command, logs / "out.txt", logs / "err.txt");
+    return ChildProcess(arguments, logs / "out.txt", logs / "err.txt");
 }
 
-SendRun finishSend(ChildProcess& send, const std::filesystem::path& logs)
+Finished finish(ChildProcess& child, const std::filesystem::path& logs)
 {
-    waitUntil(std::chrono::minutes(2), [&] { return send.exited(); });
-    return { WIFEXITED(send.status()) ? WEXITSTATUS(send.status()) : -1, readText(logs / "out.txt"),
-        readText(logs / "err.txt") };
+    waitUntil(std::chrono::minutes(2), [&] { return child.exited(); });
+    return { WIFEXITED(child.status()) ? WEXITSTATUS(child.status()) : -1,
+        readText(logs / "out.txt"), readText(logs / "err.txt") };
 }
 
-SendRun runSend(const std::vector<std::string>& arguments, const std::filesystem::path& logs)
+Finished run(const std::vector<std::string>& arguments, const std::filesystem::path& logs)
 {
-    ChildProcess send = startSend(arguments, logs);
-    return finishSend(send, logs);
+    ChildProcess child = start(arguments, logs);
+    return finish(child, logs);
+}
+
+ChildProcess startSend(std::vector<std::string> arguments, const std::filesystem::path& logs)
+{
+    arguments.insert(arguments.begin(), MORVEX_SEND);
+    return start(arguments, logs);
+}
+
+Finished runSend(std::vector<std::string> arguments, const std::filesystem::path& logs)
+{
+    arguments.insert(arguments.begin(), MORVEX_SEND);
+    return run(arguments, logs);
 }
 
 } // namespace testsupport

@@ -37,20 +37,21 @@ private:
     int mStatus = -1;
 };
 
-// morvex-send as a user runs it, its standard output to logs/out.txt and its standard error to
-// logs/err.txt. A signal sent to it arrives as Ctrl-C or a closed terminal does.
-ChildProcess startSend(
-    const std::vector<std::string>& arguments, const std::filesystem::path& logs);
-
-struct SendRun {
+struct Finished {
     int status = -1; // the exit status; -1 when it did not exit within two minutes
     std::string out;
     std::string err;
 };
 
-// Waits up to two minutes for morvex-send to end: bounded only so that a hang fails.
-SendRun finishSend(ChildProcess& send, const std::filesystem::path& logs);
-SendRun runSend(const std::vector<std::string>& arguments, const std::filesystem::path& logs);
+// A program run as a user runs it, its standard output to logs/out.txt and its standard error to
+// logs/err.txt. finish waits up to two minutes for it to end: bounded only so that a hang fails.
+ChildProcess start(const std::vector<std::string>& arguments, const std::filesystem::path& logs);
+Finished finish(ChildProcess& child, const std::filesystem::path& logs);
+Finished run(const std::vector<std::string>& arguments, const std::filesystem::path& logs);
+
+// morvex-send so. A signal sent to it arrives as Ctrl-C or a closed terminal does.
+ChildProcess startSend(std::vector<std::string> arguments, const std::filesystem::path& logs);
+Finished runSend(std::vector<std::string> arguments, const std::filesystem::path& logs);
 
 // The program's path: name itself when it holds a '/', else the first executable of that name on
 // PATH; empty when there is none.

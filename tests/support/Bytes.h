@@ -1,0 +1,41 @@
+#pragma once
+
+#include "support/TempDir.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace testsupport {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// size bytes from F0 to F7, a pattern seeded by seed between.
+inline Bytes sysex(std::size_t size, unsigned seed = 0)
+{
+    Bytes bytes(size, 0xF7);
+    for (std::size_t i = 0; i + 1 < size; ++i)
+        bytes[i] = i == 0 ? 0xF0 : static_cast<std::uint8_t>((i * 7 + seed) & 0x7F);
+    return bytes;
+}
+
+// The file's bytes after the first from; none when it cannot be read.
+inline Bytes readBytes(const std::filesystem::path& file, std::size_t from = 0)
+{
+    const std::string text = readText(file);
+    return { text.begin() + static_cast<std::ptrdiff_t>(std::min(from, text.size())), text.end() };
+}
+
+// Where the bytes differ, rather than thousands of them.
+inline ::testing::AssertionResult same(const Bytes& got, const Bytes& sent)
+{
+    if (got == sent)
+        return ::testing::AssertionSuccess();
+    const auto differ = std::mismatch(got.begin(), got.end(), sent.begin(), sent.end());
+    return ::testing::AssertionFailure()
+        << got.size() << " of " << sent.size() << " bytes arrived, the first "
+        << (differ.first - got.begin()) << " as sent";
+}
+
+} // namespace testsupport
