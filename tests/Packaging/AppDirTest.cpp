@@ -6,7 +6,6 @@
 #include "support/TempDir.h"
 
 #include <array>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <regex>
@@ -42,10 +41,10 @@ TEST(AppDir, MorvexOpensOnTheFolderThatHoldsItsAppDirHoweverItIsStarted)
     const auto folder = update.path() / "Synth Update";
     std::filesystem::create_directory(folder);
     const TempDir logs;
-    ASSERT_EQ(std::system(("cmake --install " MORVEX_BUILD_FOLDER " --component AppDir --prefix '"
-                  + folder.string() + "' >" + (logs.path() / "install.txt").string())
-                              .c_str()),
-        0);
+    const auto installed = run({ "cmake", "--install", MORVEX_BUILD_FOLDER, "--component", "AppDir",
+                                   "--prefix", folder.string() },
+        logs.path());
+    ASSERT_EQ(installed.status, 0) << installed.err;
     const std::string appDir = (folder / "Morvex.AppDir").string();
     const std::string desktop = readText(folder / "Morvex.AppDir" / "morvex.desktop");
     std::smatch exec;

