@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <map>
+#include <sstream>
 #include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
@@ -20,15 +21,20 @@ using transfer::Outcome;
 
 namespace {
 
-// Writes every call down as a line, so that a test compares the whole order at once. When it
-// writes the line "at", it runs "action": to cancel or change files at a chosen moment.
-class RecordingSheet : public transfer::Sheet {
+// The sheet, the port and the clock of a transfer at once. Every call to the sheet and every sleep
+// is written down as a line, so that a test compares the whole order at once; when it writes the
+// line "at", it runs "action": to cancel or change files at a chosen moment. Its time moves only by
+// the sleeps asked for. It keeps each message it is given, unless the send, by its number from 0,
+// has a fault other than Uncertain (a message handed over but possibly lost).
+class Recorder : public transfer::Sheet, public midi::OutputPort, public timing::Clock {
 public:
     std::string folder;
     bool sendAnyway = false;
     std::vector<std::string> log;
     std::string at;
     std::function<void()> action;
+    std::vector<smf::Bytes> sent;
+    std::map<std::size_t, midi::SendResult> faults;
 
     std::string folderText() override { return note("folder"), folder; }
     void setFileText(const std::string& name) override { note("file " + name); }
@@ -40,9 +46,7 @@ public:
     void startSending() override { note("sending"); }
     void setProgress(double percent) override
     {
-        char text[32];
-        std::snprintf(text, sizeof text, "bar %g", percent);
-        note(text);
+        note((std::ostringstream() << "bar " << percent).str());
     }
     void setPercentText(const std::string& text) override { note("percent " + text); }
     void showRemaining(const transfer::Remaining& r) override
@@ -58,14 +62,34 @@ public:
     }
     void end() override { note("end"); }
 
+    midi::SendResult send(
+        std::size_t destination, std::span<const std::uint8_t> message, timing::Clock&) override
+    {
+        const auto fault = faults.find(mSends++);
+        const midi::SendResult result = fault == faults.end() ? midi::SendResult {} : fault->second;
+        if (result.ok() || result.error == midi::SendError::Uncertain)
+            sent.emplace_back(message.begin(), message.end());
+        EXPECT_EQ(destination, 1u);
+        return result;
+    }
+
+    TimePoint now() const override { return mNow; }
+    bool sleepUntil(TimePoint when) override
+    {
+        note("sleep " + std::to_string((when - mNow) / std::chrono::microseconds(1)));
+        mNow = when;
+        return true;
+    }
+    bool stopRequested() const override { return false; }
+
     // The lines that start with one of prefixes, joined with ", ".
     std::string linesOf(std::initializer_list<std::string_view> prefixes) const
     {
         std::string lines;
         for (const std::string& line : log)
-            for (const std::string_view prefix : prefixes)
-                if (line.starts_with(prefix))
-                    lines += (lines.empty() ? "" : ", ") + line;
+            if (std::ranges::any_of(
+                    prefixes, [&](auto prefix) { return line.starts_with(prefix); }))
+                lines += (lines.empty() ? "" : ", ") + line;
         return lines;
     }
 
@@ -76,50 +100,8 @@ private:
         if (line == at)
             action();
     }
-};
 
-// Records each message it is given and where, unless the send, by its number from 0, has a fault
-// other than Uncertain (a message handed over but possibly lost).
-class RecordingPort : public midi::OutputPort {
-public:
-    std::vector<std::vector<std::uint8_t>> sent;
-    std::map<std::size_t, midi::SendResult> faults;
-
-    midi::SendResult send(
-        std::size_t destination, std::span<const std::uint8_t> message, timing::Clock&) override
-    {
-        const auto fault = faults.find(mCalls++);
-        const midi::SendResult result = fault == faults.end() ? midi::SendResult {} : fault->second;
-        if (result.ok() || result.error == midi::SendError::Uncertain)
-            sent.emplace_back(message.begin(), message.end());
-        EXPECT_EQ(destination, 1u);
-        return result;
-    }
-
-private:
-    std::size_t mCalls = 0;
-};
-
-// Records the sleeps asked for instead of sleeping: its time moves only by them. The hook sees
-// each before it is recorded.
-class RecordingClock : public timing::Clock {
-public:
-    std::vector<std::uint32_t> sleeps;
-    std::function<void(std::uint32_t)> hook = [](std::uint32_t) {};
-
-    TimePoint now() const override { return mNow; }
-    bool sleepUntil(TimePoint when) override
-    {
-        const auto microseconds = static_cast<std::uint32_t>(
-            std::chrono::duration_cast<std::chrono::microseconds>(when - mNow).count());
-        hook(microseconds);
-        sleeps.push_back(microseconds);
-        mNow = when;
-        return true;
-    }
-    bool stopRequested() const override { return false; }
-
-private:
+    std::size_t mSends = 0;
     TimePoint mNow;
 };
 
@@ -132,24 +114,23 @@ SmfWriter msFile()
 class TransferRun : public testing::Test {
 protected:
     testsupport::TempDir dir;
-    RecordingSheet sheet;
-    RecordingPort port;
-    RecordingClock clock;
+    Recorder recorder;
     std::atomic<bool> cancel { false };
 
-    TransferRun() { sheet.folder = dir.path().string(); }
+    TransferRun() { recorder.folder = dir.path().string(); }
 
     // Destination 1 is a wire of 1,000 bytes a second: a byte takes a millisecond.
-    Outcome run(std::vector<std::string> files, timing::Clock* steady = nullptr)
+    Outcome run(std::vector<std::string> files, timing::Clock* clock = nullptr)
     {
-        return transfer::Transfer(sheet, port, steady ? *steady : clock, std::move(files),
+        return transfer::Transfer(recorder, recorder, clock ? *clock : recorder, std::move(files),
             { { "Synth A", "a" }, { "Synth B", "b", 1000 } }, cancel)
             .run();
     }
 };
 
 // The bar keeps the fraction; the percent text truncates it, so 99.9 never shows as done. The time
-// left is the plan's, delays, pauses and wire time, counted down as they pass.
+// left is the plan's, delays, pauses and wire time, counted down as they pass. An empty list goes
+// straight to a complete update.
 TEST_F(TransferRun, SendsEveryMessageWholeInOrderAfterItsDelayWithTheSheetInStep)
 {
     const auto a = msFile().sysexOfSize(5, 999, 1).sysexOfSize(0, 999, 2);
@@ -162,21 +143,19 @@ TEST_F(TransferRun, SendsEveryMessageWholeInOrderAfterItsDelayWithTheSheetInStep
     EXPECT_EQ(outcome.end, Outcome::End::Completed);
     EXPECT_EQ(outcome.total, 2000u);
     EXPECT_EQ(outcome.bytesSent, 2000u);
-    EXPECT_THAT(port.sent, ElementsAre(a.messages()[0], a.messages()[1], b.messages()[0]));
-    EXPECT_THAT(clock.sleeps, ElementsAre(5000u, 0u, 2000000u, 7000u));
-    EXPECT_THAT(sheet.log,
+    EXPECT_THAT(recorder.sent, ElementsAre(a.messages()[0], a.messages()[1], b.messages()[0]));
+    EXPECT_THAT(recorder.log,
         ElementsAre("folder", "file A.mid", "folder", "file B.mid", "status Sending...", "sending",
             "bar 0", "percent 0 %", "destination", "left 4012 ms, 0/2000", "folder", "file A.mid",
-            "left 4012 ms, 0/2000, wait 5", "bar 49.95", "percent 49 %", "left 3008 ms, 999/2000",
-            "bar 99.9", "percent 99 %", "left 2009 ms, 1998/2000", "folder", "file B.mid",
-            "left 2009 ms, 1998/2000, wait 2000", "left 9 ms, 1998/2000, wait 7", "bar 100",
+            "left 4012 ms, 0/2000, wait 5", "sleep 5000", "bar 49.95", "percent 49 %",
+            "left 3008 ms, 999/2000", "sleep 0", "bar 99.9", "percent 99 %",
+            "left 2009 ms, 1998/2000", "folder", "file B.mid", "left 2009 ms, 1998/2000, wait 2000",
+            "sleep 2000000", "left 9 ms, 1998/2000, wait 7", "sleep 7000", "bar 100",
             "percent 100 %", "left 0 ms, 2000/2000", "alert Complete Update | ", "end"));
-}
 
-TEST_F(TransferRun, EmptyListGoesStraightToCompleteUpdate)
-{
-    EXPECT_EQ(run({}).end, Outcome::End::Completed);
-    EXPECT_THAT(sheet.log,
+    recorder.log.clear();
+    EXPECT_EQ(run({}).end, Outcome::End::Completed) << "an empty list";
+    EXPECT_THAT(recorder.log,
         ElementsAre("status Sending...", "sending", "bar 0", "percent 0 %", "destination",
             "left 0 ms, 0/0", "alert Complete Update | ", "end"));
 }
@@ -185,10 +164,9 @@ TEST_F(TransferRun, EmptyListGoesStraightToCompleteUpdate)
 // before the alert, never during a wait: a message whose delay has begun still goes out.
 struct CancelPoint {
     const char* name;
-    const char* line; // cancels when the sheet writes this line,
-    std::uint32_t sleep; // or when this sleep is asked for
+    const char* line; // cancels when this line is written
     std::size_t sent;
-    const char* seen; // the sheet's file, status, alert and end lines
+    const char* seen; // the file, status, alert and end lines
 };
 
 class TransferCancel : public TransferRun, public testing::WithParamInterface<CancelPoint> { };
@@ -197,28 +175,24 @@ TEST_P(TransferCancel, StopsAtTheNextCheckWithoutAlert)
 {
     dir.write("A.mid", msFile().sysexOfSize(1, 10).sysexOfSize(2, 10).sysexOfSize(3, 10).file());
     dir.write("B.mid", msFile().sysexOfSize(4, 10).file());
-    sheet.at = GetParam().line;
-    sheet.action = [this] { cancel = true; };
-    clock.hook = [this](std::uint32_t microseconds) {
-        cancel = cancel || microseconds == GetParam().sleep;
-    };
-
+    recorder.at = GetParam().line;
+    recorder.action = [this] { cancel = true; };
     EXPECT_EQ(run({ "A.mid", "B.mid" }).end, Outcome::End::Cancelled);
-    EXPECT_EQ(port.sent.size(), GetParam().sent);
-    EXPECT_EQ(sheet.linesOf({ "file", "status", "alert", "end" }), GetParam().seen);
+    EXPECT_EQ(recorder.sent.size(), GetParam().sent);
+    EXPECT_EQ(recorder.linesOf({ "file", "status", "alert", "end" }), GetParam().seen);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transfer, TransferCancel,
-    testing::Values(CancelPoint { "InTheSizePass", "file A.mid", 0, 0, "file A.mid, end" },
-        CancelPoint { "AfterTheSizePass", "status Sending...", 0, 0,
+    testing::Values(CancelPoint { "InTheSizePass", "file A.mid", 0, "file A.mid, end" },
+        CancelPoint { "AfterTheSizePass", "status Sending...", 0,
             "file A.mid, file B.mid, status Sending..., end" },
-        CancelPoint { "DuringADelay", "", 2000, 2,
+        CancelPoint { "DuringADelay", "sleep 2000", 2,
             "file A.mid, file B.mid, status Sending..., file A.mid, end" },
-        CancelPoint { "BetweenFiles", "percent 75 %", 0, 3,
+        CancelPoint { "BetweenFiles", "percent 75 %", 3,
             "file A.mid, file B.mid, status Sending..., file A.mid, end" },
-        CancelPoint { "DuringThePause", "", 2000000, 3,
+        CancelPoint { "DuringThePause", "sleep 2000000", 3,
             "file A.mid, file B.mid, status Sending..., file A.mid, file B.mid, end" },
-        CancelPoint { "AfterTheLastMessage", "percent 100 %", 0, 4,
+        CancelPoint { "AfterTheLastMessage", "percent 100 %", 4,
             "file A.mid, file B.mid, status Sending..., file A.mid, file B.mid, end" }),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -228,11 +202,10 @@ INSTANTIATE_TEST_SUITE_P(Transfer, TransferCancel,
 struct Damage {
     const char* name;
     const char* file; // in tests/data; none for a sparse file of 1 TiB
-    const char* question; // what the sheet is asked; empty for no question
     bool sendAnyway;
     Outcome::End end;
     std::size_t sent; // of Cut.mid's whole messages and Fine.mid's one
-    const char* alert;
+    const char* seen; // what the person is asked, and the alert
 };
 
 class TransferDamage : public TransferRun, public testing::WithParamInterface<Damage> { };
@@ -244,30 +217,23 @@ TEST_P(TransferDamage, IsAskedAboutBeforeAnythingIsSent)
     else
         ASSERT_EQ(::truncate(dir.write("Cut.mid", {}).c_str(), 1LL << 40), 0);
     dir.write("Fine.mid", msFile().sysexOfSize(0, 10).file());
-    sheet.sendAnyway = GetParam().sendAnyway;
-    const Outcome outcome = run({ "Cut.mid", "Fine.mid" });
-    EXPECT_EQ(outcome.end, GetParam().end);
-    EXPECT_EQ(port.sent.size(), GetParam().sent);
-    EXPECT_EQ(sheet.linesOf({ "damaged" }), GetParam().question);
-    EXPECT_EQ(sheet.linesOf({ "alert" }), GetParam().alert);
+    recorder.sendAnyway = GetParam().sendAnyway;
+    EXPECT_EQ(run({ "Cut.mid", "Fine.mid" }).end, GetParam().end);
+    EXPECT_EQ(recorder.sent.size(), GetParam().sent);
+    EXPECT_EQ(recorder.linesOf({ "damaged", "alert" }), GetParam().seen);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transfer, TransferDamage,
-    testing::Values(Damage { "CutAndDeclined", "cut-in-event.mid",
-                        "damaged Cut.mid ends before its end of track: it is cut off at byte 34.",
-                        false, Outcome::End::Declined, 0, "" },
-        Damage { "CutAndSentAnyway", "cut-in-event.mid",
-            "damaged Cut.mid ends before its end of track: it is cut off at byte 34.", true,
-            Outcome::End::Incomplete, 2,
-            "alert Update Incomplete | Cut.mid ends before its end of track: it is cut off at "
-            "byte 34." },
-        Damage { "NotFormat0", "format-1.mid",
-            "damaged Cut.mid is not a format-0 MIDI file with one track.", false,
-            Outcome::End::Declined, 0, "" },
-        Damage { "TooLarge", nullptr, "damaged Cut.mid is too large to read: 1.0 TiB.", false,
-            Outcome::End::Declined, 0, "" },
-        Damage { "NoEndOfTrackIsWhole", "no-end-of-track.mid", "", false, Outcome::End::Completed,
-            3,
+    testing::Values(Damage { "CutAndDeclined", "cut-in-event.mid", false, Outcome::End::Declined, 0,
+                        "damaged Cut.mid ends before its end of track: it is cut off at byte 34." },
+        Damage { "CutAndSentAnyway", "cut-in-event.mid", true, Outcome::End::Incomplete, 2,
+            "damaged Cut.mid ends before its end of track: it is cut off at byte 34., alert Update "
+            "Incomplete | Cut.mid ends before its end of track: it is cut off at byte 34." },
+        Damage { "NotFormat0", "format-1.mid", false, Outcome::End::Declined, 0,
+            "damaged Cut.mid is not a format-0 MIDI file with one track." },
+        Damage { "TooLarge", nullptr, false, Outcome::End::Declined, 0,
+            "damaged Cut.mid is too large to read: 1.0 TiB." },
+        Damage { "NoEndOfTrackIsWhole", "no-end-of-track.mid", false, Outcome::End::Completed, 3,
             "alert Complete Update | Cut.mid has no end of track after its last message (byte "
             "46); its messages are whole." }),
     [](const auto& info) { return std::string(info.param.name); });
@@ -283,10 +249,10 @@ TEST_F(TransferRun, UpdateIncompleteNamesEveryFileThatWentWrong)
     const auto fails = msFile().sysexOfSize(0, 10, 1).sysexOfSize(0, 10, 2).sysexOfSize(0, 10, 3);
     dir.write("Fails.mid", fails.file());
     // The first and second messages of Fails.mid.
-    port.faults = { { 1, { midi::SendError::Uncertain, 10, "The server missed a deadline." } },
+    recorder.faults = { { 1, { midi::SendError::Uncertain, 10, "The server missed a deadline." } },
         { 2, { midi::SendError::DestinationGone, 0, "The destination closed." } } };
-    sheet.at = "status Sending...";
-    sheet.action = [this] {
+    recorder.at = "status Sending...";
+    recorder.action = [this] {
         std::filesystem::remove(dir.path() / "Gone.mid");
         dir.write("Grown.mid", msFile().sysexOfSize(0, 100).file());
     };
@@ -294,14 +260,14 @@ TEST_F(TransferRun, UpdateIncompleteNamesEveryFileThatWentWrong)
     const Outcome outcome = run({ "Gone.mid", "Grown.mid", "Fails.mid", "Fine.mid" });
     EXPECT_EQ(outcome.end, Outcome::End::Incomplete);
     EXPECT_EQ(outcome.bytesSent, 120u) << "the uncertain message counts as sent";
-    EXPECT_EQ(sheet.log.end()[-2],
+    EXPECT_EQ(recorder.log.end()[-2],
         "alert Update Incomplete | Gone.mid changed during the update.\n"
         "Grown.mid changed during the update.\n"
         "Fails.mid: 2 of 3 messages were not delivered to Synth B. The destination closed.\n"
         "Fails.mid: 1 of 3 messages may not have arrived at Synth B. The server missed a "
         "deadline.");
-    EXPECT_EQ(sheet.log.end()[-4], "percent 100 %");
-    EXPECT_THAT(port.sent, ElementsAre(testing::_, fails.messages()[0], testing::_));
+    EXPECT_EQ(recorder.log.end()[-4], "percent 100 %");
+    EXPECT_THAT(recorder.sent, ElementsAre(testing::_, fails.messages()[0], testing::_));
 }
 
 // On a thread of its own with the real clock, as the window and the command line run it: quitting
@@ -316,8 +282,8 @@ TEST_F(TransferRun, StopRequestCutsADelayShortAndItsMessageIsNeverSent)
     // One tick a quarter note at the slowest tempo: a delay of about 56 minutes.
     dir.write("A.mid", SmfWriter(1).tempo(0, 0xFFFFFF).sysexOfSize(200, 10).file());
     std::promise<void> sending;
-    sheet.at = "status Sending...";
-    sheet.action = [&sending] { sending.set_value(); };
+    recorder.at = "status Sending...";
+    recorder.action = [&sending] { sending.set_value(); };
     Outcome outcome;
     std::thread transfer([&] {
         const int slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
@@ -329,8 +295,8 @@ TEST_F(TransferRun, StopRequestCutsADelayShortAndItsMessageIsNeverSent)
     transfer.join();
 
     EXPECT_EQ(outcome.end, Outcome::End::Stopped);
-    EXPECT_TRUE(port.sent.empty());
-    EXPECT_EQ(sheet.linesOf({ "alert", "end" }), "end");
+    EXPECT_TRUE(recorder.sent.empty());
+    EXPECT_EQ(recorder.linesOf({ "alert", "end" }), "end");
     EXPECT_FALSE(steady.sleep(0));
     EXPECT_FALSE(steady.sleep(4000000000u));
 }
