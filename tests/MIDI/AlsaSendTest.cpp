@@ -3,6 +3,7 @@
 // the first byte. Through a sequencer of the test's own; the clock passes only by its sleeps.
 
 #include "Alsa.h"
+#include "support/Bytes.h"
 
 #include <alsa/asoundlib.h>
 #include <cerrno>
@@ -14,7 +15,8 @@ namespace {
 
 using midi::SendError;
 using midi::alsa::Address;
-using Bytes = std::vector<std::uint8_t>;
+using testsupport::Bytes;
+using testsupport::sysex;
 
 constexpr unsigned Writable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
 constexpr int Own = 128;
@@ -39,10 +41,8 @@ struct FakeSequencer final : midi::alsa::Sequencer {
     void deletePort(int) override { }
     std::optional<midi::alsa::PortInfo> port(Address address) override
     {
-        for (const auto& port : listed)
-            if (port.address == address)
-                return port;
-        return std::nullopt;
+        const auto found = std::ranges::find(listed, address, &midi::alsa::PortInfo::address);
+        return found == listed.end() ? std::nullopt : std::optional(*found);
     }
     int connect(int, Address) override { return ++connects, 0; }
     std::unique_ptr<midi::alsa::Watch> watch(std::function<void()>, std::string&) override
@@ -70,14 +70,6 @@ midi::alsa::PortInfo port(int client, int number, std::string clientName, std::s
 {
     return { { client, number }, std::move(clientName), std::move(portName), capability, type,
         client < Own, card };
-}
-
-Bytes sysex(std::size_t size)
-{
-    Bytes bytes(size, 0x11);
-    bytes.front() = 0xF0;
-    bytes.back() = 0xF7;
-    return bytes;
 }
 
 // One destination: a card's port.

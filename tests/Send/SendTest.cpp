@@ -50,8 +50,9 @@ TEST(SendOptions, AcceptsTheThreeFormsAndRefusesWhatCannotBeMeant)
         EXPECT_EQ(meaning(arguments), expected) << testing::PrintToString(arguments);
 }
 
-// At 48 ticks per quarter and the default 500,000 µs per quarter, 96 ticks are one second.
-TEST(SendDryRun, FiguresAreTheFilesOwnDelaysAndPauses)
+// At 48 ticks per quarter and the default 500,000 µs per quarter, 96 ticks are one second. None of
+// these needs a MIDI service. A folder that cannot be listed is named.
+TEST(SendDryRun, FiguresAreTheFilesOwnDelaysAndPausesAndStatusesSayWhatWentWrong)
 {
     TempDir folder;
     folder.write("a.mid",
@@ -64,30 +65,18 @@ TEST(SendDryRun, FiguresAreTheFilesOwnDelaysAndPauses)
     folder.write("B.mid", SmfWriter(48).sysexOfSize(24, 7).file()); // 0.25 s, after a 2 s pause
     std::filesystem::create_directory(folder.path() / "c.mid"); // unreadable: skipped, no pause
     folder.write("d.MID", SmfWriter(48).sysexOfSize(0, 5).file()); // a pause of 2 s only
-    folder.write("notes.txt", {});
-    TempDir logs;
-    const auto run = runSend({ "--dry-run", folder.path().string() }, logs.path());
-    EXPECT_EQ(run.out,
-        "a.mid: 3 messages, 330 bytes, 1.250 s\n"
-        "B.mid: 1 messages, 7 bytes, 2.250 s\n"
-        "c.mid: 0 messages, 0 bytes, 0.000 s\n"
-        "d.MID: 1 messages, 5 bytes, 2.000 s\n"
-        "Total: 4 files, 5 messages, 342 bytes, 5.500 s\n");
-    EXPECT_EQ(
-        run.err, "The update would be incomplete:\nc.mid could not be read: it is a folder.\n");
-    EXPECT_EQ(run.status, 1);
-}
-
-// None of these needs a MIDI service. A folder that cannot be listed is named.
-TEST(SendDryRun, StatusesSayWhatWentWrong)
-{
-    TempDir empty;
-    const std::string path = empty.path().string();
-    const std::string file = empty.write("a.mid", {}).string();
-    std::filesystem::create_directory(empty.path() / "none");
+    std::filesystem::create_directory(folder.path() / "none");
+    const std::string path = folder.path().string();
     const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
+        { { "--dry-run", path }, 1,
+            "a.mid: 3 messages, 330 bytes, 1.250 s\n"
+            "B.mid: 1 messages, 7 bytes, 2.250 s\n"
+            "c.mid: 0 messages, 0 bytes, 0.000 s\n"
+            "d.MID: 1 messages, 5 bytes, 2.000 s\n"
+            "Total: 4 files, 5 messages, 342 bytes, 5.500 s\n" // the end of standard output
+            "The update would be incomplete:\nc.mid could not be read: it is a folder.\n" },
         { { "--dry-run", path + "/gone" }, 3, "Cannot list the folder “" + path + "/gone”" },
-        { { "--dry-run", file }, 3, "Cannot list the folder “" + file + "”" },
+        { { "--dry-run", path + "/B.mid" }, 3, "Cannot list the folder “" + path + "/B.mid”" },
         { { "--dry-run", path + "/none" }, 3, "no \"mid\" file in " + path + "/none" },
         { { "--to" }, 2, "Try \"morvex-send --help\"" },
         { { "--help" }, 0, "Exit status:" },
@@ -95,7 +84,7 @@ TEST(SendDryRun, StatusesSayWhatWentWrong)
     for (const auto& [arguments, status, said] : cases) {
         TempDir logs;
         const auto run = runSend(arguments, logs.path());
-        EXPECT_EQ(run.status, status) << arguments[0];
+        EXPECT_EQ(run.status, status) << testing::PrintToString(arguments);
         EXPECT_THAT(run.out + run.err, testing::HasSubstr(said));
     }
 }
