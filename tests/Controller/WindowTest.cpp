@@ -147,20 +147,6 @@ protected:
         watch.start(10);
     }
 
-    // Presses Ctrl+O as a user would and lets answer act on the folder chooser once it is up.
-    void chooseFolder(std::function<void(QFileDialog&)> answer)
-    {
-        whenUp<QFileDialog>([answer](QFileDialog& chooser) {
-            EXPECT_EQ(chooser.directory().absolutePath(), QDir::homePath()) << "every time";
-            answer(chooser);
-        });
-        // As a user would click the window again after an earlier dialog.
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-        QTest::keyClick(window, Qt::Key_O, Qt::ControlModifier);
-        EXPECT_FALSE(watch.isActive()) << "the folder chooser did not open";
-    }
-
     // Notes the alert's title and what stood behind it, and presses OK.
     void pressOkOnAlert()
     {
@@ -237,7 +223,8 @@ TEST_F(Window, SendNeedsADestinationAndAFileAndIsJudgedOnlyWhenTheUserActs)
     }
 }
 
-// Morvex keeps no settings: the chooser's history is not written anywhere under HOME.
+// Ctrl+O opens the folder chooser at home every time; only a confirmed folder is listed, and it
+// judges Send. Morvex keeps no settings: the chooser's history is not written anywhere under HOME.
 TEST_F(Window, TheChooserStartsAtHomeEveryTimeListsOnlyAConfirmedFolderAndWritesNothing)
 {
     testsupport::TempDir home;
@@ -252,16 +239,21 @@ TEST_F(Window, TheChooserStartsAtHomeEveryTimeListsOnlyAConfirmedFolderAndWrites
         files.write(folder.filename() / name, {});
     launch({ "Synth" });
     QTest::keyClick(popUp, Qt::Key_Down);
-    chooseFolder([&](QFileDialog& chooser) {
-        auto* name = chooser.findChild<QLineEdit*>("fileNameEdit");
-        // Typed a key at a time, the path would open the completer's pop-up.
-        name->setText(pathOf(folder));
-        QTest::keyClick(name, Qt::Key_Return);
-    });
-    EXPECT_TRUE(sendButton->isEnabled()) << "a confirmed folder judges Send";
-    for (const bool cancelled : { false, true }) {
-        if (cancelled)
-            chooseFolder([](QFileDialog& chooser) { QTest::keyClick(&chooser, Qt::Key_Escape); });
+    // The second time another folder is typed, and the chooser cancelled.
+    for (const bool confirmed : { true, false }) {
+        whenUp<QFileDialog>([&](QFileDialog& chooser) {
+            EXPECT_EQ(chooser.directory().absolutePath(), QDir::homePath()) << "every time";
+            auto* name = chooser.findChild<QLineEdit*>("fileNameEdit");
+            // Typed a key at a time, the path would open the completer's pop-up.
+            name->setText(pathOf(confirmed ? folder : files.path()));
+            QTest::keyClick(name, confirmed ? Qt::Key_Return : Qt::Key_Escape);
+        });
+        // As a user would click the window again after an earlier dialog.
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_O, Qt::ControlModifier);
+        EXPECT_FALSE(watch.isActive()) << "the folder chooser did not open";
+        EXPECT_TRUE(sendButton->isEnabled());
         EXPECT_EQ(folderField(), pathOf(folder));
         EXPECT_EQ(tableRows(), "b.mid|Été 2.MID|Été 10.mid");
     }
