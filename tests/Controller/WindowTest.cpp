@@ -204,28 +204,11 @@ TEST_F(Window, ThePopUpListsEveryDestinationWholeAfterNoDeviceAndASeparator)
     }
 }
 
-TEST_F(Window, SendNeedsADestinationAndAFileAndIsJudgedOnlyWhenTheUserActs)
-{
-    testsupport::TempDir empty;
-    files.write("one.mid", {});
-    launch({ "Synth" });
-    QTest::keyClick(popUp, Qt::Key_Down);
-    controller->scanDirectory(pathOf(files.path()));
-    EXPECT_FALSE(sendButton->isEnabled()) << "listing a folder alone does not judge Send";
-    // Each row ends on a choice in the pop-up, which judges Send.
-    for (const auto& [withFiles, device] :
-        { std::pair(true, true), { true, false }, { false, true } }) {
-        controller->scanDirectory(pathOf((withFiles ? files : empty).path()));
-        QTest::keyClick(popUp, Qt::Key_Up);
-        if (device)
-            QTest::keyClick(popUp, Qt::Key_Down);
-        EXPECT_EQ(sendButton->isEnabled(), withFiles && device) << withFiles << device;
-    }
-}
-
-// Ctrl+O opens the folder chooser at home every time; only a confirmed folder is listed, and it
-// judges Send. Morvex keeps no settings: the chooser's history is not written anywhere under HOME.
-TEST_F(Window, TheChooserStartsAtHomeEveryTimeListsOnlyAConfirmedFolderAndWritesNothing)
+// Send needs a destination and a file, and is judged only when the user acts: by a choice in the
+// pop-up, or by a folder confirmed in the chooser. Ctrl+O opens the chooser at home every time,
+// and only a confirmed folder is listed. Morvex keeps no settings: the chooser's history is not
+// written anywhere under HOME.
+TEST_F(Window, SendIsJudgedWhenTheUserActsAndTheChooserStartsAtHomeAndWritesNothing)
 {
     testsupport::TempDir home;
     const std::filesystem::path config = home.path() / "config";
@@ -233,12 +216,23 @@ TEST_F(Window, TheChooserStartsAtHomeEveryTimeListsOnlyAConfirmedFolderAndWrites
     const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
     qputenv("HOME", QByteArray::fromStdString(home.path().string()));
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.string()));
-    const std::filesystem::path folder = files.path() / "Mises à jour";
+    const std::filesystem::path folder = files.path() / "Mises à jour"; // files holds no file
     std::filesystem::create_directory(folder);
     for (const char* name : { "b.mid", "Été 10.mid", "Été 2.MID", "notes.txt" })
         files.write(folder.filename() / name, {});
     launch({ "Synth" });
     QTest::keyClick(popUp, Qt::Key_Down);
+    controller->scanDirectory(pathOf(folder));
+    EXPECT_FALSE(sendButton->isEnabled()) << "listing a folder alone does not judge Send";
+    // Each row ends on a choice in the pop-up, which judges Send.
+    for (const auto& [withFiles, device] :
+        { std::pair(true, true), { true, false }, { false, true } }) {
+        controller->scanDirectory(pathOf(withFiles ? folder : files.path()));
+        QTest::keyClick(popUp, Qt::Key_Up);
+        if (device)
+            QTest::keyClick(popUp, Qt::Key_Down);
+        EXPECT_EQ(sendButton->isEnabled(), withFiles && device) << withFiles << device;
+    }
     // The second time another folder is typed, and the chooser cancelled.
     for (const bool confirmed : { true, false }) {
         whenUp<QFileDialog>([&](QFileDialog& chooser) {
@@ -253,7 +247,7 @@ TEST_F(Window, TheChooserStartsAtHomeEveryTimeListsOnlyAConfirmedFolderAndWrites
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
         QTest::keyClick(window, Qt::Key_O, Qt::ControlModifier);
         EXPECT_FALSE(watch.isActive()) << "the folder chooser did not open";
-        EXPECT_TRUE(sendButton->isEnabled());
+        EXPECT_TRUE(sendButton->isEnabled()) << "a confirmed folder judges Send";
         EXPECT_EQ(folderField(), pathOf(folder));
         EXPECT_EQ(tableRows(), "b.mid|Été 2.MID|Été 10.mid");
     }
@@ -344,7 +338,8 @@ TEST_F(Window, ADroppedFolderIsListedAndSummedUpAsTheDryRunSumsItUp)
     ASSERT_TRUE(waitFor([&] { return !summary->text().startsWith("Reading"); }));
 
     testsupport::TempDir logs;
-    EXPECT_THAT(testsupport::runSend({ "--dry-run", files.path().string() }, logs.path()).out,
+    EXPECT_THAT(
+        testsupport::run({ MORVEX_SEND, "--dry-run", files.path().string() }, logs.path()).out,
         HasSubstr("Total: 3 files, 3 messages, 510 bytes, 6.000 s"));
     EXPECT_EQ(summary->text().toStdString(), "3 files · 3 messages · 510 bytes · about 6 s");
     const QModelIndex b = window->findChild<QTableView*>("mTableView")->model()->index(1, 0);
@@ -467,7 +462,7 @@ TEST_F(WindowOnJack, TheSampleUpdateArrivesWholeInOrder)
         messages += events.size();
     }
     EXPECT_TRUE(jack->received(messages) == all) << "the bytes differ from those sent";
-    EXPECT_EQ(jack->lines().size(), messages);
+    EXPECT_EQ(jack->messages(), messages);
 }
 
 // While no update runs, the pop-up follows the server's destinations: one that appears is

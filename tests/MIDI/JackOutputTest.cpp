@@ -106,7 +106,7 @@ TEST_F(JackOutput, ListsEachInputPortByItsOwnName)
     const jack_uuid_t uuid = jack_port_uuid(jack_port_by_name(namer.get(), "first:in"));
     ASSERT_EQ(
         jack_set_property(namer.get(), uuid, JACK_METADATA_PRETTY_NAME, "Monitor", nullptr), 0);
-    openMorvex(2); // not its own port
+    ASSERT_NO_FATAL_FAILURE(openMorvex(2)); // not its own port
     jack_remove_property(namer.get(), uuid, JACK_METADATA_PRETTY_NAME);
     std::vector<std::string> names;
     for (const auto& destination : mClient->destinations())
@@ -127,7 +127,7 @@ TEST_F(JackOutput, ArrivalFramesAreAsFarApartAsTheSends)
         std::vector<jack_nframes_t> frames(gaps.size());
         std::partial_sum(gaps.begin(), gaps.end(), frames.begin());
         JackReceiver receiver("receiver", "in");
-        openMorvex(1, std::make_shared<ScriptedClock>(frames));
+        ASSERT_NO_FATAL_FAILURE(openMorvex(1, std::make_shared<ScriptedClock>(frames)));
         for (std::size_t i = 0; i < frames.size(); ++i)
             ASSERT_TRUE(mPort->send(0, sysex(i % 3 == 0 ? 3000 : 6, unsigned(i)), mClock).ok());
         const midi::Settled settled = mPort->settle();
@@ -149,7 +149,7 @@ TEST_F(JackOutput, ArrivalFramesAreAsFarApartAsTheSends)
 TEST_F(JackOutput, InSyncModeNothingIsFlaggedWhereNothingWasLostUpToTheLargestMessage)
 {
     JackReceiver receiver("receiver", "in");
-    openMorvex(1);
+    ASSERT_NO_FATAL_FAILURE(openMorvex(1));
     constexpr unsigned Runs = 20;
     constexpr unsigned Messages = 100;
     for (unsigned run = 0; run < Runs; ++run) {
@@ -197,7 +197,8 @@ TEST_F(JackOutput, LossesAreReportedByTheNextSendAndBySettle)
         SCOPED_TRACE(loss.loss);
         start(32);
         std::optional<JackReceiver> receiver(std::in_place, "receiver", "in");
-        openMorvex(1, std::make_shared<ScriptedClock>(std::vector<jack_nframes_t> { 48000 }));
+        ASSERT_NO_FATAL_FAILURE(
+            openMorvex(1, std::make_shared<ScriptedClock>(std::vector<jack_nframes_t> { 48000 })));
         for (unsigned i = 0; i < 4; ++i)
             ASSERT_TRUE(mPort->send(0, sysex(100, i), mClock).ok());
         if (loss.nextSend == midi::SendError::DestinationGone)

@@ -15,7 +15,6 @@ namespace {
 using smf::SmfWriter;
 using testsupport::JackMonitor;
 using testsupport::readText;
-using testsupport::runSend;
 using testsupport::TempDir;
 
 TEST(SendOptions, AcceptsTheThreeFormsAndRefusesWhatCannotBeMeant)
@@ -81,7 +80,9 @@ TEST(SendDryRun, FiguresAreTheFilesOwnDelaysAndPausesAndStatusesSayWhatWentWrong
     };
     for (const auto& [arguments, status, said] : cases) {
         TempDir logs;
-        const auto run = runSend(arguments, logs.path());
+        std::vector<std::string> command { MORVEX_SEND };
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        const auto run = testsupport::run(command, logs.path());
         EXPECT_EQ(run.status, status) << testing::PrintToString(arguments);
         EXPECT_THAT(run.out + run.err, testing::HasSubstr(said));
     }
@@ -99,8 +100,9 @@ TEST(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
     TempDir folder;
     std::optional<JackMonitor> jack(std::in_place);
     const auto start = [&](std::vector<std::string> options) {
+        options.insert(options.begin(), MORVEX_SEND);
         options.insert(options.end(), { "--to", "1", folder.path().string() });
-        return testsupport::startSend(options, logs.path());
+        return testsupport::start(options, logs.path());
     };
     // morvex-send prints "Waiting" after the transfer's last cancel check before that wait.
     const auto waitingForTheSecondMessage = [&] {

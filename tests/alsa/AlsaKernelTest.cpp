@@ -147,7 +147,7 @@ TEST_F(AlsaVirmidi, ListsRealClientsWithTheirPaceAndASlowReceiverLosesNothingOfA
         lines, said);
     ASSERT_TRUE(
         waitUntil(10s, [&] { return readText(said).find("listening") != std::string::npos; }));
-    openMorvex();
+    ASSERT_NO_FATAL_FAILURE(openMorvex());
     EXPECT_EQ(names(),
         (std::vector<std::string> { "Virtual Raw MIDI 0-0: VirMIDI 0-0",
             "Virtual Raw MIDI 0-1: VirMIDI 0-1", "Virtual Raw MIDI 0-2: VirMIDI 0-2",
@@ -175,7 +175,7 @@ TEST_F(AlsaVirmidi, ListsRealClientsWithTheirPaceAndASlowReceiverLosesNothingOfA
 TEST_F(AlsaVirmidi, SomeoneElsesConnectionStopsNoSend)
 {
     RawReader device("/dev/snd/midiC0D0");
-    openMorvex();
+    ASSERT_NO_FATAL_FAILURE(openMorvex());
     const Finished other = shell("aconnect Morvex:0 'Virtual Raw MIDI 0-0:0'");
     std::cout << "aconnect Morvex:0 to the card: status " << other.status << " " << other.out;
     const Bytes message = sysex(3000, 1);
@@ -218,7 +218,7 @@ protected:
 TEST_F(AlsaSerial, AWholeUpdateReachesTheWireWithItsPauses)
 {
     const auto folder = makeUpdate("--blocks 20 --gap 60-60 --bank-size 110000 --no-tempo-file");
-    const auto dry = runSend({ "--dry-run", "--to", SerialPort, folder }, mDir.path());
+    const auto dry = run({ MORVEX_SEND, "--dry-run", "--to", SerialPort, folder }, mDir.path());
     ASSERT_EQ(dry.status, 0) << dry.err;
     const std::string total = dry.out.substr(dry.out.rfind("Total"));
     std::cout << "dry run: " << total;
@@ -226,7 +226,7 @@ TEST_F(AlsaSerial, AWholeUpdateReachesTheWireWithItsPauses)
     EXPECT_GT(std::stod(total.substr(total.rfind(", ") + 2)), 115120 / 3125.0);
 
     const auto start = std::chrono::steady_clock::now();
-    const auto sent = runSend({ "--to", SerialPort, folder }, mDir.path());
+    const auto sent = run({ MORVEX_SEND, "--to", SerialPort, folder }, mDir.path());
     std::cout << "morvex-send took " << secondsSince(start) << " s\n";
     EXPECT_EQ(sent.status, 0) << sent.err;
     (void)quietWire();
@@ -239,7 +239,7 @@ TEST_F(AlsaSerial, AWholeUpdateReachesTheWireWithItsPauses)
 TEST_F(AlsaSerial, MidiThroughRoutedToTheInterfaceIsPacedAsAWireAndAHeldDeviceIsNamed)
 {
     ASSERT_EQ(shell("aconnect 'Midi Through:0' 'Serial MIDI (UART16550A):0'").status, 0);
-    openMorvex();
+    ASSERT_NO_FATAL_FAILURE(openMorvex());
     const Bytes message = sysex(40 * 1024, 3);
     const auto result = mPort->send(destination("Midi Through: Port-0"), message, mClock);
     EXPECT_TRUE(result.ok()) << result.reason;
@@ -263,7 +263,7 @@ TEST_F(AlsaSerial, MidiThroughRoutedToTheInterfaceIsPacedAsAWireAndAHeldDeviceIs
 TEST_F(AlsaSerial, AStopEndsALongMessageAtOnceClosedWithF7)
 {
     const auto folder = makeUpdate("--blocks 0 --bank-size 262144 --no-tempo-file");
-    auto sender = startSend({ "--to", SerialPort, folder }, mDir.path());
+    auto sender = start({ MORVEX_SEND, "--to", SerialPort, folder }, mDir.path());
     ASSERT_TRUE(waitUntil(60s, [&] {
         return std::filesystem::file_size(wire()) >= mWireStart + 128;
     })) << readText(mDir.path() / "err.txt");
@@ -314,7 +314,7 @@ TEST_F(AlsaUsb, AWholeUpdateReachesTheDevice)
     const auto folder = makeUpdate("--blocks 20 --gap 60-60 --bank-size 110000 --no-tempo-file");
     const RawReader synth(receiver());
     const auto start = std::chrono::steady_clock::now();
-    const auto sent = runSend({ "--to", UsbPort, folder }, mDir.path());
+    const auto sent = run({ MORVEX_SEND, "--to", UsbPort, folder }, mDir.path());
     std::cout << "morvex-send took " << secondsSince(start) << " s\n";
     EXPECT_EQ(sent.status, 0) << sent.err;
     expectReport("'" + folder.string() + "' '" + synth.settled().string() + "'");
@@ -325,7 +325,7 @@ TEST_F(AlsaUsb, AWholeUpdateReachesTheDevice)
 // connection was made by a send before.
 TEST_F(AlsaUsb, ADeviceReplacedSinceTheListingIsNamed)
 {
-    openMorvex();
+    ASSERT_NO_FATAL_FAILURE(openMorvex());
     const std::size_t synth = destination(UsbPort);
     ASSERT_TRUE(mPort->send(synth, sysex(100, 5), mClock).ok());
     ASSERT_EQ(shell("usb-gadget unplug && usb-gadget replug 'Other Synth'").status, 0);
@@ -342,7 +342,7 @@ TEST_F(AlsaUsb, ADeviceReplacedSinceTheListingIsNamed)
 // since the list was last read, it is named so and not sent to.
 TEST_F(AlsaUsb, ADeviceThatGoesOrComesIsToldOfAndOneGoneIsNamed)
 {
-    openMorvex();
+    ASSERT_NO_FATAL_FAILURE(openMorvex());
     std::atomic<int> told = 0;
     mClient->watchDestinations([&told] { ++told; });
     const auto listed = [this] {
@@ -369,7 +369,7 @@ TEST_F(AlsaUsb, AnUnplugInTheMiddleOfAMessageIsNamedWithoutAHang)
     // 21 s of wire: a sender that did not notice would go on for most of it.
     const auto folder = makeUpdate("--blocks 0 --bank-size 60000 --no-tempo-file");
     const RawReader synth(receiver());
-    auto sender = startSend({ "--to", UsbPort, folder }, mDir.path());
+    auto sender = start({ MORVEX_SEND, "--to", UsbPort, folder }, mDir.path());
     ASSERT_TRUE(waitUntil(60s, [&] { return synth.size() >= 2048; }));
     const auto unplugged = std::chrono::steady_clock::now();
     ASSERT_EQ(shell("usb-gadget unplug").status, 0);

@@ -103,16 +103,4 @@ Finished run(const std::vector<std::string>& arguments, const std::filesystem::p
     return finish(child, logs);
 }
 
-ChildProcess startSend(std::vector<std::string> arguments, const std::filesystem::path& logs)
-{
-    arguments.insert(arguments.begin(), MORVEX_SEND);
-    return start(arguments, logs);
-}
-
-Finished runSend(std::vector<std::string> arguments, const std::filesystem::path& logs)
-{
-    arguments.insert(arguments.begin(), MORVEX_SEND);
-    return run(arguments, logs);
-}
-
 } // namespace testsupport

@@ -44,14 +44,12 @@ struct Finished {
 };
 
 // A program run as a user runs it, its standard output to logs/out.txt and its standard error to
-// logs/err.txt. finish waits up to two minutes for it to end: bounded only so that a hang fails.
+// logs/err.txt; our own are MORVEX_SEND and MORVEX_MONITOR. A signal sent to morvex-send arrives as
+// Ctrl-C or a closed terminal does. finish waits up to two minutes for the program to end: bounded
+// only so that a hang fails.
 ChildProcess start(const std::vector<std::string>& arguments, const std::filesystem::path& logs);
 Finished finish(ChildProcess& child, const std::filesystem::path& logs);
 Finished run(const std::vector<std::string>& arguments, const std::filesystem::path& logs);
-
-// morvex-send so. A signal sent to it arrives as Ctrl-C or a closed terminal does.
-ChildProcess startSend(std::vector<std::string> arguments, const std::filesystem::path& logs);
-Finished runSend(std::vector<std::string> arguments, const std::filesystem::path& logs);
 
 // The program's path: name itself when it holds a '/', else the first executable of that name on
 // PATH; empty when there is none.

@@ -1,12 +1,13 @@
 #include "support/Jack.h"
 
 #include "Monitor/JackInput.h"
+#include "support/Bytes.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
-#include <sstream>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -93,22 +94,17 @@ JackMonitor::~JackMonitor()
     ::unsetenv("MORVEX_MIDI");
 }
 
-std::vector<std::string> JackMonitor::lines() const
+std::size_t JackMonitor::messages() const
 {
-    std::vector<std::string> all;
-    std::istringstream text(readText(mLogs.path() / "monitor.txt"));
-    for (std::string line; std::getline(text, line);)
-        all.push_back(line);
-    return all;
+    return std::ranges::count(readText(mLogs.path() / "monitor.txt"), '\n');
 }
 
 std::vector<std::uint8_t> JackMonitor::received(std::size_t count)
 {
-    waitUntil(std::chrono::minutes(2), [&] { return lines().size() >= count; });
+    waitUntil(std::chrono::minutes(2), [&] { return messages() >= count; });
     EXPECT_EQ(mMonitor ? mMonitor->stop(SIGTERM) : 0, 0) << "the monitor ends cleanly on SIGTERM";
     mMonitor.reset();
-    const std::string bytes = readText(mLogs.path() / "received.syx");
-    return { bytes.begin(), bytes.end() };
+    return readBytes(mLogs.path() / "received.syx");
 }
 
 } // namespace testsupport
