@@ -32,12 +32,13 @@ struct Scanned {
     std::vector<_Event> events;
     Bytes image;
 
-    std::vector<std::uint32_t> delays() const
+    // Of every record in order: &_Event::time for the delays, &_Event::size for the sizes.
+    std::vector<std::uint32_t> each(std::uint32_t (_Event::*field)() const) const
     {
-        std::vector<std::uint32_t> times;
+        std::vector<std::uint32_t> values;
         for (const _Event& event : events)
-            times.push_back(event.time());
-        return times;
+            values.push_back((event.*field)());
+        return values;
     }
     Bytes bytesOf(const _Event& e) const { return Bytes(e.ptr(), e.ptr() + e.size()); }
     std::vector<Record> records() const

@@ -43,14 +43,6 @@ std::map<std::string, Scanned> readUpdate(const std::filesystem::path& folder)
     return files;
 }
 
-std::vector<std::uint32_t> sizes(const Scanned& file)
-{
-    std::vector<std::uint32_t> result;
-    for (const _Event& event : file.events)
-        result.push_back(event.size());
-    return result;
-}
-
 } // namespace
 
 TEST(SampleUpdate, TheBuildLaysOutThreeFilesThatHoldWhatTheyPromise)
@@ -58,20 +50,22 @@ TEST(SampleUpdate, TheBuildLaysOutThreeFilesThatHoldWhatTheyPromise)
     auto files = readUpdate(MORVEX_SAMPLE_FOLDER);
     ASSERT_EQ(files.size(), 3u);
     const Scanned& blocks = files["01-firmware-blocks.mid"];
-    EXPECT_EQ(sizes(blocks), std::vector<std::uint32_t>(300, 256));
-    const auto gaps = blocks.delays();
+    EXPECT_EQ(blocks.each(&_Event::size), std::vector<std::uint32_t>(300, 256));
+    const auto gaps = blocks.each(&_Event::time);
     const std::set<std::uint32_t> distinct(gaps.begin(), gaps.end());
     EXPECT_GE(*distinct.begin(), 20 * Millisecond);
     EXPECT_LE(*distinct.rbegin(), 100 * Millisecond);
     EXPECT_GT(distinct.size(), 50u) << "the gaps should vary, as a device's busy times do";
 
-    EXPECT_EQ(sizes(files["02-sound-bank.mid"]), std::vector<std::uint32_t> { 32'000 });
+    EXPECT_EQ(
+        files["02-sound-bank.mid"].each(&_Event::size), std::vector<std::uint32_t> { 32'000 });
 
     const Scanned& settings = files["03-settings-tempo-change.mid"];
     std::vector<std::uint32_t> expected(sample::Settings / 2, 40 * Millisecond);
     expected.resize(sample::Settings, 20 * Millisecond); // the tempo doubled halfway
-    EXPECT_EQ(settings.delays(), expected);
-    EXPECT_EQ(sizes(settings), std::vector<std::uint32_t>(sample::Settings, sample::SettingSize));
+    EXPECT_EQ(settings.each(&_Event::time), expected);
+    EXPECT_EQ(settings.each(&_Event::size),
+        std::vector<std::uint32_t>(sample::Settings, sample::SettingSize));
 }
 
 TEST(SampleUpdate, CommandWritesTheShapeAskedAndRefusesWhatItCannotMake)
@@ -96,8 +90,9 @@ TEST(SampleUpdate, CommandWritesTheShapeAskedAndRefusesWhatItCannotMake)
         0);
     auto files = readUpdate(folder);
     ASSERT_EQ(files.size(), 2u) << "no bank file";
-    EXPECT_EQ(sizes(files["01-firmware-blocks.mid"]), std::vector<std::uint32_t>(5, 1000));
     EXPECT_EQ(
-        files["01-firmware-blocks.mid"].delays(), std::vector<std::uint32_t>(5, 7 * Millisecond));
+        files["01-firmware-blocks.mid"].each(&_Event::size), std::vector<std::uint32_t>(5, 1000));
+    EXPECT_EQ(files["01-firmware-blocks.mid"].each(&_Event::time),
+        std::vector<std::uint32_t>(5, 7 * Millisecond));
     EXPECT_TRUE(files.contains("03-settings-tempo-change.mid"));
 }
