@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <functional>
-#include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <map>
@@ -21,22 +20,32 @@ using transfer::Outcome;
 
 namespace {
 
-// The sheet, the port and the clock of a transfer at once. Every call to the sheet and every sleep
-// is written down as a line, so that a test compares the whole order at once; when it writes the
-// line "at", it runs "action": to cancel or change files at a chosen moment. Its time moves only by
-// the sleeps asked for. It keeps each message it is given, unless the send, by its number from 0,
-// has a fault other than Uncertain (a message handed over but possibly lost).
-class Recorder : public transfer::Sheet, public midi::OutputPort, public timing::Clock {
+// A transfer's folder, and its sheet, port and clock at once. Every call to the sheet and every
+// sleep is written down as a line, so that a test compares the whole order at once; when it writes
+// the line "at", it runs "action": to cancel or change files at a chosen moment. Its time moves
+// only by the sleeps asked for. It keeps each message it is given, unless the send, by its number
+// from 0, has a fault other than Uncertain (a message handed over but possibly lost). Destination 1
+// is a wire of 1,000 bytes a second: a byte takes a millisecond.
+class Scene : public transfer::Sheet, public midi::OutputPort, public timing::Clock {
 public:
-    std::string folder;
+    testsupport::TempDir dir;
+    std::atomic<bool> cancel { false };
     bool sendAnyway = false;
     std::vector<std::string> log;
     std::string at;
     std::function<void()> action;
+    bool stopped = false; // the clock's stop request
     std::vector<smf::Bytes> sent;
     std::map<std::size_t, midi::SendResult> faults;
 
-    std::string folderText() override { return note("folder"), folder; }
+    Outcome run(std::vector<std::string> files)
+    {
+        return transfer::Transfer(*this, *this, *this, std::move(files),
+            { { "Synth A", "a" }, { "Synth B", "b", 1000 } }, cancel)
+            .run();
+    }
+
+    std::string folderText() override { return note("folder"), dir.path().string(); }
     void setFileText(const std::string& name) override { note("file ", name); }
     bool sendDamaged(const std::string& why) override { return note("damaged ", why), sendAnyway; }
     void showStatus(const std::string& text) override { note("status ", text); }
@@ -70,9 +79,9 @@ public:
     {
         note("sleep ", (when - mNow) / std::chrono::microseconds(1));
         mNow = when;
-        return true;
+        return !stopped;
     }
-    bool stopRequested() const override { return false; }
+    bool stopRequested() const override { return stopped; }
 
     // The lines that start with one of prefixes, joined with ", ".
     std::string linesOf(std::initializer_list<std::string_view> prefixes) const
@@ -102,22 +111,6 @@ SmfWriter msFile()
     return std::move(SmfWriter().tempo(0, 48000));
 }
 
-// A folder and a recorder for one transfer. Destination 1 is a wire of 1,000 bytes a second: a
-// byte takes a millisecond.
-struct Scene {
-    testsupport::TempDir dir;
-    Recorder recorder;
-    std::atomic<bool> cancel { false };
-
-    Scene() { recorder.folder = dir.path().string(); }
-    Outcome run(std::vector<std::string> files, timing::Clock* clock = nullptr)
-    {
-        return transfer::Transfer(recorder, recorder, clock ? *clock : recorder, std::move(files),
-            { { "Synth A", "a" }, { "Synth B", "b", 1000 } }, cancel)
-            .run();
-    }
-};
-
 // The bar keeps the fraction; the percent text truncates it, so 99.9 never shows as done. The time
 // left is the plan's, delays, pauses and wire time, counted down as they pass. An empty list goes
 // straight to a complete update.
@@ -129,12 +122,14 @@ TEST(Transfer, SendsEveryMessageWholeInOrderAfterItsDelayWithTheSheetInStep)
     s.dir.write("A.mid", a.file());
     s.dir.write("B.mid", b.file());
 
+    const int slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
     const Outcome outcome = s.run({ "A.mid", "B.mid" });
+    EXPECT_EQ(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), slack) << "timer slack not given back";
     EXPECT_EQ(outcome.end, Outcome::End::Completed);
     EXPECT_EQ(outcome.total, 2000u);
     EXPECT_EQ(outcome.bytesSent, 2000u);
-    EXPECT_THAT(s.recorder.sent, ElementsAre(a.messages()[0], a.messages()[1], b.messages()[0]));
-    EXPECT_THAT(s.recorder.log,
+    EXPECT_THAT(s.sent, ElementsAre(a.messages()[0], a.messages()[1], b.messages()[0]));
+    EXPECT_THAT(s.log,
         ElementsAre("folder", "file A.mid", "folder", "file B.mid", "status Sending...", "sending",
             "bar 0", "percent 0 %", "destination", "left 4012 ms, 0/2000", "folder", "file A.mid",
             "left 4012 ms, 0/2000, wait 5", "sleep 5000", "bar 49.95", "percent 49 %",
@@ -143,37 +138,41 @@ TEST(Transfer, SendsEveryMessageWholeInOrderAfterItsDelayWithTheSheetInStep)
             "sleep 2000000", "left 9 ms, 1998/2000, wait 7", "sleep 7000", "bar 100",
             "percent 100 %", "left 0 ms, 2000/2000", "alert Complete Update | ", "end"));
 
-    s.recorder.log.clear();
+    s.log.clear();
     EXPECT_EQ(s.run({}).end, Outcome::End::Completed) << "an empty list";
-    EXPECT_EQ(s.recorder.linesOf({ "left", "alert" }), "left 0 ms, 0/0, alert Complete Update | ");
+    EXPECT_EQ(s.linesOf({ "left", "alert" }), "left 0 ms, 0/0, alert Complete Update | ");
 }
 
 // Cancel is looked at before each file of each pass, after the size pass, before each message and
-// before the alert, never during a wait: a message whose delay has begun still goes out.
-TEST(Transfer, CancelStopsAtTheNextCheckWithoutAlert)
+// before the alert, never during a wait: a message whose delay has begun still goes out. A stop
+// request (quitting) cuts the wait short instead, and that message never goes.
+TEST(Transfer, CancelAndStopEndItAtTheNextCheckWithoutAlert)
 {
-    // Cancels when this line is written; how many messages went; the file, status and end lines.
-    const std::tuple<const char*, std::size_t, const char*> cases[] = {
-        { "file A.mid", 0, "file A.mid, end" },
-        { "status Sending...", 0, "file A.mid, file B.mid, status Sending..., end" },
-        { "sleep 2000", 2, "file A.mid, file B.mid, status Sending..., file A.mid, end" },
-        { "percent 75 %", 3, "file A.mid, file B.mid, status Sending..., file A.mid, end" },
-        { "sleep 2000000", 3,
-            "file A.mid, file B.mid, status Sending..., file A.mid, file B.mid, end" },
-        { "percent 100 %", 4,
-            "file A.mid, file B.mid, status Sending..., file A.mid, file B.mid, end" },
+    // Cancels, or stops, when this line is written; how many messages went; the file, status and
+    // end lines.
+    using enum Outcome::End;
+    const std::tuple<const char*, Outcome::End, std::size_t, const char*> cases[] = {
+        { "file A", Cancelled, 0, "file A, end" },
+        { "status Sending...", Cancelled, 0, "file A, file B, status Sending..., end" },
+        { "sleep 2000", Cancelled, 2, "file A, file B, status Sending..., file A, end" },
+        { "sleep 2000", Stopped, 1, "file A, file B, status Sending..., file A, end" },
+        { "percent 75 %", Cancelled, 3, "file A, file B, status Sending..., file A, end" },
+        { "sleep 2000000", Cancelled, 3, "file A, file B, status Sending..., file A, file B, end" },
+        { "percent 100 %", Cancelled, 4, "file A, file B, status Sending..., file A, file B, end" },
     };
-    for (const auto& [line, sent, seen] : cases) {
+    for (const auto& [line, end, sent, seen] : cases) {
         SCOPED_TRACE(line);
         Scene s;
-        s.dir.write(
-            "A.mid", msFile().sysexOfSize(1, 10).sysexOfSize(2, 10).sysexOfSize(3, 10).file());
-        s.dir.write("B.mid", msFile().sysexOfSize(4, 10).file());
-        s.recorder.at = line;
-        s.recorder.action = [&s] { s.cancel = true; };
-        EXPECT_EQ(s.run({ "A.mid", "B.mid" }).end, Outcome::End::Cancelled);
-        EXPECT_EQ(s.recorder.sent.size(), sent);
-        EXPECT_EQ(s.recorder.linesOf({ "file", "status", "alert", "end" }), seen);
+        s.dir.write("A", msFile().sysexOfSize(1, 10).sysexOfSize(2, 10).sysexOfSize(3, 10).file());
+        s.dir.write("B", msFile().sysexOfSize(4, 10).file());
+        s.at = line;
+        s.action = [&s, end = end] {
+            s.stopped = end == Stopped;
+            s.cancel = end == Cancelled;
+        };
+        EXPECT_EQ(s.run({ "A", "B" }).end, end);
+        EXPECT_EQ(s.sent.size(), sent);
+        EXPECT_EQ(s.linesOf({ "file", "status", "alert", "end" }), seen);
     }
 }
 
@@ -206,10 +205,10 @@ TEST(Transfer, ADamagedFileIsAskedAboutBeforeAnythingIsSent)
         else
             ASSERT_EQ(::truncate(s.dir.write("Cut.mid", {}).c_str(), 1LL << 40), 0);
         s.dir.write("Fine.mid", msFile().sysexOfSize(0, 10).file());
-        s.recorder.sendAnyway = sendAnyway;
+        s.sendAnyway = sendAnyway;
         EXPECT_EQ(s.run({ "Cut.mid", "Fine.mid" }).end, end);
-        EXPECT_EQ(s.recorder.sent.size(), sent);
-        EXPECT_EQ(s.recorder.linesOf({ "damaged", "alert" }), seen);
+        EXPECT_EQ(s.sent.size(), sent);
+        EXPECT_EQ(s.linesOf({ "damaged", "alert" }), seen);
     }
 }
 
@@ -225,11 +224,10 @@ TEST(Transfer, UpdateIncompleteNamesEveryFileThatWentWrong)
     const auto fails = msFile().sysexOfSize(0, 10, 1).sysexOfSize(0, 10, 2).sysexOfSize(0, 10, 3);
     s.dir.write("Fails.mid", fails.file());
     // The first and second messages of Fails.mid.
-    s.recorder.faults
-        = { { 1, { midi::SendError::Uncertain, 10, "The server missed a deadline." } },
-              { 2, { midi::SendError::DestinationGone, 0, "The destination closed." } } };
-    s.recorder.at = "status Sending...";
-    s.recorder.action = [&s] {
+    s.faults = { { 1, { midi::SendError::Uncertain, 10, "The server missed a deadline." } },
+        { 2, { midi::SendError::DestinationGone, 0, "The destination closed." } } };
+    s.at = "status Sending...";
+    s.action = [&s] {
         std::filesystem::remove(s.dir.path() / "Gone.mid");
         s.dir.write("Grown.mid", msFile().sysexOfSize(0, 100).file());
     };
@@ -237,45 +235,28 @@ TEST(Transfer, UpdateIncompleteNamesEveryFileThatWentWrong)
     const Outcome outcome = s.run({ "Gone.mid", "Grown.mid", "Fails.mid", "Fine.mid" });
     EXPECT_EQ(outcome.end, Outcome::End::Incomplete);
     EXPECT_EQ(outcome.bytesSent, 120u) << "the uncertain message counts as sent";
-    EXPECT_EQ(s.recorder.log.end()[-2],
+    EXPECT_EQ(s.log.end()[-2],
         "alert Update Incomplete | Gone.mid changed during the update.\n"
         "Grown.mid changed during the update.\n"
         "Fails.mid: 2 of 3 messages were not delivered to Synth B. The destination closed.\n"
         "Fails.mid: 1 of 3 messages may not have arrived at Synth B. The server missed a "
         "deadline.");
-    EXPECT_EQ(s.recorder.log.end()[-4], "percent 100 %");
-    EXPECT_THAT(s.recorder.sent, ElementsAre(testing::_, fails.messages()[0], testing::_));
+    EXPECT_EQ(s.log.end()[-4], "percent 100 %");
+    EXPECT_THAT(s.sent, ElementsAre(testing::_, fails.messages()[0], testing::_));
 }
 
-// On a thread of its own with the real clock, as the window and the command line run it: quitting
-// from another thread cuts a delay short, and its message is never sent. The clock never wakes
-// early, and once stopped never sleeps again.
-TEST(Transfer, StopRequestCutsADelayShortAndItsMessageIsNeverSent)
+// The real clock never wakes early, and a stop from another thread ends the wait under way and
+// every later one. (The window's tests quit a transfer in a delay on its own thread.)
+TEST(SteadyClock, NeverWakesEarlyAndAStopFromAnotherThreadEndsEveryWait)
 {
-    Scene s;
     timing::SteadyClock steady;
     const auto before = std::chrono::steady_clock::now();
     EXPECT_TRUE(steady.sleep(3000));
     EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::microseconds(3000));
-    // One tick a quarter note at the slowest tempo: a delay of about 56 minutes.
-    s.dir.write("A.mid", SmfWriter(1).tempo(0, 0xFFFFFF).sysexOfSize(200, 10).file());
-    std::promise<void> sending;
-    s.recorder.at = "status Sending...";
-    s.recorder.action = [&sending] { sending.set_value(); };
-    Outcome outcome;
-    std::thread transfer([&] {
-        const int slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-        outcome = s.run({ "A.mid" }, &steady);
-        EXPECT_EQ(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), slack) << "timer slack not restored";
-    });
-    sending.get_future().wait();
-    steady.requestStop();
-    transfer.join();
-
-    EXPECT_EQ(outcome.end, Outcome::End::Stopped);
-    EXPECT_TRUE(s.recorder.sent.empty());
-    EXPECT_EQ(s.recorder.linesOf({ "alert", "end" }), "end");
-    EXPECT_FALSE(steady.sleep(4000000000u));
+    std::thread stopper([&] { steady.requestStop(); });
+    EXPECT_FALSE(steady.sleep(4000000000u)); // about 67 minutes
+    stopper.join();
+    EXPECT_FALSE(steady.sleep(0));
 }
 
 // Every entry whose extension is "mid" in any case, files or not, hidden or not, in the order a
