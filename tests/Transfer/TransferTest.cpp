@@ -17,6 +17,7 @@
 using smf::SmfWriter;
 using testing::ElementsAre;
 using transfer::Outcome;
+using enum transfer::Outcome::End;
 
 namespace {
 
@@ -125,7 +126,7 @@ TEST(Transfer, SendsEveryMessageWholeInOrderAfterItsDelayWithTheSheetInStep)
     const int slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
     const Outcome outcome = s.run({ "A.mid", "B.mid" });
     EXPECT_EQ(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), slack) << "timer slack not given back";
-    EXPECT_EQ(outcome.end, Outcome::End::Completed);
+    EXPECT_EQ(outcome.end, Completed);
     EXPECT_EQ(outcome.total, 2000u);
     EXPECT_EQ(outcome.bytesSent, 2000u);
     EXPECT_THAT(s.sent, ElementsAre(a.messages()[0], a.messages()[1], b.messages()[0]));
@@ -139,7 +140,7 @@ TEST(Transfer, SendsEveryMessageWholeInOrderAfterItsDelayWithTheSheetInStep)
             "percent 100 %", "left 0 ms, 2000/2000", "alert Complete Update | ", "end"));
 
     s.log.clear();
-    EXPECT_EQ(s.run({}).end, Outcome::End::Completed) << "an empty list";
+    EXPECT_EQ(s.run({}).end, Completed) << "an empty list";
     EXPECT_EQ(s.linesOf({ "left", "alert" }), "left 0 ms, 0/0, alert Complete Update | ");
 }
 
@@ -150,7 +151,6 @@ TEST(Transfer, CancelAndStopEndItAtTheNextCheckWithoutAlert)
 {
     // Cancels, or stops, when this line is written; how many messages went; the file, status and
     // end lines.
-    using enum Outcome::End;
     const std::tuple<const char*, Outcome::End, std::size_t, const char*> cases[] = {
         { "file A", Cancelled, 0, "file A, end" },
         { "status Sending...", Cancelled, 0, "file A, file B, status Sending..., end" },
@@ -186,14 +186,13 @@ TEST(Transfer, ADamagedFileIsAskedAboutBeforeAnythingIsSent)
     // transfer ends, how many of Cut.mid's whole messages and Fine.mid's one went, what is asked
     // and the alert.
     const std::tuple<const char*, bool, Outcome::End, std::size_t, std::string> cases[] = {
-        { "cut-in-event.mid", false, Outcome::End::Declined, 0, "damaged " + cut },
-        { "cut-in-event.mid", true, Outcome::End::Incomplete, 2,
+        { "cut-in-event.mid", false, Declined, 0, "damaged " + cut },
+        { "cut-in-event.mid", true, Incomplete, 2,
             "damaged " + cut + ", alert Update Incomplete | " + cut },
-        { "format-1.mid", false, Outcome::End::Declined, 0,
+        { "format-1.mid", false, Declined, 0,
             "damaged Cut.mid is not a format-0 MIDI file with one track." },
-        { nullptr, false, Outcome::End::Declined, 0,
-            "damaged Cut.mid is too large to read: 1.0 TiB." },
-        { "no-end-of-track.mid", false, Outcome::End::Completed, 3,
+        { nullptr, false, Declined, 0, "damaged Cut.mid is too large to read: 1.0 TiB." },
+        { "no-end-of-track.mid", false, Completed, 3,
             "alert Complete Update | Cut.mid has no end of track after its last message (byte "
             "46); its messages are whole." },
     };
@@ -233,7 +232,7 @@ TEST(Transfer, UpdateIncompleteNamesEveryFileThatWentWrong)
     };
 
     const Outcome outcome = s.run({ "Gone.mid", "Grown.mid", "Fails.mid", "Fine.mid" });
-    EXPECT_EQ(outcome.end, Outcome::End::Incomplete);
+    EXPECT_EQ(outcome.end, Incomplete);
     EXPECT_EQ(outcome.bytesSent, 120u) << "the uncertain message counts as sent";
     EXPECT_EQ(s.log.end()[-2],
         "alert Update Incomplete | Gone.mid changed during the update.\n"
