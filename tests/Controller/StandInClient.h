@@ -22,52 +22,45 @@ struct StandInScript {
     }
 };
 
-class StandInPort : public midi::OutputPort {
-public:
-    explicit StandInPort(std::shared_ptr<StandInScript> script)
-        : mScript(std::move(script))
+struct StandInPort : midi::OutputPort {
+    std::shared_ptr<StandInScript> script;
+
+    explicit StandInPort(std::shared_ptr<StandInScript> s)
+        : script(std::move(s))
     {
     }
-    ~StandInPort() override { mScript->log.push_back("port closed"); }
-
+    ~StandInPort() override { script->log.push_back("port closed"); }
     midi::SendResult send(
         std::size_t, std::span<const std::uint8_t> message, timing::Clock&) override
     {
-        ++mScript->sends;
-        mScript->holding.wait(true);
+        ++script->sends;
+        script->holding.wait(true);
         return { midi::SendError::None, static_cast<std::uint32_t>(message.size()), {} };
     }
-
-private:
-    std::shared_ptr<StandInScript> mScript;
 };
 
 // A MIDI service with a fixed list of destinations.
-class StandInClient : public midi::Client {
-public:
-    StandInClient(const std::vector<std::string>& names, std::shared_ptr<StandInScript> script)
-        : mScript(std::move(script))
+struct StandInClient : midi::Client {
+    std::shared_ptr<StandInScript> script;
+    std::vector<midi::Destination> list;
+
+    StandInClient(std::shared_ptr<StandInScript> s, const std::vector<std::string>& names)
+        : script(std::move(s))
     {
         for (const std::string& name : names)
-            mDestinations.push_back({ name, name + std::to_string(mDestinations.size()) });
+            list.push_back({ name, name + std::to_string(list.size()) });
     }
-    ~StandInClient() override { mScript->log.push_back("client closed"); }
-
+    ~StandInClient() override { script->log.push_back("client closed"); }
     std::string serviceName() const override { return "stand-in"; }
     std::string problem() const override { return {}; }
-    const std::vector<midi::Destination>& destinations() const override { return mDestinations; }
+    const std::vector<midi::Destination>& destinations() const override { return list; }
     void watchDestinations(std::function<void()>) override { }
     void refreshDestinations() override { }
-
     midi::PortResult createOutputPort(const std::string& name) override
     {
-        mScript->log.push_back("port opened: " + name);
-        return { std::make_unique<StandInPort>(mScript), {} };
+        script->log.push_back("port opened: " + name);
+        return { std::make_unique<StandInPort>(script), {} };
     }
-
-private:
-    std::shared_ptr<StandInScript> mScript;
-    std::vector<midi::Destination> mDestinations;
 };
 
 inline _Controller::OpenClient standInService(std::vector<std::string> names,
@@ -75,7 +68,7 @@ inline _Controller::OpenClient standInService(std::vector<std::string> names,
 {
     return [names = std::move(names), script](const std::string& name) {
         script->log.push_back("client opened: " + name);
-        return std::make_unique<StandInClient>(names, script);
+        return std::make_unique<StandInClient>(script, names);
     };
 }
 
