@@ -151,9 +151,9 @@ protected:
 // At launch the pop-up shows every destination whole, after "No device" and a separator, and the
 // folder is the working one (the tests stand in no AppDir); About changes nothing. Send is judged
 // only when the user acts: by a choice in the pop-up, or by a folder confirmed in the chooser,
-// which Ctrl+O opens at home every time, or by a folder, or a file of it, dropped on the window.
-// The summary line sums the listed files up, and a file that will not read whole says why. Morvex
-// keeps no settings: the chooser's history is not written anywhere under HOME.
+// which Ctrl+O opens at home every time and which writes nothing under HOME (Morvex keeps no
+// settings), or by a folder, or a file of it, dropped on the window. The summary line sums the
+// listed files up, and a file that will not read whole says why.
 TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
 {
     testsupport::TempDir home;
@@ -167,7 +167,6 @@ TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
     files.copyData("cut-in-event.mid", folder.filename() / "Été 2.MID");
     files.write(folder.filename() / "Été 10.mid",
         SmfWriter().tempo(0, 1000000).sysexOfSize(48, 200).file());
-    files.write(folder.filename() / "notes.txt", {});
 
     launch({ "Ünïcode Synth ♪", "Same", "Same" });
     EXPECT_EQ(rows(popUp->model()), "No device||Ünïcode Synth ♪|Same|Same");
@@ -197,6 +196,9 @@ TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
         EXPECT_TRUE(sendButton->isEnabled()) << "a confirmed folder judges Send";
         EXPECT_EQ(rows(table), "b.mid|Été 2.MID|Été 10.mid");
     }
+    EXPECT_TRUE(std::filesystem::is_empty(home.path()));
+    qputenv("HOME", savedHome);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
     QTest::keyClick(popUp, Qt::Key_Up);
     EXPECT_FALSE(sendButton->isEnabled()) << "no device is chosen";
     auto* summary = window->findChild<QLabel*>("mSummaryTextField");
@@ -214,53 +216,20 @@ TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(window, &drop);
     EXPECT_EQ(rows(table), "Z.mid");
-
-    controller->applicationWillTerminate();
-    EXPECT_EQ(midi->log,
-        Log({ "client opened: Morvex", "port opened: Morvex Output Port", "port closed",
-            "client closed" }));
-    controller.reset();
-    EXPECT_TRUE(std::filesystem::is_empty(home.path()));
-    qputenv("HOME", savedHome);
-    qputenv("XDG_CONFIG_HOME", savedConfig);
 }
 
-// Send takes the window under a modal sheet, fresh each time, and Cancel gives it back. A file that
-// is not whole is asked about before anything goes out; Cancel is the default. Names are shown as
-// they are, never as markup, and a name that is not UTF-8 shows its bytes and still opens.
-TEST_F(Window, SendTakesTheWindowAsksBeforeSendingDamagedFilesAndCancelGivesItBack)
+// A file that is not whole is asked about before anything goes out; Cancel is the default. Names
+// are shown as they are, never as markup, and a name that is not UTF-8 shows its bytes and still
+// opens. Send takes the window under a modal sheet, fresh each time, and Cancel gives it back.
+TEST_F(Window, SendAsksBeforeSendingDamagedFilesTakesTheWindowAndCancelGivesItBack)
 {
     files.write("A.mid", SmfWriter().sysexOfSize(0, 100, 1).sysexOfSize(0, 300, 2).file());
-    launch();
-    pressOkOnAlert();
-    QTest::mouseClick(sendButton, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return alerts.size() == 1 && idle(); }));
-    EXPECT_EQ(alerts[0], "Complete Update over Sending...|A.mid|100 %|400 of 400 bytes, 0 s left");
-
-    pressOkOnAlert();
-    midi->holding = true;
-    QTest::mouseClick(sendButton, Qt::LeftButton);
-    EXPECT_TRUE(sheet->isVisible() && sheet->isModal());
-    EXPECT_EQ(sheetShows(), "||| busy") << "a fresh sheet";
-    ASSERT_TRUE(waitFor([&] { return midi->sends == 3; }));
-    EXPECT_FALSE(sendButton->isEnabled() || enabled("mQuitMenuItem") || enabled("mSelectMenuItem"));
-    EXPECT_FALSE(window->close()) << "the window's close control does nothing under the sheet";
-    // Should the action arrive despite the disabled button, the send lock turns it away.
-    controller->send(sendButton);
-    QTest::mouseClick(sheet->findChild<QPushButton*>("mCancelButton"), Qt::LeftButton);
-    midi->release();
-    ASSERT_TRUE(waitFor([&] { return idle(); }));
-    EXPECT_TRUE(sendButton->isEnabled()) << "a destination is chosen and files are listed";
-    EXPECT_EQ(midi->sends, 3u) << "no other transfer and nothing after the cancel";
-    EXPECT_EQ(alerts.size(), 1u) << "Cancel shows no alert";
-
     files.write("<i>x.mid", SmfWriter().sysexOfSize(0, 20).file());
     files.copyData("cut-in-event.mid", "caf\xE9.mid");
-    controller->scanDirectory(pathOf(files.path()));
+    launch();
     EXPECT_EQ(rows(table), "<i>x.mid|A.mid|caf\\xE9.mid");
     for (const bool sendAnyway : { false, true }) {
         SCOPED_TRACE(sendAnyway ? "Send Anyway" : "Cancel");
-        midi->sends = 0;
         whenUp<QMessageBox>([this, sendAnyway](QMessageBox& question) {
             EXPECT_EQ(question.defaultButton(), question.button(QMessageBox::Cancel));
             EXPECT_EQ(question.textFormat(), Qt::PlainText);
@@ -277,9 +246,29 @@ TEST_F(Window, SendTakesTheWindowAsksBeforeSendingDamagedFilesAndCancelGivesItBa
         ASSERT_TRUE(waitFor([&] { return !watch.isActive() && idle(); }));
         EXPECT_EQ(midi->sends, sendAnyway ? 4u : 0u);
     }
+    EXPECT_EQ(alerts,
+        Log({ "Update Incomplete over Sending...|caf\\xE9.mid|100 %|430 of 430 bytes, 0 s left" }));
     for (const auto* label : sheet->findChildren<QLabel*>())
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
-    EXPECT_THAT(alerts.back(), HasSubstr("Update Incomplete over Sending...|caf\\xE9.mid|"));
+
+    std::filesystem::remove(files.path() / "caf\xE9.mid");
+    controller->scanDirectory(pathOf(files.path()));
+    midi->sends = 0;
+    midi->holding = true;
+    QTest::mouseClick(sendButton, Qt::LeftButton);
+    EXPECT_TRUE(sheet->isVisible() && sheet->isModal());
+    EXPECT_EQ(sheetShows(), "||| busy") << "a fresh sheet";
+    ASSERT_TRUE(waitFor([&] { return midi->sends == 1; }));
+    EXPECT_FALSE(sendButton->isEnabled() || enabled("mQuitMenuItem") || enabled("mSelectMenuItem"));
+    EXPECT_FALSE(window->close()) << "the window's close control does nothing under the sheet";
+    // Should the action arrive despite the disabled button, the send lock turns it away.
+    controller->send(sendButton);
+    QTest::mouseClick(sheet->findChild<QPushButton*>("mCancelButton"), Qt::LeftButton);
+    midi->release();
+    ASSERT_TRUE(waitFor([&] { return idle(); }));
+    EXPECT_TRUE(sendButton->isEnabled()) << "a destination is chosen and files are listed";
+    EXPECT_EQ(midi->sends, 1u) << "no other transfer and nothing after the cancel";
+    EXPECT_EQ(alerts.size(), 1u) << "Cancel shows no alert";
 }
 
 // A quit signal ends Morvex wherever it stands, within its event loop's next turn: the loop
