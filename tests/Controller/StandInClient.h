@@ -23,43 +23,43 @@ struct StandInScript {
 };
 
 struct StandInPort : midi::OutputPort {
-    std::shared_ptr<StandInScript> script;
+    std::shared_ptr<StandInScript> mScript;
 
-    explicit StandInPort(std::shared_ptr<StandInScript> s)
-        : script(std::move(s))
+    explicit StandInPort(std::shared_ptr<StandInScript> script)
+        : mScript(std::move(script))
     {
     }
-    ~StandInPort() override { script->log.push_back("port closed"); }
+    ~StandInPort() override { mScript->log.push_back("port closed"); }
     midi::SendResult send(
         std::size_t, std::span<const std::uint8_t> message, timing::Clock&) override
     {
-        ++script->sends;
-        script->holding.wait(true);
+        ++mScript->sends;
+        mScript->holding.wait(true);
         return { midi::SendError::None, static_cast<std::uint32_t>(message.size()), {} };
     }
 };
 
 // A MIDI service with a fixed list of destinations.
 struct StandInClient : midi::Client {
-    std::shared_ptr<StandInScript> script;
-    std::vector<midi::Destination> list;
+    std::shared_ptr<StandInScript> mScript;
+    std::vector<midi::Destination> mDestinations;
 
-    StandInClient(std::shared_ptr<StandInScript> s, const std::vector<std::string>& names)
-        : script(std::move(s))
+    StandInClient(std::shared_ptr<StandInScript> script, const std::vector<std::string>& names)
+        : mScript(std::move(script))
     {
         for (const std::string& name : names)
-            list.push_back({ name, name + std::to_string(list.size()) });
+            mDestinations.push_back({ name, name + std::to_string(mDestinations.size()) });
     }
-    ~StandInClient() override { script->log.push_back("client closed"); }
+    ~StandInClient() override { mScript->log.push_back("client closed"); }
     std::string serviceName() const override { return "stand-in"; }
     std::string problem() const override { return {}; }
-    const std::vector<midi::Destination>& destinations() const override { return list; }
+    const std::vector<midi::Destination>& destinations() const override { return mDestinations; }
     void watchDestinations(std::function<void()>) override { }
     void refreshDestinations() override { }
     midi::PortResult createOutputPort(const std::string& name) override
     {
-        script->log.push_back("port opened: " + name);
-        return { std::make_unique<StandInPort>(script), {} };
+        mScript->log.push_back("port opened: " + name);
+        return { std::make_unique<StandInPort>(mScript), {} };
     }
 };
 

@@ -158,9 +158,8 @@ TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
 {
     testsupport::TempDir home;
     const QByteArray savedHome = qgetenv("HOME");
-    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
     qputenv("HOME", QByteArray::fromStdString(home.path().string()));
-    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((home.path() / "config").string()));
+    qunsetenv("XDG_CONFIG_HOME"); // so that the user's configuration would be under HOME
     const std::filesystem::path folder = files.path() / "Mises à jour"; // files holds no file
     std::filesystem::create_directory(folder);
     files.write(folder.filename() / "b.mid", SmfWriter().sysexOfSize(96, 300).file());
@@ -198,7 +197,6 @@ TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
     }
     EXPECT_TRUE(std::filesystem::is_empty(home.path()));
     qputenv("HOME", savedHome);
-    qputenv("XDG_CONFIG_HOME", savedConfig);
     QTest::keyClick(popUp, Qt::Key_Up);
     EXPECT_FALSE(sendButton->isEnabled()) << "no device is chosen";
     auto* summary = window->findChild<QLabel*>("mSummaryTextField");

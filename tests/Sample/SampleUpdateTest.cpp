@@ -67,14 +67,9 @@ TEST(SampleUpdate, CommandWritesTheShapeAskedAndRefusesWhatItCannotMake)
 
     const TempDir scratch;
     const std::string folder = (scratch.path() / "device test").string();
-    for (const auto& refused : { std::vector<std::string> { folder, "--gap", "100-20" },
-             { folder, "--blocks", "0", "--bank-size", "0", "--no-tempo-file" } }) {
-        std::vector<std::string> arguments { MORVEX_MAKE_UPDATE };
-        arguments.insert(arguments.end(), refused.begin(), refused.end());
-        const Finished made = run(arguments, scratch.path());
-        EXPECT_EQ(made.status, 1) << refused.back();
-        EXPECT_NE(made.err.find("Usage:"), std::string::npos) << made.err;
-    }
+    const Finished refused = run({ MORVEX_MAKE_UPDATE, folder, "--gap", "100-20" }, scratch.path());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("Usage:"), std::string::npos) << refused.err;
     EXPECT_FALSE(std::filesystem::exists(folder)) << "nothing is written when the shape is refused";
     ASSERT_EQ(run({ MORVEX_MAKE_UPDATE, folder, "--blocks", "5", "--block-size", "1000", "--gap",
                       "7-7", "--bank-size", "0" },
