@@ -25,10 +25,6 @@ struct StandInScript {
 struct StandInPort : midi::OutputPort {
     std::shared_ptr<StandInScript> mScript;
 
-    explicit StandInPort(std::shared_ptr<StandInScript> script)
-        : mScript(std::move(script))
-    {
-    }
     ~StandInPort() override { mScript->log.push_back("port closed"); }
     midi::SendResult send(
         std::size_t, std::span<const std::uint8_t> message, timing::Clock&) override
@@ -59,7 +55,9 @@ struct StandInClient : midi::Client {
     midi::PortResult createOutputPort(const std::string& name) override
     {
         mScript->log.push_back("port opened: " + name);
-        return { std::make_unique<StandInPort>(mScript), {} };
+        auto port = std::make_unique<StandInPort>();
+        port->mScript = mScript;
+        return { std::move(port), {} };
     }
 };
 
