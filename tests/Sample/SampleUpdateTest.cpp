@@ -56,8 +56,7 @@ TEST(SampleUpdate, CommandWritesTheShapeAskedAndRefusesWhatItCannotMake)
         files["01-firmware-blocks.mid"].each(&_Event::size), std::vector<std::uint32_t>(300, 256));
     const auto gaps = files["01-firmware-blocks.mid"].each(&_Event::time);
     const std::set<std::uint32_t> distinct(gaps.begin(), gaps.end());
-    EXPECT_GE(*distinct.begin(), 20 * Millisecond);
-    EXPECT_LE(*distinct.rbegin(), 100 * Millisecond);
+    EXPECT_TRUE(*distinct.begin() >= 20 * Millisecond && *distinct.rbegin() <= 100 * Millisecond);
     EXPECT_GT(distinct.size(), 50u) << "the gaps should vary, as a device's busy times do";
     EXPECT_EQ(
         files["02-sound-bank.mid"].each(&_Event::size), std::vector<std::uint32_t> { 32'000 });
