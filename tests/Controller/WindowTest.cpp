@@ -41,20 +41,14 @@ TEST(Folder, OnlyAnAppDirsUsrBinIsInsideAnAppDir)
 
 class Window : public ::testing::Test {
 protected:
-    // Launches outside an AppDir, so on the working folder, then lists files and chooses the
-    // first destination.
-    void launch(std::vector<std::string> destinations = { "Synth" })
+    // Launches outside an AppDir, so on the working folder, on the stand-in MIDI service unless
+    // another is given, then lists files and chooses the first destination.
+    void launch(std::vector<std::string> destinations = { "Synth" },
+        _Controller::OpenClient service = nullptr)
     {
         midi = std::make_shared<testsupport::StandInScript>();
-        start(testsupport::standInService(std::move(destinations), midi));
-        EXPECT_EQ(window->findChild<QLineEdit*>("mFolderTextField")->text(), QDir::currentPath());
-        controller->scanDirectory(pathOf(files.path()));
-        QTest::keyClick(popUp, Qt::Key_Down);
-    }
-
-    void start(_Controller::OpenClient service)
-    {
-        controller = std::make_unique<_Controller>(std::move(service));
+        controller = std::make_unique<_Controller>(
+            service ? service : testsupport::standInService(std::move(destinations), midi));
         controller->applicationWillFinishLaunching();
         window = controller->mainWindow();
         popUp = window->findChild<QComboBox*>("mDevicePopUpButton");
@@ -62,6 +56,9 @@ protected:
         sheet = window->findChild<QDialog*>("mProgressWindow");
         table = window->findChild<QTableView*>("mTableView")->model();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        EXPECT_EQ(window->findChild<QLineEdit*>("mFolderTextField")->text(), QDir::currentPath());
+        controller->scanDirectory(pathOf(files.path()));
+        QTest::keyClick(popUp, Qt::Key_Down);
     }
 
     void TearDown() override
@@ -72,14 +69,13 @@ protected:
             controller->applicationWillTerminate();
     }
 
-    // The progress sheet's fields, "status|file|percent|remaining", and whether its bar shows only
+    // The progress sheet's fields, "status|file|remaining|percent", and whether its bar shows only
     // that work goes on.
     std::string sheetShows() const
     {
         QStringList fields;
-        for (const char* name :
-            { "mStatusTextField", "mFileTextField", "mPercentTextField", "mRemainingTextField" })
-            fields.append(sheet->findChild<QLabel*>(name)->text());
+        for (const QLabel* field : sheet->findChildren<QLabel*>())
+            fields.append(field->text());
         const bool busy = sheet->findChild<QProgressBar*>()->maximum() == 0;
         return fields.join('|').toStdString() + (busy ? " busy" : "");
     }
@@ -228,7 +224,7 @@ TEST_F(Window, SendAsksBeforeSendingDamagedFilesTakesTheWindowAndCancelGivesItBa
         EXPECT_EQ(midi->sends, sendAnyway ? 4u : 0u);
     }
     EXPECT_EQ(alerts,
-        Log({ "Update Incomplete over Sending...|caf\\xE9.mid|100 %|430 of 430 bytes, 0 s left\n"
+        Log({ "Update Incomplete over Sending...|caf\\xE9.mid|430 of 430 bytes, 0 s left|100 %\n"
               "caf\\xE9.mid ends before its end of track: it is cut off at byte 34." }));
     for (const auto* label : sheet->findChildren<QLabel*>())
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
@@ -311,10 +307,10 @@ TEST_F(Window, OnJackTheSampleUpdateArrivesWholeInOrderAndThePopUpFollowsDestina
 {
     MORVEX_SKIP_WITHOUT_JACKD();
     jack.emplace(); // first: destinations are listed when Morvex's client opens
-    start([](const std::string& name) { return midi::Client::open(name); });
+    launch({}, [](const std::string& name) { return midi::Client::open(name); });
     controller->scanDirectory(MORVEX_SAMPLE_FOLDER);
+    controller->device(popUp); // as the monitor, chosen before, is chosen again
     ASSERT_EQ(rows(popUp->model()), "No device||monitor:Monitor");
-    QTest::keyClick(popUp, Qt::Key_Down);
     pressOkOnAlert();
     QTest::mouseClick(sendButton, Qt::LeftButton);
     ASSERT_TRUE(waitFor([&] { return alerts.size() == 1 && idle(); }));
