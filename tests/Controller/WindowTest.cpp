@@ -285,15 +285,13 @@ TEST_F(Window, AQuitSignalEndsMorvexWhateverItShows)
         else
             EXPECT_TRUE(
                 waitFor([&] { return midi->sends == state.sends; }) && raise(state.signal) == 0);
-        QTimer hang; // a hang fails rather than hangs
-        hang.callOnTimeout([] { QCoreApplication::exit(1); });
-        hang.start(60000);
+        const QObject hang; // a hang fails rather than hangs; the timer goes with this object
+        QTimer::singleShot(60000, &hang, [] { QCoreApplication::exit(1); });
         EXPECT_EQ(QApplication::exec(), 0);
         EXPECT_EQ(midi->sends, state.sends);
         EXPECT_EQ(
             Log(midi->log.end() - 2, midi->log.end()), Log({ "port closed", "client closed" }));
-        controller.reset();
-        std::filesystem::remove(files.path() / "B.mid");
+        controller.reset(); // B.mid, damaged, stays: the question is the last state
     }
 }
 

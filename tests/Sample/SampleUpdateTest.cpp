@@ -70,11 +70,10 @@ TEST(SampleUpdate, CommandWritesTheShapeAskedAndRefusesWhatItCannotMake)
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("Usage:"), std::string::npos) << refused.err;
     EXPECT_FALSE(std::filesystem::exists(folder)) << "nothing is written when the shape is refused";
-    ASSERT_EQ(run({ MORVEX_MAKE_UPDATE, folder, "--blocks", "5", "--block-size", "1000", "--gap",
-                      "7-7", "--bank-size", "0" },
-                  scratch.path())
-                  .status,
-        0);
+    const Finished made = run({ MORVEX_MAKE_UPDATE, folder, "--blocks", "5", "--block-size", "1000",
+                                  "--gap", "7-7", "--bank-size", "0" },
+        scratch.path());
+    ASSERT_EQ(made.status, 0) << made.err;
     files = readUpdate(folder);
     ASSERT_EQ(files.size(), 2u) << "no bank file";
     EXPECT_EQ(
