@@ -53,19 +53,17 @@ int main(int argc, char** argv)
     QWidget* window = controller.mainWindow();
     QTest::keyClick(window->findChild<QComboBox*>("mDevicePopUpButton"), Qt::Key_Down);
     auto* summary = window->findChild<QLabel*>("mSummaryTextField");
+    bool saved = QTest::qWaitFor([&] { return !summary->text().startsWith("Reading"); }, 60000);
     // Lays out what changed since the last pass: a field given a longer text is widened.
-    const auto save = [](QWidget* widget, const char* path) {
-        QApplication::processEvents();
-        return widget->grab().save(QString::fromLocal8Bit(path));
-    };
-    bool saved = QTest::qWaitFor([&] { return !summary->text().startsWith("Reading"); }, 60000)
-        && save(window, pictures[0]);
+    QApplication::processEvents();
+    saved = window->grab().save(QString::fromLocal8Bit(pictures[0])) && saved;
     // The sheet stands still to be drawn once a third of the messages have gone.
     QTest::mouseClick(window->findChild<QPushButton*>("mSendButton"), Qt::LeftButton);
     saved = QTest::qWaitFor([&] { return midi->sends >= 40; }, 60000) && saved;
     midi->holding = true;
-    QTest::qWait(200);
-    saved = save(window->findChild<QDialog*>("mProgressWindow"), pictures[1]) && saved;
+    QTest::qWait(200); // and lays out the sheet's fields anew
+    auto* sheet = window->findChild<QDialog*>("mProgressWindow");
+    saved = sheet->grab().save(QString::fromLocal8Bit(pictures[1])) && saved;
     midi->release();
     controller.applicationWillTerminate();
     std::error_code ignored;
