@@ -64,7 +64,7 @@ struct StandInClient : midi::Client {
 inline _Controller::OpenClient standInService(std::vector<std::string> names,
     std::shared_ptr<StandInScript> script = std::make_shared<StandInScript>())
 {
-    return [names = std::move(names), script](const std::string& name) {
+    return [names = std::move(names), script = std::move(script)](const std::string& name) {
         script->log.push_back("client opened: " + name);
         return std::make_unique<StandInClient>(script, names);
     };

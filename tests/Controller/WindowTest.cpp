@@ -47,8 +47,9 @@ protected:
         _Controller::OpenClient service = nullptr)
     {
         midi = std::make_shared<testsupport::StandInScript>();
-        controller = std::make_unique<_Controller>(
-            service ? service : testsupport::standInService(std::move(destinations), midi));
+        controller = std::make_unique<_Controller>(service
+                ? std::move(service)
+                : testsupport::standInService(std::move(destinations), midi));
         controller->applicationWillFinishLaunching();
         window = controller->mainWindow();
         popUp = window->findChild<QComboBox*>("mDevicePopUpButton");
@@ -284,8 +285,9 @@ TEST_F(Window, AQuitSignalEndsMorvexWhateverItShows)
         else
             EXPECT_TRUE(
                 waitFor([&] { return midi->sends == state.sends; }) && raise(state.signal) == 0);
-        const QObject hang; // a hang fails rather than hangs; the timer goes with this object
-        QTimer::singleShot(60000, &hang, [] { QCoreApplication::exit(1); });
+        QTimer hang; // a hang fails rather than hangs
+        hang.callOnTimeout([] { QCoreApplication::exit(1); });
+        hang.start(60000);
         EXPECT_EQ(QApplication::exec(), 0);
         EXPECT_EQ(midi->sends, state.sends);
         EXPECT_EQ(
