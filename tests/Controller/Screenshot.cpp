@@ -2,52 +2,30 @@
 #include "StandInClient.h"
 #include "support/TempDir.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QDialog>
-#include <QLabel>
-#include <QMainWindow>
-#include <QPushButton>
 #include <QTest>
+#include <QtWidgets>
 #include <cstdio>
-#include <QDir>
-#include <filesystem>
-#include <fstream>
 #include <string_view>
 
-namespace {
-
-bool save(QWidget* widget, const char* path)
-{
-    // Lays out what changed since the last pass: a field given a longer text is widened.
-    QApplication::processEvents();
-    if (widget->grab().save(QString::fromLocal8Bit(path)))
-        return true;
-    std::fprintf(stderr, "cannot save the picture to %s\n", path);
-    return false;
-}
-
-} // namespace
-
 // Draws the main window as a user first meets it, with three MIDI destinations, a folder of
-// update files and a destination chosen, and saves the picture to the first path given; with a
-// second path, presses Send and draws the progress sheet partway through the update. The folder is
+// update files and a destination chosen, and saves the picture to the first path given; then
+// presses Send and draws the progress sheet partway through the update to the second. The folder is
 // made in a temporary folder, or with --in-home in the home folder (as the README's pictures
 // show it), and removed again:
-//   QT_QPA_PLATFORM=offscreen morvex_screenshot --in-home doc/main-window.png doc/progress-sheet.png
+//   QT_QPA_PLATFORM=offscreen morvex_screenshot --in-home doc/main-window.png
+//   doc/progress-sheet.png
 int main(int argc, char** argv)
 {
     const bool inHome = argc > 1 && std::string_view(argv[1]) == "--in-home";
-    char** paths = argv + (inHome ? 2 : 1);
-    const int count = argc - (inHome ? 2 : 1);
-    if (count != 1 && count != 2) {
-        std::fprintf(stderr, "usage: %s [--in-home] main-window.png [progress-sheet.png]\n", argv[0]);
+    if (argc != (inHome ? 4 : 3)) {
+        std::fprintf(stderr, "usage: %s [--in-home] main-window.png progress-sheet.png\n", argv[0]);
         return 2;
     }
+    const char* const pictures[] = { argv[argc - 2], argv[argc - 1] }; // before Qt takes its own
     QApplication application(argc, argv);
     application.setStyle(QStringLiteral("Fusion"));
 
-    testsupport::TempDir scratch;
+    const testsupport::TempDir scratch;
     const std::filesystem::path folder
         = (inHome ? std::filesystem::path(QDir::homePath().toStdString()) : scratch.path())
         / "Synth Firmware 2.1";
@@ -64,36 +42,33 @@ int main(int argc, char** argv)
         smf::SmfWriter writer;
         for (std::uint32_t i = 0; i < file.messages; ++i)
             writer.sysexOfSize(file.ticks, file.size, static_cast<std::uint8_t>(i));
-        const smf::Bytes bytes = writer.file();
-        std::ofstream(folder / file.name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                static_cast<std::streamsize>(bytes.size()));
+        scratch.write(folder / file.name, writer.file()); // the folder's path is absolute
     }
-    std::ofstream(folder / "Readme.txt") << "Update 2.1\n";
 
     const auto midi = std::make_shared<testsupport::StandInScript>();
     _Controller controller(testsupport::standInService(
         { "Synth A MIDI 1", "Synth A MIDI 2", "USB MIDI Interface" }, midi));
     controller.applicationWillFinishLaunching();
     controller.scanDirectory(QString::fromStdString(folder.string()));
-    auto* popUp = controller.mainWindow()->findChild<QComboBox*>("mDevicePopUpButton");
-    QTest::keyClick(popUp, Qt::Key_Down);
-    auto* summary = controller.mainWindow()->findChild<QLabel*>("mSummaryTextField");
-    bool saved = QTest::qWaitFor([&] { return !summary->text().startsWith("Reading"); }, 60000)
-        && save(controller.mainWindow(), paths[0]);
-    if (count == 2) {
-        // The sheet stands still to be drawn once a third of the messages have gone.
-        QTest::mouseClick(
-            controller.mainWindow()->findChild<QPushButton*>("mSendButton"), Qt::LeftButton);
-        saved = QTest::qWaitFor([&] { return midi->sends >= 40; }, 60000) && saved;
-        midi->holding = true;
-        auto* sheet = controller.mainWindow()->findChild<QDialog*>("mProgressWindow");
-        QTest::qWait(200);
-        saved = save(sheet, paths[1]) && saved;
-        midi->release();
-    }
+    QWidget* window = controller.mainWindow();
+    QTest::keyClick(window->findChild<QComboBox*>("mDevicePopUpButton"), Qt::Key_Down);
+    auto* summary = window->findChild<QLabel*>("mSummaryTextField");
+    bool saved = QTest::qWaitFor([&] { return !summary->text().startsWith("Reading"); }, 60000);
+    // Lays out what changed since the last pass: a field given a longer text is widened.
+    QApplication::processEvents();
+    saved = window->grab().save(QString::fromLocal8Bit(pictures[0])) && saved;
+    // The sheet stands still to be drawn once a third of the messages have gone.
+    QTest::mouseClick(window->findChild<QPushButton*>("mSendButton"), Qt::LeftButton);
+    saved = QTest::qWaitFor([&] { return midi->sends >= 40; }, 60000) && saved;
+    midi->holding = true;
+    QTest::qWait(200); // and lays out the sheet's fields anew
+    auto* sheet = window->findChild<QDialog*>("mProgressWindow");
+    saved = sheet->grab().save(QString::fromLocal8Bit(pictures[1])) && saved;
+    midi->release();
     controller.applicationWillTerminate();
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
+    if (!saved)
+        std::fprintf(stderr, "the pictures were not drawn and saved\n");
     return saved ? 0 : 1;
 }

@@ -22,14 +22,10 @@ struct StandInScript {
     }
 };
 
-class StandInPort : public midi::OutputPort {
-public:
-    explicit StandInPort(std::shared_ptr<StandInScript> script)
-        : mScript(std::move(script))
-    {
-    }
-    ~StandInPort() override { mScript->log.push_back("port closed"); }
+struct StandInPort : midi::OutputPort {
+    std::shared_ptr<StandInScript> mScript;
 
+    ~StandInPort() override { mScript->log.push_back("port closed"); }
     midi::SendResult send(
         std::size_t, std::span<const std::uint8_t> message, timing::Clock&) override
     {
@@ -37,45 +33,40 @@ public:
         mScript->holding.wait(true);
         return { midi::SendError::None, static_cast<std::uint32_t>(message.size()), {} };
     }
-
-private:
-    std::shared_ptr<StandInScript> mScript;
 };
 
 // A MIDI service with a fixed list of destinations.
-class StandInClient : public midi::Client {
-public:
-    StandInClient(const std::vector<std::string>& names, std::shared_ptr<StandInScript> script)
+struct StandInClient : midi::Client {
+    std::shared_ptr<StandInScript> mScript;
+    std::vector<midi::Destination> mDestinations;
+
+    StandInClient(std::shared_ptr<StandInScript> script, const std::vector<std::string>& names)
         : mScript(std::move(script))
     {
         for (const std::string& name : names)
             mDestinations.push_back({ name, name + std::to_string(mDestinations.size()) });
     }
     ~StandInClient() override { mScript->log.push_back("client closed"); }
-
     std::string serviceName() const override { return "stand-in"; }
     std::string problem() const override { return {}; }
     const std::vector<midi::Destination>& destinations() const override { return mDestinations; }
     void watchDestinations(std::function<void()>) override { }
     void refreshDestinations() override { }
-
     midi::PortResult createOutputPort(const std::string& name) override
     {
         mScript->log.push_back("port opened: " + name);
-        return { std::make_unique<StandInPort>(mScript), {} };
+        auto port = std::make_unique<StandInPort>();
+        port->mScript = mScript;
+        return { std::move(port), {} };
     }
-
-private:
-    std::shared_ptr<StandInScript> mScript;
-    std::vector<midi::Destination> mDestinations;
 };
 
 inline _Controller::OpenClient standInService(std::vector<std::string> names,
     std::shared_ptr<StandInScript> script = std::make_shared<StandInScript>())
 {
-    return [names = std::move(names), script](const std::string& name) {
+    return [names = std::move(names), script = std::move(script)](const std::string& name) {
         script->log.push_back("client opened: " + name);
-        return std::make_unique<StandInClient>(names, script);
+        return std::make_unique<StandInClient>(script, names);
     };
 }
 

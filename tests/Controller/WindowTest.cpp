@@ -3,7 +3,6 @@
 // Transfers run on their real thread with the real clock.
 
 #include "Folder.h"
-#include "Monitor/Input.h"
 #include "SMF/SmfWriter.h"
 #include "SMF/_SMF.h"
 #include "SignalNotifier.h"
@@ -13,11 +12,9 @@
 #include <QtTest>
 #include <QtWidgets>
 #include <csignal>
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using smf::SmfWriter;
-using testing::HasSubstr;
 using Log = std::vector<std::string>;
 
 namespace {
@@ -33,58 +30,36 @@ QString pathOf(const std::filesystem::path& folder)
     return QString::fromStdString(folder.string());
 }
 
-TEST(Folder, DefaultFolderIsFourComponentsUpAndTakenOnlyInsideAnAppDir)
+// Only <name>.AppDir/usr/bin holds Morvex inside an AppDir: not a packaged copy in /usr/bin, nor
+// near misses. (Started from an AppDir, Morvex opens the folder beside it: the AppDir test.)
+TEST(Folder, OnlyAnAppDirsUsrBinIsInsideAnAppDir)
 {
-    const std::tuple<QString, QString, bool> cases[] = {
-        { "/home/ann/Update 2/Morvex.AppDir/usr/bin/morvex", "/home/ann/Update 2", true },
-        { "/u//Morvex.AppDir/usr//bin/morvex/", "/u", true },
-        { "/usr/bin/morvex", "/", false },
-        { "//", "/", false },
-        { "u/Morvex.AppDir/usr/bin/morvex", "u", true },
-        { "usr/bin/morvex", "", false },
-        { "Morvex.AppDir/usr/bin/morvex/", "", true },
-        { "", "", false },
-        { "/opt/Morvex.AppDir/usr/lib/morvex", "/opt", false },
-        { "/opt/Morvex.AppDir/local/bin/morvex", "/opt", false },
-        { "/home/ann/.AppDir/usr/bin/morvex", "/home/ann", false },
-        { "/home/ann/Morvex.appdir/usr/bin/morvex", "/home/ann", false },
-    };
-    for (const auto& [path, expected, appDir] : cases) {
-        EXPECT_EQ(defaultFolder(path).toStdString(), expected.toStdString()) << path.toStdString();
-        EXPECT_EQ(insideAppDir(path), appDir) << path.toStdString();
-    }
-    // Started by a bare name from PATH, Morvex finds itself through /proc.
-    EXPECT_EQ(executablePath("morvex"), QCoreApplication::applicationFilePath());
-    EXPECT_EQ(executablePath("./u/../morvex"), QDir::currentPath() + "/morvex");
+    for (const char* path :
+        { "/usr/bin/morvex", "/opt/Morvex.AppDir/usr/lib/morvex", "/opt/.AppDir/usr/bin/morvex" })
+        EXPECT_FALSE(insideAppDir(path)) << path;
 }
 
 class Window : public ::testing::Test {
 protected:
-    void launch(std::vector<std::string> destinations)
+    // Launches outside an AppDir, so on the working folder, on the stand-in MIDI service unless
+    // another is given, then lists files and chooses the first destination.
+    void launch(std::vector<std::string> destinations = { "Synth" },
+        _Controller::OpenClient service = nullptr)
     {
         midi = std::make_shared<testsupport::StandInScript>();
-        start(testsupport::standInService(std::move(destinations), midi));
-    }
-
-    void start(_Controller::OpenClient service)
-    {
-        controller = std::make_unique<_Controller>(std::move(service));
+        controller = std::make_unique<_Controller>(service
+                ? std::move(service)
+                : testsupport::standInService(std::move(destinations), midi));
         controller->applicationWillFinishLaunching();
         window = controller->mainWindow();
         popUp = window->findChild<QComboBox*>("mDevicePopUpButton");
         sendButton = window->findChild<QPushButton*>("mSendButton");
         sheet = window->findChild<QDialog*>("mProgressWindow");
+        table = window->findChild<QTableView*>("mTableView")->model();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    }
-
-    // Launches with one destination chosen and a folder holding A.mid listed.
-    void launchWith(const SmfWriter& file)
-    {
-        files.write("A.mid", file.file());
-        launch({ "Synth" });
+        EXPECT_EQ(window->findChild<QLineEdit*>("mFolderTextField")->text(), QDir::currentPath());
         controller->scanDirectory(pathOf(files.path()));
         QTest::keyClick(popUp, Qt::Key_Down);
-        ASSERT_TRUE(sendButton->isEnabled());
     }
 
     void TearDown() override
@@ -95,29 +70,24 @@ protected:
             controller->applicationWillTerminate();
     }
 
-    // The progress sheet's fields, "status|file|percent", and whether its bar shows only that work
-    // goes on.
+    // The progress sheet's fields, "status|file|remaining|percent", and whether its bar shows only
+    // that work goes on.
     std::string sheetShows() const
     {
         QStringList fields;
-        for (const char* name :
-            { "mStatusTextField", "mFileTextField", "mPercentTextField", "mRemainingTextField" })
-            fields.append(sheet->findChild<QLabel*>(name)->text());
+        for (const QLabel* field : sheet->findChildren<QLabel*>())
+            fields.append(field->text());
         const bool busy = sheet->findChild<QProgressBar*>()->maximum() == 0;
         return fields.join('|').toStdString() + (busy ? " busy" : "");
     }
-    QString folderField() const
+    // How many of Quit and Select are enabled: both while the window is the user's (idle), none
+    // under the sheet.
+    int menuItemsOn() const
     {
-        return window->findChild<QLineEdit*>("mFolderTextField")->text();
+        return window->findChild<QAction*>("mQuitMenuItem")->isEnabled()
+            + window->findChild<QAction*>("mSelectMenuItem")->isEnabled();
     }
-    bool enabled(const char* action) const
-    {
-        return window->findChild<QAction*>(action)->isEnabled();
-    }
-    bool idle() const
-    {
-        return !sheet->isVisible() && enabled("mQuitMenuItem") && enabled("mSelectMenuItem");
-    }
+    bool idle() const { return !sheet->isVisible() && menuItemsOn() == 2; }
 
     // The pop-up's entries, or the table's rows, joined by '|'.
     static std::string rows(const QAbstractItemModel* model)
@@ -126,11 +96,6 @@ protected:
         for (int row = 0; row < model->rowCount(); ++row)
             rows.append(model->index(row, 0).data().toString());
         return rows.join('|').toStdString();
-    }
-    std::string popUpEntries() const { return rows(popUp->model()); }
-    std::string tableRows() const
-    {
-        return rows(window->findChild<QTableView*>("mTableView")->model());
     }
 
     // Modal windows run an event loop of their own: they are seen and answered from a timer that
@@ -147,16 +112,18 @@ protected:
         watch.start(10);
     }
 
-    // Notes the alert's title and what stood behind it, and presses OK.
+    // Notes the alert's title, what stood behind it and, a line each, what it says; presses OK.
     void pressOkOnAlert()
     {
         whenUp<QMessageBox>([this](QMessageBox& alert) {
             alerts.push_back(alert.windowTitle().toStdString()
-                + (sheet->isVisible() ? " over " : " alone ") + sheetShows());
+                + (sheet->isVisible() ? " over " : " alone ") + sheetShows() + '\n'
+                + alert.informativeText().toStdString());
             QTest::mouseClick(alert.button(QMessageBox::Ok), Qt::LeftButton);
         });
     }
 
+    std::optional<testsupport::JackMonitor> jack; // goes after Morvex's client
     testsupport::TempDir files;
     std::shared_ptr<testsupport::StandInScript> midi;
     std::unique_ptr<_Controller> controller;
@@ -164,75 +131,36 @@ protected:
     QComboBox* popUp = nullptr;
     QPushButton* sendButton = nullptr;
     QDialog* sheet = nullptr;
+    const QAbstractItemModel* table = nullptr;
     QTimer watch;
     std::vector<std::string> alerts;
 };
 
-// At launch: the pop-up shows every destination whole, after "No device" and a separator, and
-// the folder is the working one (the tests stand in no AppDir). About tells the version, the
-// licence and the MIDI service, and changes nothing.
-TEST_F(Window, ThePopUpListsEveryDestinationWholeAfterNoDeviceAndASeparator)
-{
-    const std::pair<std::vector<std::string>, std::string> cases[] = {
-        { {}, "No device|" },
-        { { "Synth A", "Ünïcode Synth ♪", "Port 3" }, "No device||Synth A|Ünïcode Synth ♪|Port 3" },
-        { { "Same", "Same" }, "No device||Same|Same" },
-    };
-    for (const auto& [destinations, entries] : cases) {
-        SCOPED_TRACE(entries);
-        launch(destinations);
-        EXPECT_EQ(popUpEntries(), entries);
-        EXPECT_EQ(folderField(), QDir::currentPath());
-        window->findChild<QAction*>("mAboutMenuItem")->trigger();
-        auto* about = window->findChild<QMessageBox*>();
-        ASSERT_TRUE(about && about->isVisible());
-        EXPECT_THAT(
-            about->text().toStdString(), testing::MatchesRegex("Morvex [0-9]+\\.[0-9]+\\.[0-9]+"));
-        EXPECT_THAT(about->informativeText().toStdString(),
-            testing::AllOf(HasSubstr("MIT"), HasSubstr("MIDI service: stand-in")));
-        QTest::mouseClick(about->button(QMessageBox::Ok), Qt::LeftButton);
-        EXPECT_TRUE(waitFor([&] { return !window->findChild<QMessageBox*>() && idle(); }));
-        EXPECT_EQ(popUp->currentIndex(), 0);
-        QTest::keyClick(popUp, Qt::Key_Down);
-        EXPECT_EQ(popUp->currentIndex(), destinations.empty() ? 0 : 2)
-            << "the arrow key must pass over the separator";
-        controller->applicationWillTerminate();
-        EXPECT_EQ(midi->log,
-            Log({ "client opened: Morvex", "port opened: Morvex Output Port", "port closed",
-                "client closed" }));
-        controller.reset();
-    }
-}
-
-// Send needs a destination and a file, and is judged only when the user acts: by a choice in the
-// pop-up, or by a folder confirmed in the chooser. Ctrl+O opens the chooser at home every time,
-// and only a confirmed folder is listed. Morvex keeps no settings: the chooser's history is not
-// written anywhere under HOME.
-TEST_F(Window, SendIsJudgedWhenTheUserActsAndTheChooserStartsAtHomeAndWritesNothing)
+// At launch the pop-up shows every destination whole, after "No device" and a separator, and the
+// folder is the working one (the tests stand in no AppDir). Send is judged
+// only when the user acts: by a choice in the pop-up, or by a folder confirmed in the chooser,
+// which Ctrl+O opens at home every time and which writes nothing under HOME (Morvex keeps no
+// settings), or by a folder, or a file of it, dropped on the window. The summary line sums the
+// listed files up, and a file that will not read whole says why.
+TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
 {
     testsupport::TempDir home;
-    const std::filesystem::path config = home.path() / "config";
     const QByteArray savedHome = qgetenv("HOME");
-    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
     qputenv("HOME", QByteArray::fromStdString(home.path().string()));
-    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config.string()));
+    qunsetenv("XDG_CONFIG_HOME"); // so that the user's configuration would be under HOME
     const std::filesystem::path folder = files.path() / "Mises à jour"; // files holds no file
     std::filesystem::create_directory(folder);
-    for (const char* name : { "b.mid", "Été 10.mid", "Été 2.MID", "notes.txt" })
-        files.write(folder.filename() / name, {});
-    launch({ "Synth" });
-    QTest::keyClick(popUp, Qt::Key_Down);
+    files.write(folder.filename() / "b.mid", SmfWriter().sysexOfSize(96, 300).file());
+    files.copyData("cut-in-event.mid", folder.filename() / "Été 2.MID");
+    files.write(folder.filename() / "Été 10.mid",
+        SmfWriter().tempo(0, 1000000).sysexOfSize(48, 200).file());
+
+    launch({ "Ünïcode Synth ♪", "Same", "Same" });
+    EXPECT_EQ(rows(popUp->model()), "No device||Ünïcode Synth ♪|Same|Same");
+    EXPECT_EQ(popUp->currentIndex(), 2) << "the arrow key must pass over the separator";
+    EXPECT_FALSE(sendButton->isEnabled()) << "no file is listed";
     controller->scanDirectory(pathOf(folder));
     EXPECT_FALSE(sendButton->isEnabled()) << "listing a folder alone does not judge Send";
-    // Each row ends on a choice in the pop-up, which judges Send.
-    for (const auto& [withFiles, device] :
-        { std::pair(true, true), { true, false }, { false, true } }) {
-        controller->scanDirectory(pathOf(withFiles ? folder : files.path()));
-        QTest::keyClick(popUp, Qt::Key_Up);
-        if (device)
-            QTest::keyClick(popUp, Qt::Key_Down);
-        EXPECT_EQ(sendButton->isEnabled(), withFiles && device) << withFiles << device;
-    }
     // The second time another folder is typed, and the chooser cancelled.
     for (const bool confirmed : { true, false }) {
         whenUp<QFileDialog>([&](QFileDialog& chooser) {
@@ -248,34 +176,68 @@ TEST_F(Window, SendIsJudgedWhenTheUserActsAndTheChooserStartsAtHomeAndWritesNoth
         QTest::keyClick(window, Qt::Key_O, Qt::ControlModifier);
         EXPECT_FALSE(watch.isActive()) << "the folder chooser did not open";
         EXPECT_TRUE(sendButton->isEnabled()) << "a confirmed folder judges Send";
-        EXPECT_EQ(folderField(), pathOf(folder));
-        EXPECT_EQ(tableRows(), "b.mid|Été 2.MID|Été 10.mid");
+        EXPECT_EQ(rows(table), "b.mid|Été 2.MID|Été 10.mid");
     }
-    controller->applicationWillTerminate();
-    controller.reset();
     EXPECT_TRUE(std::filesystem::is_empty(home.path()));
     qputenv("HOME", savedHome);
-    qputenv("XDG_CONFIG_HOME", savedConfig);
+    QTest::keyClick(popUp, Qt::Key_Up);
+    EXPECT_FALSE(sendButton->isEnabled()) << "no device is chosen";
+    auto* summary = window->findChild<QLabel*>("mSummaryTextField");
+    ASSERT_TRUE(waitFor([&] { return !summary->text().startsWith("Reading"); }));
+    EXPECT_EQ(summary->text().toStdString(), "3 files · 3 messages · 510 bytes · about 6 s");
+    EXPECT_EQ(table->index(1, 0).data(Qt::ToolTipRole).toString(),
+        "Été 2.MID ends before its end of track: it is cut off at byte 34.");
+    EXPECT_FALSE(table->index(1, 0).data(Qt::DecorationRole).isNull());
+
+    QMimeData dragged;
+    dragged.setUrls({ QUrl::fromLocalFile(pathOf(files.write("Z.mid", {}))) });
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window, &drop);
+    EXPECT_EQ(rows(table), "Z.mid");
 }
 
-// Send takes the window under a modal sheet, fresh each time, and Cancel gives it back. A file that
-// is not whole is asked about before anything goes out; Cancel is the default. Names are shown as
-// they are, never as markup, and a name that is not UTF-8 shows its bytes and still opens.
-TEST_F(Window, SendTakesTheWindowAsksBeforeSendingDamagedFilesAndCancelGivesItBack)
+// A file that is not whole is asked about before anything goes out; Cancel is the default. Names
+// are shown as they are, never as markup, and a name that is not UTF-8 shows its bytes and still
+// opens. Send takes the window under a modal sheet, fresh each time, and Cancel gives it back.
+TEST_F(Window, SendAsksBeforeSendingDamagedFilesTakesTheWindowAndCancelGivesItBack)
 {
-    launchWith(SmfWriter().sysexOfSize(0, 100, 1).sysexOfSize(0, 300, 2));
-    pressOkOnAlert();
-    QTest::mouseClick(sendButton, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return alerts.size() == 1 && idle(); }));
-    EXPECT_EQ(alerts[0], "Complete Update over Sending...|A.mid|100 %|400 of 400 bytes, 0 s left");
+    files.write("A.mid", SmfWriter().sysexOfSize(0, 100, 1).sysexOfSize(0, 300, 2).file());
+    files.write("<i>x.mid", SmfWriter().sysexOfSize(0, 20).file());
+    files.copyData("cut-in-event.mid", "caf\xE9.mid");
+    launch();
+    EXPECT_EQ(rows(table), "<i>x.mid|A.mid|caf\\xE9.mid");
+    for (const bool sendAnyway : { false, true }) {
+        SCOPED_TRACE(sendAnyway ? "Send Anyway" : "Cancel");
+        whenUp<QMessageBox>([this, sendAnyway](QMessageBox& question) {
+            EXPECT_EQ(question.defaultButton(), question.button(QMessageBox::Cancel));
+            EXPECT_EQ(question.textFormat(), Qt::PlainText);
+            EXPECT_TRUE(question.informativeText().startsWith(
+                "caf\\xE9.mid ends before its end of track: it is cut off at byte 34."));
+            if (sendAnyway)
+                pressOkOnAlert();
+            (sendAnyway ? question.buttons().front() : question.defaultButton())->click();
+        });
+        QTest::mouseClick(sendButton, Qt::LeftButton);
+        ASSERT_TRUE(waitFor([&] { return !watch.isActive() && idle(); }));
+        EXPECT_EQ(midi->sends, sendAnyway ? 4u : 0u);
+    }
+    EXPECT_EQ(alerts,
+        Log({ "Update Incomplete over Sending...|caf\\xE9.mid|430 of 430 bytes, 0 s left|100 %\n"
+              "caf\\xE9.mid ends before its end of track: it is cut off at byte 34." }));
+    for (const auto* label : sheet->findChildren<QLabel*>())
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
 
-    pressOkOnAlert();
+    std::filesystem::remove(files.path() / "caf\xE9.mid");
+    controller->scanDirectory(pathOf(files.path()));
     midi->holding = true;
     QTest::mouseClick(sendButton, Qt::LeftButton);
     EXPECT_TRUE(sheet->isVisible() && sheet->isModal());
     EXPECT_EQ(sheetShows(), "||| busy") << "a fresh sheet";
-    ASSERT_TRUE(waitFor([&] { return midi->sends == 3; }));
-    EXPECT_FALSE(sendButton->isEnabled() || enabled("mQuitMenuItem") || enabled("mSelectMenuItem"));
+    ASSERT_TRUE(waitFor([&] { return midi->sends == 5; })); // four went in the run before
+    EXPECT_FALSE(sendButton->isEnabled() || menuItemsOn() > 0);
     EXPECT_FALSE(window->close()) << "the window's close control does nothing under the sheet";
     // Should the action arrive despite the disabled button, the send lock turns it away.
     controller->send(sendButton);
@@ -283,70 +245,8 @@ TEST_F(Window, SendTakesTheWindowAsksBeforeSendingDamagedFilesAndCancelGivesItBa
     midi->release();
     ASSERT_TRUE(waitFor([&] { return idle(); }));
     EXPECT_TRUE(sendButton->isEnabled()) << "a destination is chosen and files are listed";
-    EXPECT_EQ(midi->sends, 3u) << "no other transfer and nothing after the cancel";
+    EXPECT_EQ(midi->sends, 5u) << "no other transfer and nothing after the cancel";
     EXPECT_EQ(alerts.size(), 1u) << "Cancel shows no alert";
-
-    files.write("<i>x.mid", SmfWriter().sysexOfSize(0, 20).file());
-    files.copyData("cut-in-event.mid", "caf\xE9.mid");
-    controller->scanDirectory(pathOf(files.path()));
-    EXPECT_EQ(tableRows(), "<i>x.mid|A.mid|caf\\xE9.mid");
-    for (const bool sendAnyway : { false, true }) {
-        SCOPED_TRACE(sendAnyway ? "Send Anyway" : "Cancel");
-        midi->sends = 0;
-        whenUp<QMessageBox>([this, sendAnyway](QMessageBox& question) {
-            EXPECT_EQ(question.objectName(), "damagedQuestion");
-            EXPECT_EQ(question.defaultButton(), question.button(QMessageBox::Cancel));
-            EXPECT_EQ(question.textFormat(), Qt::PlainText);
-            EXPECT_TRUE(question.informativeText().startsWith(
-                "caf\\xE9.mid ends before its end of track: it is cut off at byte 34."));
-            if (sendAnyway) {
-                question.buttons().front()->click();
-                pressOkOnAlert();
-            } else {
-                QTest::keyClick(&question, Qt::Key_Return);
-            }
-        });
-        QTest::mouseClick(sendButton, Qt::LeftButton);
-        ASSERT_TRUE(waitFor([&] { return !watch.isActive() && idle(); }));
-        EXPECT_EQ(midi->sends, sendAnyway ? 4u : 0u);
-    }
-    for (const auto* label : sheet->findChildren<QLabel*>())
-        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
-    EXPECT_THAT(alerts, testing::ElementsAre(HasSubstr("|A.mid|"), HasSubstr("|caf\\xE9.mid|")));
-}
-
-// The summary line is the dry run's, and a file that will not read whole says why in the table;
-// dropping a folder, or a file of it, lists the folder.
-TEST_F(Window, ADroppedFolderIsListedAndSummedUpAsTheDryRunSumsItUp)
-{
-    files.copyData("cut-in-event.mid", "B.mid");
-    files.write("C.mid", SmfWriter().tempo(0, 1000000).sysexOfSize(48, 200).file());
-    launchWith(SmfWriter().sysexOfSize(96, 300));
-    testsupport::TempDir elsewhere;
-    controller->scanDirectory(pathOf(elsewhere.path()));
-    EXPECT_EQ(tableRows(), "");
-
-    QMimeData dragged;
-    dragged.setUrls({ QUrl::fromLocalFile(pathOf(files.path() / "C.mid")) });
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(window, &enter);
-    EXPECT_TRUE(enter.isAccepted());
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(window, &drop);
-    EXPECT_EQ(folderField(), pathOf(files.path()));
-    auto* summary = window->findChild<QLabel*>("mSummaryTextField");
-    ASSERT_TRUE(waitFor([&] { return !summary->text().startsWith("Reading"); }));
-
-    testsupport::TempDir logs;
-    EXPECT_THAT(
-        testsupport::run({ MORVEX_SEND, "--dry-run", files.path().string() }, logs.path()).out,
-        HasSubstr("Total: 3 files, 3 messages, 510 bytes, 6.000 s"));
-    EXPECT_EQ(summary->text().toStdString(), "3 files · 3 messages · 510 bytes · about 6 s");
-    const QModelIndex b = window->findChild<QTableView*>("mTableView")->model()->index(1, 0);
-    EXPECT_EQ(b.data().toString(), "B.mid");
-    EXPECT_EQ(b.data(Qt::ToolTipRole).toString(),
-        "B.mid ends before its end of track: it is cut off at byte 34.");
-    EXPECT_FALSE(b.data(Qt::DecorationRole).isNull());
 }
 
 // A quit signal ends Morvex wherever it stands, within its event loop's next turn: the loop
@@ -359,49 +259,32 @@ TEST_F(Window, AQuitSignalEndsMorvexWhateverItShows)
     // One tick a quarter note at the slowest tempo: the second message waits about 56 minutes.
     const SmfWriter longDelay
         = SmfWriter(1).sysexOfSize(0, 10, 1).tempo(0, 0xFFFFFF).sysexOfSize(200, 10, 2);
+    // Where the signal finds Morvex: idle, in a delay after the first message, or under the
+    // question about a damaged file, which goes unanswered.
     struct State {
-        const char* name;
         int signal;
-        bool send; // whether Send is pressed
-        std::function<void()> arrange;
-        std::function<bool()> reached;
+        bool send, damaged;
         std::size_t sends;
     };
-    const auto modal = [](const char* name) {
-        auto* box = QApplication::activeModalWidget();
-        return box && box->objectName() == name;
-    };
-    const State states[] = {
-        { "idle", SIGTERM, false, [] {}, [] { return true; }, 0 },
-        { "in a delay", SIGHUP, true, [&] { files.write("A.mid", longDelay.file()); },
-            [&] { return midi->sends == 1; }, 1 },
-        { "in the pause", SIGINT, true,
-            [&] { files.write("B.mid", SmfWriter().sysexOfSize(0, 10).file()); },
-            [&] { return sheetShows().starts_with("Sending...|B.mid"); }, 1 },
-        { "under the alert", SIGTERM, true, [] {}, [&] { return modal("alert"); }, 1 },
-        { "under the question", SIGHUP, true, [&] { files.copyData("cut-in-event.mid", "B.mid"); },
-            [&] { return modal("damagedQuestion"); }, 0 },
-    };
-    for (const State& state : states) {
-        SCOPED_TRACE(state.name);
-        launchWith(SmfWriter().sysexOfSize(0, 10));
-        state.arrange();
-        controller->scanDirectory(pathOf(files.path()));
-        QTest::keyClick(popUp, Qt::Key_Down);
+    for (const State& state : { State { SIGTERM, false, false, 0 },
+             State { SIGHUP, true, false, 1 }, State { SIGINT, true, true, 0 } }) {
+        SCOPED_TRACE(state.signal);
+        if (state.damaged)
+            files.copyData("cut-in-event.mid", "B.mid");
+        files.write("A.mid", longDelay.file());
+        launch();
         QObject::connect(
             &notifier, &SignalNotifier::received, controller.get(), &_Controller::quitNow);
         QObject::connect(qApp, &QCoreApplication::aboutToQuit, controller.get(),
             &_Controller::applicationWillTerminate);
         if (state.send)
             QTest::mouseClick(sendButton, Qt::LeftButton);
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (state.reached()) {
-                poll.stop();
-                ASSERT_EQ(raise(state.signal), 0);
-            }
-        });
-        poll.start(10);
+        // A signal raised here is taken by the event loop, and one under the question by its own.
+        if (state.damaged)
+            whenUp<QMessageBox>([&](QMessageBox&) { EXPECT_EQ(raise(state.signal), 0); });
+        else
+            EXPECT_TRUE(
+                waitFor([&] { return midi->sends == state.sends; }) && raise(state.signal) == 0);
         QTimer hang; // a hang fails rather than hangs
         hang.callOnTimeout([] { QCoreApplication::exit(1); });
         hang.start(60000);
@@ -409,43 +292,32 @@ TEST_F(Window, AQuitSignalEndsMorvexWhateverItShows)
         EXPECT_EQ(midi->sends, state.sends);
         EXPECT_EQ(
             Log(midi->log.end() - 2, midi->log.end()), Log({ "port closed", "client closed" }));
-        controller.reset();
-        std::filesystem::remove(files.path() / "B.mid");
+        controller.reset(); // B.mid, damaged, stays: the question is the last state
     }
 }
 
 // The whole way, as a user sends an update: the real MIDI layer on a private JACK server, with
-// morvex-monitor as the one device, and the sample update listed.
-class WindowOnJack : public Window {
-protected:
-    void SetUp() override
-    {
-        MORVEX_SKIP_WITHOUT_JACKD();
-        jack.emplace(); // first: destinations are listed when Morvex's client opens
-        start([](const std::string& name) { return midi::Client::open(name); });
-        controller->scanDirectory(MORVEX_SAMPLE_FOLDER);
-    }
-
-    std::optional<testsupport::JackMonitor> jack;
-};
-
-// Firmware blocks, a 32,000-byte bank near the most JACK carries, a file whose tempo changes
-// halfway: every message arrives whole and in order.
-TEST_F(WindowOnJack, TheSampleUpdateArrivesWholeInOrder)
+// morvex-monitor as the one device, and the sample update listed. Firmware blocks, a 32,000-byte
+// bank near the most JACK carries, a file whose tempo changes halfway: every message arrives whole
+// and in order. Afterwards the pop-up follows the server's destinations: one that appears is
+// listed, the one chosen stays chosen while it exists, and when it goes the pop-up falls back to
+// no device, which disables Send.
+TEST_F(Window, OnJackTheSampleUpdateArrivesWholeInOrderAndThePopUpFollowsDestinations)
 {
-    ASSERT_EQ(popUpEntries(), "No device||monitor:Monitor");
-    QTest::keyClick(popUp, Qt::Key_Down);
-    QStringList alert; // its title, then the lines of its text
-    whenUp<QMessageBox>([&](QMessageBox& box) {
-        alert = (box.windowTitle() + '\n' + box.informativeText()).split('\n', Qt::SkipEmptyParts);
-        box.button(QMessageBox::Ok)->click();
-    });
+    MORVEX_SKIP_WITHOUT_JACKD();
+    jack.emplace(); // first: destinations are listed when Morvex's client opens
+    launch({}, [](const std::string& name) { return midi::Client::open(name); });
+    controller->scanDirectory(MORVEX_SAMPLE_FOLDER);
+    controller->device(popUp); // as the monitor, chosen before, is chosen again
+    ASSERT_EQ(rows(popUp->model()), "No device||monitor:Monitor");
+    pressOkOnAlert();
     QTest::mouseClick(sendButton, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return !alert.empty() && idle(); }));
+    ASSERT_TRUE(waitFor([&] { return alerts.size() == 1 && idle(); }));
     // A JACK server that misses a deadline around a send (the dummy driver on a loaded machine
     // does) leaves the send uncertain: the run rightly ends without claiming success, naming the
     // file to check. The bytes show that it did arrive; no other complaint may appear.
-    for (const QString& line : alert.mid(1))
+    for (const QString& line :
+        QString::fromStdString(alerts[0]).split('\n', Qt::SkipEmptyParts).mid(1))
         EXPECT_TRUE(line.contains(" may not have arrived at monitor:Monitor. "))
             << line.toStdString();
 
@@ -463,27 +335,46 @@ TEST_F(WindowOnJack, TheSampleUpdateArrivesWholeInOrder)
     }
     EXPECT_TRUE(jack->received(messages) == all) << "the bytes differ from those sent";
     EXPECT_EQ(jack->messages(), messages);
-}
 
-// While no update runs, the pop-up follows the server's destinations: one that appears is
-// listed, the one chosen stays chosen while it exists, and when it goes the pop-up falls back to
-// no device, which disables Send.
-TEST_F(WindowOnJack, ThePopUpFollowsDestinationsThatComeAndGo)
-{
-    std::optional<testsupport::JackReceiver> synth(std::in_place, "synth", "in");
+    // The monitor, the destination chosen, has gone with the bytes it received.
+    ASSERT_TRUE(waitFor([&] { return popUp->count() == 2; }));
+    EXPECT_FALSE(popUp->currentIndex() != 0 || sendButton->isEnabled());
+    std::optional<testsupport::JackReceiver> first(std::in_place, "first", "in");
+    testsupport::JackReceiver synth("synth", "in");
     ASSERT_TRUE(waitFor([&] { return popUp->count() == 4; }));
-    EXPECT_EQ(popUpEntries(), "No device||monitor:Monitor|synth:in");
-    popUp->setCurrentIndex(3);
-    controller->device(popUp);
-    EXPECT_TRUE(sendButton->isEnabled());
-
-    jack->stopMonitor();
+    EXPECT_EQ(rows(popUp->model()), "No device||first:in|synth:in");
+    QTest::keyClick(popUp, Qt::Key_End);
+    first.reset();
     ASSERT_TRUE(waitFor([&] { return popUp->count() == 3; }));
     EXPECT_EQ(popUp->currentText().toStdString(), "synth:in") << "still chosen, at its new place";
-    synth.reset();
-    ASSERT_TRUE(waitFor([&] { return popUp->count() == 2; }));
-    EXPECT_EQ(popUp->currentIndex(), 0);
-    EXPECT_FALSE(sendButton->isEnabled());
 }
 
 } // namespace
+
+#if defined(__SANITIZE_THREAD__)
+// Qt is not built with ThreadSanitizer: its thread pool (Qt Gui paints and converts images on it)
+// hands work over under futex-based locks that the sanitizer cannot see, and what Qt does is not
+// checked. The same holds for GLib, whose event loop Qt runs on each thread and whose allocator
+// frees on one thread what another allocated, under its own futex-based locks. Only these
+// libraries are named: looking away from every uninstrumented library would include libjack,
+// which cancels its threads inside blocking calls when a client closes, and the sanitizer cannot
+// survive that while it looks away ("finished with ignores enabled").
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "called_from_lib:libQt6Core.so.6\n"
+           "called_from_lib:libQt6Gui.so.6\n"
+           "called_from_lib:libQt6Widgets.so.6\n"
+           "called_from_lib:libglib-2.0.so.0\n";
+}
+#endif
+
+// The window's tests need a real Qt application and event loop; without a display they run on the
+// offscreen platform.
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication application(argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -13,21 +13,6 @@
 using namespace std::chrono_literals;
 using namespace testsupport;
 
-namespace {
-
-// The processes the script says it started, by the "(pid N)" it writes after each.
-std::vector<pid_t> startedPids(const std::string& output)
-{
-    std::vector<pid_t> pids;
-    const std::regex started(R"(started [^\n]*\(pid ([0-9]+)\))");
-    for (std::sregex_iterator match(output.begin(), output.end(), started), end; match != end;
-         ++match)
-        pids.push_back(std::stoi((*match)[1]));
-    return pids;
-}
-
-} // namespace
-
 TEST(RunScript, RehearsalComesUpOnTheSampleUpdateAndGoesWithTheScript)
 {
     const TempDir scratch;
@@ -46,7 +31,11 @@ TEST(RunScript, RehearsalComesUpOnTheSampleUpdateAndGoesWithTheScript)
     ASSERT_FALSE(script.exited()) << output;
     std::smatch server;
     ASSERT_TRUE(std::regex_search(output, server, std::regex("morvex-rehearsal-[0-9]+"))) << output;
-    const std::vector<pid_t> pids = startedPids(output);
+    // The processes the script says it started, by the "(pid N)" it writes after each.
+    std::vector<pid_t> pids;
+    const std::regex started(R"(started [^\n]*\(pid ([0-9]+)\))");
+    for (std::sregex_iterator at(output.begin(), output.end(), started), end; at != end; ++at)
+        pids.push_back(std::stoi((*at)[1]));
     ASSERT_EQ(pids.size(), 3u) << "jackd, the monitor and Morvex\n" << output;
 
     // The monitor listens before Morvex starts, so Morvex lists it among its destinations.
