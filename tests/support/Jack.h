@@ -61,7 +61,6 @@ private:
 // programs it starts. Throws std::runtime_error, with what the monitor said, when it cannot start.
 class JackMonitor {
 public:
-    static constexpr const char* Destination = "monitor:Monitor"; // as JACK names its port
 
     // Returns once the monitor listens.
     JackMonitor();
@@ -72,8 +71,6 @@ public:
     // Once it has printed count messages (or after two minutes), stops the monitor and returns
     // every byte it received; a test failure unless it ends cleanly.
     std::vector<std::uint8_t> received(std::size_t count);
-    // The destination goes; what it received stays readable.
-    void stopMonitor() { mMonitor.reset(); }
 
 private:
     TempDir mLogs;
