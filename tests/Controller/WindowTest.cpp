@@ -185,6 +185,10 @@ TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
     auto* summary = window->findChild<QLabel*>("mSummaryTextField");
     ASSERT_TRUE(waitFor([&] { return !summary->text().startsWith("Reading"); }));
     EXPECT_EQ(summary->text().toStdString(), "3 files · 3 messages · 510 bytes · about 6 s");
+    const testsupport::TempDir logs; // the same figures as morvex-send's dry run
+    EXPECT_NE(testsupport::run({ MORVEX_SEND, "--dry-run", folder.string() }, logs.path())
+                  .out.find("Total: 3 files, 3 messages, 510 bytes, 6.000 s"),
+        std::string::npos);
     EXPECT_EQ(table->index(1, 0).data(Qt::ToolTipRole).toString(),
         "Été 2.MID ends before its end of track: it is cut off at byte 34.");
     EXPECT_FALSE(table->index(1, 0).data(Qt::DecorationRole).isNull());
@@ -259,19 +263,24 @@ TEST_F(Window, AQuitSignalEndsMorvexWhateverItShows)
     // One tick a quarter note at the slowest tempo: the second message waits about 56 minutes.
     const SmfWriter longDelay
         = SmfWriter(1).sysexOfSize(0, 10, 1).tempo(0, 0xFFFFFF).sysexOfSize(200, 10, 2);
-    // Where the signal finds Morvex: idle, in a delay after the first message, or under the
-    // question about a damaged file, which goes unanswered.
+    // Where the signal finds Morvex: idle, in a delay after the first message, under the end
+    // alert of a short update, or under the question about a damaged file, which goes unanswered.
     struct State {
+        const char* where;
         int signal;
-        bool send, damaged;
+        bool send, modal, damaged;
         std::size_t sends;
     };
-    for (const State& state : { State { SIGTERM, false, false, 0 },
-             State { SIGHUP, true, false, 1 }, State { SIGINT, true, true, 0 } }) {
-        SCOPED_TRACE(state.signal);
+    for (const State& state : { State { "idle", SIGTERM, false, false, false, 0 },
+             State { "in a delay", SIGHUP, true, false, false, 1 },
+             State { "under the alert", SIGTERM, true, true, false, 1 },
+             State { "under the question", SIGINT, true, true, true, 0 } }) {
+        SCOPED_TRACE(state.where);
         if (state.damaged)
             files.copyData("cut-in-event.mid", "B.mid");
-        files.write("A.mid", longDelay.file());
+        const bool shortUpdate = state.modal && !state.damaged;
+        files.write(
+            "A.mid", shortUpdate ? SmfWriter().sysexOfSize(0, 10).file() : longDelay.file());
         launch();
         QObject::connect(
             &notifier, &SignalNotifier::received, controller.get(), &_Controller::quitNow);
@@ -280,7 +289,7 @@ TEST_F(Window, AQuitSignalEndsMorvexWhateverItShows)
         if (state.send)
             QTest::mouseClick(sendButton, Qt::LeftButton);
         // A signal raised here is taken by the event loop, and one under the question by its own.
-        if (state.damaged)
+        if (state.modal)
             whenUp<QMessageBox>([&](QMessageBox&) { EXPECT_EQ(raise(state.signal), 0); });
         else
             EXPECT_TRUE(
