@@ -67,6 +67,27 @@ struct Morvex {
     }
 };
 
+// Under a clock of the test's own, each message goes out at the frame its send was made at plus
+// one fixed latency: messages sent together share a cycle in order, and a gap of any size
+// survives the cycles it crosses. Destination 0 is receiver's.
+void expectSpacedAsSent(JackReceiver& receiver)
+{
+    // Gaps between sends, in frames: none, one, either side of the period of 32 and of 1024, and
+    // several periods.
+    const std::vector<jack_nframes_t> gaps { 0, 0, 1, 2, 31, 32, 33, 103, 1023, 1024, 1025, 0, 5 };
+    std::vector<jack_nframes_t> frames(gaps.size());
+    std::partial_sum(gaps.begin(), gaps.end(), frames.begin());
+    Morvex morvex(std::make_shared<ScriptedClock>(frames));
+    for (std::size_t i = 0; i < frames.size(); ++i)
+        ASSERT_TRUE(morvex.send(0, sysex(i % 3 == 0 ? 3000 : 6, unsigned(i))).ok());
+    const auto& arrived = receiver.waitFor(frames.size());
+    ASSERT_EQ(arrived.size(), frames.size());
+    for (std::size_t i = 0; i < arrived.size(); ++i) {
+        EXPECT_EQ(arrived[i].bytes, sysex(i % 3 == 0 ? 3000 : 6, unsigned(i))) << i;
+        EXPECT_EQ(arrived[i].frame - arrived[0].frame, frames[i]) << "message " << i;
+    }
+}
+
 TEST(JackService, WithoutAServerThereIsNoServiceNoHangAndNoWordFromLibjack)
 {
     ::setenv("MORVEX_MIDI", "jack", 1);
@@ -89,9 +110,7 @@ TEST(JackService, WithoutAServerThereIsNoServiceNoHangAndNoWordFromLibjack)
 // The server waits for every client in each cycle, so nothing can be lost between two of them:
 // no message may be called uncertain. The largest message JACK carries, a property of the port's
 // buffer found from above, arrives whole; one byte more is refused at once and sends nothing.
-// Under a clock of the test's own, each message goes out at the frame its send was made at plus
-// one fixed latency: messages sent together share a cycle in order, and a gap of any size
-// survives the cycles it crosses. Losses are counted, and named, whatever is lost.
+// Messages are as far apart as sent. Losses are counted, and named, whatever is lost.
 TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCountsLosses)
 {
     MORVEX_SKIP_WITHOUT_JACKD();
@@ -134,21 +153,8 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
         ASSERT_EQ(received[i].bytes, sysex(64, i)) << "message " << i;
     EXPECT_TRUE(std::ranges::equal(received.back().bytes, std::span(longest).first(size)));
 
-    // Gaps between sends, in frames: none, one, either side of the period of 32 and of 1024, and
-    // several periods.
-    const std::vector<jack_nframes_t> gaps { 0, 0, 1, 2, 31, 32, 33, 103, 1023, 1024, 1025, 0, 5 };
-    std::vector<jack_nframes_t> frames(gaps.size());
-    std::partial_sum(gaps.begin(), gaps.end(), frames.begin());
     morvex.reset();
-    morvex.emplace(std::make_shared<ScriptedClock>(frames));
-    for (std::size_t i = 0; i < frames.size(); ++i)
-        ASSERT_TRUE(morvex->send(0, sysex(i % 3 == 0 ? 3000 : 6, unsigned(i))).ok());
-    const auto& arrived = first->waitFor(frames.size());
-    ASSERT_EQ(arrived.size(), frames.size());
-    for (std::size_t i = 0; i < arrived.size(); ++i) {
-        EXPECT_EQ(arrived[i].bytes, sysex(i % 3 == 0 ? 3000 : 6, unsigned(i))) << i;
-        EXPECT_EQ(arrived[i].frame - arrived[0].frame, frames[i]) << "message " << i;
-    }
+    expectSpacedAsSent(*first);
 
     // Messages queued for frames a second ahead, and the destination or then the server gone
     // before their cycles come: the next send says so, and settle counts every message queued;
@@ -180,6 +186,15 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
             serverStops ? "The JACK server stopped."
                         : "\"first:in\" was closed before the messages reached it.");
     }
+}
+
+// The same spacing where a cycle is 1,024 frames long.
+TEST(JackOutput, MessagesAreAsFarApartAsSentAtAPeriodOf1024)
+{
+    MORVEX_SKIP_WITHOUT_JACKD();
+    testsupport::JackServer server(1024);
+    JackReceiver receiver("receiver", "in");
+    expectSpacedAsSent(receiver);
 }
 
 } // namespace
