@@ -17,6 +17,7 @@ namespace {
 using midi::SendError;
 using namespace midi::alsa;
 using namespace testsupport;
+using std::chrono::microseconds;
 
 constexpr unsigned Writable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
 constexpr int Own = 128;
@@ -28,8 +29,15 @@ PortInfo port(int client, int number, std::string clientName, std::string portNa
         client < Own, card };
 }
 
-// One program's port; fails the sends named in failures (counted from 0) with their errno and
-// records the pieces of the others.
+// Microseconds, to the nearest, since the start of a clock of the test's own.
+std::int64_t sinceStart(const timing::Clock& clock)
+{
+    return std::chrono::round<microseconds>(clock.now() - timing::Clock::TimePoint {}).count();
+}
+
+// One port, a program's unless the test makes it a card's; fails the sends named in failures
+// (counted from 0) with their errno and records the pieces of the others, with when they went by
+// clock when there is one.
 struct FakeSequencer final : Sequencer {
     int ownClient() const override { return Own; }
     std::vector<PortInfo> ports() override { return { synth }; }
@@ -44,15 +52,58 @@ struct FakeSequencer final : Sequencer {
         if (const auto failure = failures.find(calls++); failure != failures.end())
             return -failure->second;
         pieces.emplace_back(piece.begin(), piece.end());
+        if (clock)
+            times.push_back(sinceStart(*clock));
         return 0;
     }
 
-    const PortInfo synth = ::port(Own + 1, 0, "Synth", "in");
+    PortInfo synth = ::port(Own + 1, 0, "Synth", "in");
+    const timing::Clock* clock = nullptr;
+    std::vector<std::int64_t> times; // µs
     std::map<int, int> failures;
     int calls = 0;
     int connects = 0;
     std::vector<Bytes> pieces;
 };
+
+// Its time moves only by the waits asked for, from 0; from wait number stopAt on (counted from 0)
+// a stop request stands.
+class RecordingClock final : public timing::Clock {
+public:
+    std::size_t stopAt = SIZE_MAX;
+
+    TimePoint now() const override { return mNow; }
+    bool sleepUntil(TimePoint when) override
+    {
+        if (mSleeps++ >= stopAt)
+            return false;
+        mNow = std::max(mNow, when);
+        return true;
+    }
+    bool stopRequested() const override { return mSleeps > stopAt; }
+
+private:
+    TimePoint mNow {};
+    std::size_t mSleeps = 0;
+};
+
+// Morvex's client and port on a sequencer whose one destination is synth.
+struct Opened {
+    FakeSequencer* sequencer;
+    std::unique_ptr<midi::Client> client;
+    std::unique_ptr<midi::OutputPort> port;
+};
+
+Opened open(std::optional<PortInfo> synth = std::nullopt)
+{
+    auto owned = std::make_unique<FakeSequencer>();
+    FakeSequencer* sequencer = owned.get();
+    if (synth)
+        sequencer->synth = *synth;
+    auto client = openClient(std::move(owned));
+    auto port = client->createOutputPort("Morvex Output Port").port;
+    return { sequencer, std::move(client), std::move(port) };
+}
 
 TEST(AlsaDestinations, AreWritableMidiPortsOfOthersHardwareFirst)
 {
@@ -79,10 +130,9 @@ TEST(AlsaDestinations, AreWritableMidiPortsOfOthersHardwareFirst)
 // before the first byte is reopened, once: nothing of the message is lost by that.
 TEST(AlsaSend, AFailureEndsTheMessageWithF7AndADeviceClosedBeforeTheFirstByteIsReopenedOnce)
 {
-    auto owned = std::make_unique<FakeSequencer>();
-    FakeSequencer& sequencer = *owned;
-    const auto client = openClient(std::move(owned));
-    const auto output = client->createOutputPort("Morvex Output Port").port;
+    const Opened opened = open();
+    FakeSequencer& sequencer = *opened.sequencer;
+    const auto& output = opened.port;
     timing::SteadyClock clock;
     const std::pair<int, SendError> cases[]
         = { { ENOENT, SendError::DestinationGone }, { ENXIO, SendError::DestinationGone },
@@ -106,6 +156,41 @@ TEST(AlsaSend, AFailureEndsTheMessageWithF7AndADeviceClosedBeforeTheFirstByteIsR
     EXPECT_EQ(sequencer.connects, connects + 1);
     sequencer.failures = { { sequencer.calls, ENODEV }, { sequencer.calls + 1, ENODEV } };
     EXPECT_EQ(output->send(0, sysex(600), clock).error, SendError::DestinationGone);
+}
+
+// A program's port takes 1 KiB at once, then a piece whenever one has left at its pace; a backlog
+// outlasts its message. A hardware port's send returns once the last byte has left the wire, so
+// that the device's quiet time starts then. A stop while pacing ends the message with F7.
+TEST(AlsaSend, PacesToItsBacklogWaitsOutTheWireAndEndsAStoppedMessageWithF7)
+{
+    const Opened program = open();
+    RecordingClock clock;
+    program.sequencer->clock = &clock;
+    ASSERT_TRUE(program.port->send(0, sysex(2000), clock).ok());
+    ASSERT_TRUE(program.port->send(0, sysex(256), clock).ok());
+    // 256 bytes take 8 ms at 32,000 bytes a second; the last piece of 208 bytes needs less room.
+    EXPECT_EQ(program.sequencer->times,
+        (std::vector<std::int64_t> { 0, 0, 0, 0, 8000, 16000, 24000, 30500, 38500 }));
+
+    const Opened card
+        = open(port(20, 0, "UM-ONE", "UM-ONE MIDI 1", Writable, SND_SEQ_PORT_TYPE_MIDI_GENERIC, 1));
+    RecordingClock wire;
+    ASSERT_TRUE(card.port->send(0, sysex(600), wire).ok());
+    // 11 bits a byte at 31,250 baud.
+    EXPECT_EQ(sinceStart(wire), 600 * 11 * 32);
+
+    for (const bool hardware : { false, true }) {
+        const Opened stopped = hardware ? open(port(20, 0, "UM-ONE", "UM-ONE MIDI 1", Writable,
+                                   SND_SEQ_PORT_TYPE_MIDI_GENERIC, 1))
+                                        : open();
+        RecordingClock quitting;
+        quitting.stopAt = 4; // the first four pieces fit the backlog, the fifth waits
+        const auto result = stopped.port->send(0, sysex(2000), quitting);
+        EXPECT_EQ(result.error, SendError::Stopped) << hardware;
+        EXPECT_EQ(result.bytesSent, 4u * 256);
+        ASSERT_EQ(stopped.sequencer->pieces.size(), 5u);
+        EXPECT_EQ(stopped.sequencer->pieces.back(), Bytes { 0xF7 });
+    }
 }
 
 } // namespace

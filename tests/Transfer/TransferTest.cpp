@@ -13,6 +13,7 @@
 #include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 using smf::SmfWriter;
 using testing::ElementsAre;
@@ -38,6 +39,7 @@ public:
     bool stopped = false; // the clock's stop request
     std::vector<smf::Bytes> sent;
     std::map<std::size_t, midi::SendResult> faults;
+    midi::Settled settled; // what the next settle reports
 
     Outcome run(std::vector<std::string> files)
     {
@@ -74,6 +76,8 @@ public:
         EXPECT_EQ(to, 1u);
         return result;
     }
+
+    midi::Settled settle() override { return std::exchange(settled, {}); }
 
     TimePoint now() const override { return mNow; }
     bool sleepUntil(TimePoint when) override
@@ -239,6 +243,40 @@ TEST(Transfer, UpdateIncompleteNamesEveryFileThatWentWrong)
         "deadline.");
     EXPECT_EQ(s.log.end()[-4], "percent 100 %");
     EXPECT_THAT(s.sent, ElementsAre(testing::_, fails.messages()[0], testing::_));
+
+    // The one problem of an update, told by a send or by the settle after its file: an uncertain
+    // message is never a "Complete Update", and a message lost after its send is not counted sent.
+    const std::tuple<midi::SendResult, midi::Settled, std::uint64_t, const char*> alone[] = {
+        { { midi::SendError::Uncertain, 10, "A cycle was late." }, {}, 20,
+            "1 of 2 messages may not have arrived at Synth B. A cycle was late." },
+        { {}, { 0, 0, 1, {}, "A cycle was late." }, 20,
+            "1 of 2 messages may not have arrived at Synth B. A cycle was late." },
+        { {}, { 1, 10, 0, "The destination closed.", {} }, 10,
+            "1 of 2 messages were not delivered to Synth B. The destination closed." },
+    };
+    for (const auto& [fault, settled, bytesSent, said] : alone) {
+        SCOPED_TRACE(said);
+        Scene one;
+        one.dir.write("One.mid", msFile().sysexOfSize(0, 10).sysexOfSize(0, 10, 1).file());
+        if (!fault.ok())
+            one.faults = { { 0, fault } };
+        one.settled = settled;
+        const Outcome only = one.run({ "One.mid" });
+        EXPECT_EQ(only.end, Incomplete);
+        EXPECT_EQ(only.bytesSent, bytesSent);
+        EXPECT_EQ(
+            one.linesOf({ "alert" }), std::string("alert Update Incomplete | One.mid: ") + said);
+    }
+}
+
+// The time left is rounded up to whole seconds: "0 s" only when nothing remains.
+TEST(Plan, DurationTextRoundsUpSoThatNoWaitShowsAsNothing)
+{
+    const std::pair<std::uint64_t, const char*> cases[] = { { 0, "0 s" }, { 1, "1 s" },
+        { 1000000, "1 s" }, { 1000001, "2 s" }, { 59000001, "1 min 0 s" },
+        { 3599000000, "59 min 59 s" }, { 3599000001, "1 h 0 min" }, { 7260000000, "2 h 1 min" } };
+    for (const auto& [microseconds, text] : cases)
+        EXPECT_EQ(transfer::durationText(microseconds), text) << microseconds;
 }
 
 // The real clock never wakes early, and a stop from another thread ends the wait under way and
@@ -272,6 +310,12 @@ TEST(UpdateFolder, ListsTheMidEntriesInReadingOrder)
         std::vector<std::string>({ ".h.mid", "A.mid", "a.mid", "B.MID", "c.Mid", "Part1.mid",
             "part02.mid", "part2.mid", "part10.mid", "part99999999999999999999.mid",
             "part100000000000000000000.mid", "x.mid", "z.mid", "\xC3\xA9.mid" }));
+    // Whichever side holds the leading zeros: the order does not depend on which is asked first.
+    for (const auto& [first, second] : { std::pair { "part009.mid", "part10.mid" },
+             std::pair { "part02.mid", "part2.mid" }, std::pair { "a2b009", "a02b10" } }) {
+        EXPECT_TRUE(transfer::readsBefore(first, second)) << first << " before " << second;
+        EXPECT_FALSE(transfer::readsBefore(second, first)) << first << " before " << second;
+    }
 }
 
 } // namespace
