@@ -3,6 +3,8 @@
 #include "_Controller.h"
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,7 +15,12 @@ namespace testsupport {
 struct StandInScript {
     std::vector<std::string> log; // what was opened and closed, in order: on the UI thread only
     std::atomic<std::size_t> sends = 0; // counted by the transfer thread as the test's thread looks
+    std::atomic<std::size_t> destination = SIZE_MAX; // the index the last send was given
     std::atomic<bool> holding = false; // while set, every send waits inside the port
+    // The destinations' names, listed when the client opens and at each refresh; and the
+    // client's watch, which the test calls when it has changed them. Both on the UI thread.
+    std::vector<std::string> names;
+    std::function<void()> changed;
 
     void release()
     {
@@ -27,31 +34,39 @@ struct StandInPort : midi::OutputPort {
 
     ~StandInPort() override { mScript->log.push_back("port closed"); }
     midi::SendResult send(
-        std::size_t, std::span<const std::uint8_t> message, timing::Clock&) override
+        std::size_t destination, std::span<const std::uint8_t> message, timing::Clock&) override
     {
+        mScript->destination = destination;
         ++mScript->sends;
         mScript->holding.wait(true);
         return { midi::SendError::None, static_cast<std::uint32_t>(message.size()), {} };
     }
 };
 
-// A MIDI service with a fixed list of destinations.
+// A MIDI service whose destinations are the script's names.
 struct StandInClient : midi::Client {
     std::shared_ptr<StandInScript> mScript;
     std::vector<midi::Destination> mDestinations;
 
-    StandInClient(std::shared_ptr<StandInScript> script, const std::vector<std::string>& names)
+    explicit StandInClient(std::shared_ptr<StandInScript> script)
         : mScript(std::move(script))
     {
-        for (const std::string& name : names)
-            mDestinations.push_back({ name, name + std::to_string(mDestinations.size()) });
+        refreshDestinations();
     }
     ~StandInClient() override { mScript->log.push_back("client closed"); }
     std::string serviceName() const override { return "stand-in"; }
     std::string problem() const override { return {}; }
     const std::vector<midi::Destination>& destinations() const override { return mDestinations; }
-    void watchDestinations(std::function<void()>) override { }
-    void refreshDestinations() override { }
+    void watchDestinations(std::function<void()> changed) override
+    {
+        mScript->changed = std::move(changed);
+    }
+    void refreshDestinations() override
+    {
+        mDestinations.clear();
+        for (const std::string& name : mScript->names)
+            mDestinations.push_back({ name, name + std::to_string(mDestinations.size()) });
+    }
     midi::PortResult createOutputPort(const std::string& name) override
     {
         mScript->log.push_back("port opened: " + name);
@@ -64,9 +79,10 @@ struct StandInClient : midi::Client {
 inline _Controller::OpenClient standInService(std::vector<std::string> names,
     std::shared_ptr<StandInScript> script = std::make_shared<StandInScript>())
 {
-    return [names = std::move(names), script = std::move(script)](const std::string& name) {
+    script->names = std::move(names);
+    return [script = std::move(script)](const std::string& name) {
         script->log.push_back("client opened: " + name);
-        return std::make_unique<StandInClient>(script, names);
+        return std::make_unique<StandInClient>(script);
     };
 }
 

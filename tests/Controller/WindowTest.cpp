@@ -19,10 +19,13 @@ using Log = std::vector<std::string>;
 
 namespace {
 
-// Generous: the machines are shared, and a hang shows as the limit being reached.
-bool waitFor(const std::function<bool()>& condition)
+// Runs the event loop until condition holds; a failure naming what when WaitLimit passes first.
+::testing::AssertionResult waitFor(const std::string& what, const std::function<bool()>& condition)
 {
-    return QTest::qWaitFor(condition, 120000);
+    if (QTest::qWaitFor(condition, std::chrono::milliseconds(testsupport::WaitLimit).count()))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+        << "gave up after " << testsupport::WaitLimit.count() << " s waiting for " << what;
 }
 
 QString pathOf(const std::filesystem::path& folder)
@@ -183,7 +186,7 @@ TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
     QTest::keyClick(popUp, Qt::Key_Up);
     EXPECT_FALSE(sendButton->isEnabled()) << "no device is chosen";
     auto* summary = window->findChild<QLabel*>("mSummaryTextField");
-    ASSERT_TRUE(waitFor([&] { return !summary->text().startsWith("Reading"); }));
+    ASSERT_TRUE(waitFor("the summary", [&] { return !summary->text().startsWith("Reading"); }));
     EXPECT_EQ(summary->text().toStdString(), "3 files · 3 messages · 510 bytes · about 6 s");
     const testsupport::TempDir logs; // the same figures as morvex-send's dry run
     EXPECT_NE(testsupport::run({ MORVEX_SEND, "--dry-run", folder.string() }, logs.path())
@@ -205,13 +208,15 @@ TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
 
 // A file that is not whole is asked about before anything goes out; Cancel is the default. Names
 // are shown as they are, never as markup, and a name that is not UTF-8 shows its bytes and still
-// opens. Send takes the window under a modal sheet, fresh each time, and Cancel gives it back.
+// opens. Send takes the window under a modal sheet, fresh each time, sends to the destination
+// chosen, and Cancel gives the window back.
 TEST_F(Window, SendAsksBeforeSendingDamagedFilesTakesTheWindowAndCancelGivesItBack)
 {
     files.write("A.mid", SmfWriter().sysexOfSize(0, 100, 1).sysexOfSize(0, 300, 2).file());
     files.write("<i>x.mid", SmfWriter().sysexOfSize(0, 20).file());
     files.copyData("cut-in-event.mid", "caf\xE9.mid");
-    launch();
+    launch({ "Other", "Synth" });
+    QTest::keyClick(popUp, Qt::Key_Down);
     EXPECT_EQ(rows(table), "<i>x.mid|A.mid|caf\\xE9.mid");
     for (const bool sendAnyway : { false, true }) {
         SCOPED_TRACE(sendAnyway ? "Send Anyway" : "Cancel");
@@ -225,7 +230,8 @@ TEST_F(Window, SendAsksBeforeSendingDamagedFilesTakesTheWindowAndCancelGivesItBa
             (sendAnyway ? question.buttons().front() : question.defaultButton())->click();
         });
         QTest::mouseClick(sendButton, Qt::LeftButton);
-        ASSERT_TRUE(waitFor([&] { return !watch.isActive() && idle(); }));
+        ASSERT_TRUE(waitFor("the question answered and the window idle",
+            [&] { return !watch.isActive() && idle(); }));
         EXPECT_EQ(midi->sends, sendAnyway ? 4u : 0u);
     }
     EXPECT_EQ(alerts,
@@ -240,15 +246,25 @@ TEST_F(Window, SendAsksBeforeSendingDamagedFilesTakesTheWindowAndCancelGivesItBa
     QTest::mouseClick(sendButton, Qt::LeftButton);
     EXPECT_TRUE(sheet->isVisible() && sheet->isModal());
     EXPECT_EQ(sheetShows(), "||| busy") << "a fresh sheet";
-    ASSERT_TRUE(waitFor([&] { return midi->sends == 5; })); // four went in the run before
+    ASSERT_TRUE(
+        waitFor("the fifth send", [&] { return midi->sends == 5; })); // four went in the run before
+    EXPECT_EQ(midi->destination, 1u) << "the one chosen, Synth";
+    // A destination that appears under the send is listed once the send is over, beside the one
+    // chosen.
+    midi->names.push_back("New");
+    midi->changed();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rows(popUp->model()), "No device||Other|Synth");
     EXPECT_FALSE(sendButton->isEnabled() || menuItemsOn() > 0);
     EXPECT_FALSE(window->close()) << "the window's close control does nothing under the sheet";
     // Should the action arrive despite the disabled button, the send lock turns it away.
     controller->send(sendButton);
     QTest::mouseClick(sheet->findChild<QPushButton*>("mCancelButton"), Qt::LeftButton);
     midi->release();
-    ASSERT_TRUE(waitFor([&] { return idle(); }));
+    ASSERT_TRUE(waitFor("the window idle after Cancel", [&] { return idle(); }));
     EXPECT_TRUE(sendButton->isEnabled()) << "a destination is chosen and files are listed";
+    EXPECT_EQ(rows(popUp->model()), "No device||Other|Synth|New");
+    EXPECT_EQ(popUp->currentText().toStdString(), "Synth");
     EXPECT_EQ(midi->sends, 5u) << "no other transfer and nothing after the cancel";
     EXPECT_EQ(alerts.size(), 1u) << "Cancel shows no alert";
 }
@@ -292,12 +308,12 @@ TEST_F(Window, AQuitSignalEndsMorvexWhateverItShows)
         if (state.modal)
             whenUp<QMessageBox>([&](QMessageBox&) { EXPECT_EQ(raise(state.signal), 0); });
         else
-            EXPECT_TRUE(
-                waitFor([&] { return midi->sends == state.sends; }) && raise(state.signal) == 0);
+            EXPECT_TRUE(waitFor("the sends", [&] { return midi->sends == state.sends; })
+                && raise(state.signal) == 0);
         QTimer hang; // a hang fails rather than hangs
         hang.callOnTimeout([] { QCoreApplication::exit(1); });
-        hang.start(60000);
-        EXPECT_EQ(QApplication::exec(), 0);
+        hang.start(std::chrono::milliseconds(testsupport::WaitLimit));
+        EXPECT_EQ(QApplication::exec(), 0) << "gave up waiting for Morvex to quit on the signal";
         EXPECT_EQ(midi->sends, state.sends);
         EXPECT_EQ(
             Log(midi->log.end() - 2, midi->log.end()), Log({ "port closed", "client closed" }));
@@ -321,12 +337,14 @@ TEST_F(Window, OnJackTheSampleUpdateArrivesWholeInOrderAndThePopUpFollowsDestina
     ASSERT_EQ(rows(popUp->model()), "No device||monitor:Monitor");
     pressOkOnAlert();
     QTest::mouseClick(sendButton, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return alerts.size() == 1 && idle(); }));
+    ASSERT_TRUE(waitFor("the end alert", [&] { return alerts.size() == 1 && idle(); }));
     // A JACK server that misses a deadline around a send (the dummy driver on a loaded machine
     // does) leaves the send uncertain: the run rightly ends without claiming success, naming the
     // file to check. The bytes show that it did arrive; no other complaint may appear.
-    for (const QString& line :
-        QString::fromStdString(alerts[0]).split('\n', Qt::SkipEmptyParts).mid(1))
+    const QStringList said = QString::fromStdString(alerts[0]).split('\n', Qt::SkipEmptyParts);
+    EXPECT_TRUE(said[0].startsWith(said.size() > 1 ? "Update Incomplete" : "Complete Update"))
+        << alerts[0];
+    for (const QString& line : said.mid(1))
         EXPECT_TRUE(line.contains(" may not have arrived at monitor:Monitor. "))
             << line.toStdString();
 
@@ -346,15 +364,15 @@ TEST_F(Window, OnJackTheSampleUpdateArrivesWholeInOrderAndThePopUpFollowsDestina
     EXPECT_EQ(jack->messages(), messages);
 
     // The monitor, the destination chosen, has gone with the bytes it received.
-    ASSERT_TRUE(waitFor([&] { return popUp->count() == 2; }));
+    ASSERT_TRUE(waitFor("the monitor gone from the pop-up", [&] { return popUp->count() == 2; }));
     EXPECT_FALSE(popUp->currentIndex() != 0 || sendButton->isEnabled());
     std::optional<testsupport::JackReceiver> first(std::in_place, "first", "in");
     testsupport::JackReceiver synth("synth", "in");
-    ASSERT_TRUE(waitFor([&] { return popUp->count() == 4; }));
+    ASSERT_TRUE(waitFor("first and synth in the pop-up", [&] { return popUp->count() == 4; }));
     EXPECT_EQ(rows(popUp->model()), "No device||first:in|synth:in");
     QTest::keyClick(popUp, Qt::Key_End);
     first.reset();
-    ASSERT_TRUE(waitFor([&] { return popUp->count() == 3; }));
+    ASSERT_TRUE(waitFor("first gone from the pop-up", [&] { return popUp->count() == 3; }));
     EXPECT_EQ(popUp->currentText().toStdString(), "synth:in") << "still chosen, at its new place";
 }
 

@@ -8,8 +8,10 @@
 #include "support/Jack.h"
 
 #include <algorithm>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <jack/metadata.h>
+#include <jack/midiport.h>
 #include <numeric>
 #include <optional>
 #include <stdexcept>
@@ -69,14 +71,20 @@ struct Morvex {
 
 // Under a clock of the test's own, each message goes out at the frame its send was made at plus
 // one fixed latency: messages sent together share a cycle in order, and a gap of any size
-// survives the cycles it crosses. Destination 0 is receiver's.
+// survives the cycles it crosses. The first is sent for a frame long past, so it goes out late,
+// in the next cycle, and every later one as much later: the gaps stay as sent. Destination 0 is
+// receiver's.
 void expectSpacedAsSent(JackReceiver& receiver)
 {
-    // Gaps between sends, in frames: none, one, either side of the period of 32 and of 1024, and
-    // several periods.
-    const std::vector<jack_nframes_t> gaps { 0, 0, 1, 2, 31, 32, 33, 103, 1023, 1024, 1025, 0, 5 };
+    // Gaps between sends, in frames: from the late message to one 0.3 s after it; then none, one,
+    // either side of the period of 32 and of 1024, and several periods.
+    const std::vector<jack_nframes_t> gaps { 0, 14400, 0, 1, 2, 31, 32, 33, 103, 1023, 1024, 1025,
+        0, 5 };
     std::vector<jack_nframes_t> frames(gaps.size());
     std::partial_sum(gaps.begin(), gaps.end(), frames.begin());
+    // From 0.4 s before the clock's start, 0.2 s before now (frame counts wrap).
+    for (jack_nframes_t& frame : frames)
+        frame -= 19200;
     Morvex morvex(std::make_shared<ScriptedClock>(frames));
     for (std::size_t i = 0; i < frames.size(); ++i)
         ASSERT_TRUE(morvex.send(0, sysex(i % 3 == 0 ? 3000 : 6, unsigned(i))).ok());
@@ -84,9 +92,46 @@ void expectSpacedAsSent(JackReceiver& receiver)
     ASSERT_EQ(arrived.size(), frames.size());
     for (std::size_t i = 0; i < arrived.size(); ++i) {
         EXPECT_EQ(arrived[i].bytes, sysex(i % 3 == 0 ? 3000 : 6, unsigned(i))) << i;
-        EXPECT_EQ(arrived[i].frame - arrived[0].frame, frames[i]) << "message " << i;
+        EXPECT_EQ(arrived[i].frame - arrived[0].frame, frames[i] - frames[0]) << "message " << i;
     }
 }
+
+// The largest event a port's buffer takes, as JACK reports it in a cycle of a client of the
+// test's own.
+class BufferProbe {
+public:
+    BufferProbe()
+        : mClient(jack_client_open("probe", JackNoStartServer, nullptr), jack_client_close)
+    {
+        if (!mClient)
+            throw std::runtime_error("the probe cannot open a JACK client");
+        mPort
+            = jack_port_register(mClient.get(), "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        if (!mPort || jack_set_process_callback(mClient.get(), process, this) != 0
+            || jack_activate(mClient.get()) != 0)
+            throw std::runtime_error("the probe cannot run");
+    }
+
+    std::size_t largest()
+    {
+        EXPECT_TRUE(testsupport::waitFor("the probe's first cycle", [&] { return mLargest != 0; }));
+        return mLargest;
+    }
+
+private:
+    static int process(jack_nframes_t frames, void* self)
+    {
+        auto& probe = *static_cast<BufferProbe*>(self);
+        void* buffer = jack_port_get_buffer(probe.mPort, frames);
+        jack_midi_clear_buffer(buffer);
+        probe.mLargest = jack_midi_max_event_size(buffer);
+        return 0;
+    }
+
+    std::atomic<std::size_t> mLargest { 0 };
+    jack_port_t* mPort = nullptr;
+    std::unique_ptr<jack_client_t, int (*)(jack_client_t*)> mClient; // last: closes first
+};
 
 TEST(JackService, WithoutAServerThereIsNoServiceNoHangAndNoWordFromLibjack)
 {
@@ -109,7 +154,7 @@ TEST(JackService, WithoutAServerThereIsNoServiceNoHangAndNoWordFromLibjack)
 // server, after their ports have gone, so a name found there may belong to another port.
 // The server waits for every client in each cycle, so nothing can be lost between two of them:
 // no message may be called uncertain. The largest message JACK carries, a property of the port's
-// buffer found from above, arrives whole; one byte more is refused at once and sends nothing.
+// buffer, arrives whole; one byte more is refused at once and sends nothing.
 // Messages are as far apart as sent. Losses are counted, and named, whatever is lost.
 TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCountsLosses)
 {
@@ -140,13 +185,11 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
             EXPECT_EQ(settled.uncertain, 0u) << i << ": " << settled.uncertainReason;
         }
     }
-    const auto longest = sysex(40000, 1);
-    std::size_t size = longest.size();
-    midi::SendResult result = morvex->send(1, longest);
-    while (result.error == midi::SendError::TooLarge && size > 256)
-        result = morvex->send(1, std::span(longest).first(--size));
+    const std::size_t size = BufferProbe().largest();
+    const auto longest = sysex(size + 1, 1);
+    EXPECT_EQ(morvex->send(1, longest).error, midi::SendError::TooLarge);
+    const midi::SendResult result = morvex->send(1, std::span(longest).first(size));
     ASSERT_TRUE(result.ok()) << result.reason;
-    EXPECT_EQ(morvex->send(1, std::span(longest).first(size + 1)).error, midi::SendError::TooLarge);
     const auto& received = second.waitFor(Messages + 1);
     ASSERT_EQ(received.size(), Messages + 1);
     for (unsigned i = 0; i < Messages; ++i)
@@ -195,6 +238,26 @@ TEST(JackOutput, MessagesAreAsFarApartAsSentAtAPeriodOf1024)
     testsupport::JackServer server(1024);
     JackReceiver receiver("receiver", "in");
     expectSpacedAsSent(receiver);
+}
+
+// A server whose cycles come later than its period says (the dummy driver waits 10 ms for each
+// 32 frames) lets its frame counter fall behind the system clock. Sends 3 ms apart are still
+// placed at least 3 ms, 144 frames, apart.
+TEST(JackClock, KeepsSendsAsFarApartAsTheyWereMadeWhenTheServerLags)
+{
+    MORVEX_SKIP_WITHOUT_JACKD();
+    testsupport::JackServer server(32, 10000);
+    const std::unique_ptr<jack_client_t, int (*)(jack_client_t*)> client(
+        jack_client_open("clock", JackNoStartServer, nullptr), jack_client_close);
+    ASSERT_TRUE(client);
+    const auto clock = midi::jack::serverClock();
+    jack_nframes_t previous = clock->now(client.get(), true);
+    for (int i = 0; i < 10; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        const jack_nframes_t frame = clock->now(client.get(), false);
+        EXPECT_GE(static_cast<std::int32_t>(frame - previous), 144) << "send " << i;
+        previous = frame;
+    }
 }
 
 } // namespace

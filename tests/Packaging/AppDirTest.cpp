@@ -15,10 +15,10 @@ namespace {
 
 using namespace testsupport;
 
-// Whether folder itself is opened (listed) within limit: Morvex lists its default folder at once.
-bool opened(int watch, std::chrono::seconds limit)
+// Whether folder itself is opened (listed): Morvex lists its default folder at once.
+::testing::AssertionResult opened(int watch)
 {
-    return waitUntil(limit, [watch] {
+    return waitFor("Morvex to list the folder that holds its AppDir", [watch] {
         alignas(inotify_event) std::array<char, 4096> events {};
         const ssize_t size = ::read(watch, events.data(), events.size()); // -1 while none came
         for (ssize_t at = 0; at < size;) {
@@ -62,8 +62,7 @@ TEST(AppDir, MorvexOpensOnTheFolderThatHoldsItsAppDirHoweverItIsStarted)
         const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
         ASSERT_GE(::inotify_add_watch(watch, folder.c_str(), IN_OPEN), 0);
         ChildProcess morvex({ "sh", "-c", command }, logs.path() / "morvex.txt");
-        EXPECT_TRUE(opened(watch, std::chrono::seconds(60)))
-            << readText(logs.path() / "morvex.txt");
+        EXPECT_TRUE(opened(watch)) << readText(logs.path() / "morvex.txt");
         EXPECT_EQ(morvex.stop(SIGTERM), 0) << "an orderly end";
         ::close(watch);
     }

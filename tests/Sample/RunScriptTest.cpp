@@ -24,9 +24,9 @@ TEST(RunScript, RehearsalComesUpOnTheSampleUpdateAndGoesWithTheScript)
     ::setenv("MORVEX_REHEARSAL", "1", 1);
     ::setenv("MORVEX_BUILD", MORVEX_BUILD_FOLDER, 1);
     ChildProcess script({ MORVEX_RUN_SCRIPT }, log);
-    waitUntil(300s, [&] {
+    EXPECT_TRUE(waitFor("run-morvex to start Morvex", [&] {
         return readText(log).find("started Morvex") != std::string::npos || script.exited();
-    });
+    }));
     const std::string output = readText(log);
     ASSERT_FALSE(script.exited()) << output;
     std::smatch server;
@@ -44,7 +44,8 @@ TEST(RunScript, RehearsalComesUpOnTheSampleUpdateAndGoesWithTheScript)
         return ports.find("morvex-monitor:Rehearsal Monitor\n") != std::string::npos
             && ports.find("Morvex:Morvex Output Port\n") != std::string::npos;
     };
-    EXPECT_TRUE(waitUntil(60s, portsUp, 100ms)) << server.str() << "\n" << readText(log);
+    EXPECT_TRUE(waitFor("the monitor's and Morvex's ports on " + server.str(), portsUp, 100ms))
+        << readText(log);
     // Morvex runs from the AppDir inside the sample update, so the sample files fill its table.
     EXPECT_EQ(readText("/proc/" + std::to_string(pids[2]) + "/cmdline"),
         MORVEX_BUILD_FOLDER "/sample-update/Morvex.AppDir/usr/bin/morvex" + std::string(1, '\0'));

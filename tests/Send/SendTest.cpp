@@ -87,11 +87,12 @@ TEST(SendDryRun, FiguresAreTheFilesOwnDelaysAndPausesAndStatusesSayWhatWentWrong
     }
 }
 
-// On a private JACK server, to morvex-monitor by its number in the list: a damaged file stops the
-// update before anything is sent, unless --send-damaged says to go on. Then, while morvex-send
-// waits 3 s before b.mid's second message, the monitor goes: that is named. On a new one, Ctrl-C in
-// the same wait lets that message out and nothing after it. The wait only makes room for the test
-// to act: a machine that took longer would fail here, not pass wrongly.
+// On a private JACK server, to morvex-monitor by its number in the list (there is no number 0): a
+// damaged file stops the update before anything is sent, unless --send-damaged says to go on.
+// Then, while morvex-send waits 3 s before b.mid's second message, the monitor goes: that is
+// named. On a new one, Ctrl-C in the same wait lets that message out and nothing after it. The
+// wait only makes room for the test to act: a machine that took longer would fail here, not pass
+// wrongly.
 TEST(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
 {
     MORVEX_SKIP_WITHOUT_JACKD();
@@ -105,7 +106,7 @@ TEST(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
     };
     // morvex-send prints "Waiting" after the transfer's last cancel check before that wait.
     const auto waitingForTheSecondMessage = [&] {
-        return testsupport::waitUntil(std::chrono::minutes(2), [&] {
+        return testsupport::waitFor("morvex-send to wait before b.mid's second message", [&] {
             return readText(logs.path() / "out.txt").find("Waiting 3.000 s") != std::string::npos;
         });
     };
@@ -114,6 +115,11 @@ TEST(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
         = SmfWriter(48).sysexOfSize(0, 20).sysexOfSize(288, 30, 1).sysexOfSize(0, 40, 2);
     folder.write("b.mid", b.file());
     folder.write("c.mid", SmfWriter(48).sysexOfSize(0, 50).file());
+    // Numbers count from 1: 0 names nothing, even in a dry run.
+    const auto none = testsupport::run(
+        { MORVEX_SEND, "--dry-run", "--to", "0", folder.path().string() }, logs.path());
+    EXPECT_EQ(none.status, 3);
+    EXPECT_THAT(none.err, testing::HasSubstr("there is no destination 0: 1 are listed"));
     auto declined = start({});
     const auto refused = testsupport::finish(declined, logs.path());
     EXPECT_EQ(refused.status, 1);

@@ -29,6 +29,7 @@ std::filesystem::path findProgram(const std::string& name)
 
 ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
     const std::filesystem::path& output, const std::filesystem::path& errors)
+    : mName(arguments.at(0))
 {
     // Everything the child needs is made here: between fork and exec a threaded parent's child
     // may only make async-signal-safe calls.
@@ -92,7 +93,8 @@ ChildProcess start(const std::vector<std::string>& arguments, const std::filesys
 
 Finished finish(ChildProcess& child, const std::filesystem::path& logs)
 {
-    waitUntil(std::chrono::minutes(2), [&] { return child.exited(); });
+    EXPECT_TRUE(waitFor(child.name() + " to end", [&] { return child.exited(); }))
+        << readText(logs / "err.txt");
     return { WIFEXITED(child.status()) ? WEXITSTATUS(child.status()) : -1,
         readText(logs / "out.txt"), readText(logs / "err.txt") };
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
 #include <sys/types.h>
 #include <thread>
@@ -26,6 +27,8 @@ public:
 
     // Whether it has exited on its own (it is then waited for, and status() tells how).
     bool exited();
+    // Its first argument, as started.
+    const std::string& name() const { return mName; }
     // The wait status once it has gone, -1 before.
     int status() const { return mStatus; }
     // Sends signal, waits up to thirty seconds (jackd waits for its clients a while), then kills
@@ -33,20 +36,27 @@ public:
     int stop(int signal);
 
 private:
+    std::string mName;
     pid_t mPid = -1;
     int mStatus = -1;
 };
 
+// The longest a test waits for any one thing (a program to end, a server or a port to come up,
+// messages to arrive, a window to reach a state): ample on a machine shared by several test runs,
+// and well under the time ctest gives a whole test (MORVEX_TEST_LIMIT in tests/CMakeLists.txt), so
+// that a hang fails at this limit, saying what it waited for.
+constexpr std::chrono::seconds WaitLimit { 60 };
+
 struct Finished {
-    int status = -1; // the exit status; -1 when it did not exit within two minutes
+    int status = -1; // the exit status; -1 when it did not exit within WaitLimit
     std::string out;
     std::string err;
 };
 
 // A program run as a user runs it, its standard output to logs/out.txt and its standard error to
 // logs/err.txt; our own are MORVEX_SEND and MORVEX_MONITOR. A signal sent to morvex-send arrives as
-// Ctrl-C or a closed terminal does. finish waits up to two minutes for the program to end: bounded
-// only so that a hang fails.
+// Ctrl-C or a closed terminal does. finish waits up to WaitLimit for the program to end, and fails
+// the test when it does not.
 ChildProcess start(const std::vector<std::string>& arguments, const std::filesystem::path& logs);
 Finished finish(ChildProcess& child, const std::filesystem::path& logs);
 Finished run(const std::vector<std::string>& arguments, const std::filesystem::path& logs);
@@ -67,6 +77,18 @@ bool waitUntil(std::chrono::milliseconds limit, Done done,
         std::this_thread::sleep_for(interval);
     }
     return true;
+}
+
+// waitUntil with a limit of WaitLimit unless given, as an assertion that names what it waited for.
+template <typename Done>
+::testing::AssertionResult waitFor(const std::string& what, Done done,
+    std::chrono::milliseconds interval = std::chrono::milliseconds(10),
+    std::chrono::seconds limit = WaitLimit)
+{
+    if (waitUntil(limit, done, interval))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+        << "gave up after " << limit.count() << " s waiting for " << what;
 }
 
 } // namespace testsupport

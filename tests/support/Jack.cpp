@@ -13,13 +13,15 @@
 
 namespace testsupport {
 
-JackServer::JackServer(unsigned period)
+JackServer::JackServer(unsigned period, unsigned wait)
 {
     static std::atomic<unsigned> serial { 0 };
     mName = "morvex-test-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-    mJackd.emplace(std::vector<std::string> { "jackd", "--no-realtime", "-S", "-n", mName, "-d",
-                       "dummy", "-r", "48000", "-p", std::to_string(period) },
-        mFolder.path() / "jackd.log");
+    std::vector<std::string> command { "jackd", "--no-realtime", "-S", "-n", mName, "-d", "dummy",
+        "-r", "48000", "-p", std::to_string(period) };
+    if (wait > 0)
+        command.insert(command.end(), { "-w", std::to_string(wait) });
+    mJackd.emplace(command, mFolder.path() / "jackd.log");
     const auto acceptsClients = [this] {
         if (mJackd->exited())
             throw std::runtime_error("jackd " + mName + " exited at start:\n" + log());
@@ -30,7 +32,7 @@ JackServer::JackServer(unsigned period)
         return probe && jack_client_close(probe) == 0;
     };
     // Each refusal prints a line in its log: look rarely.
-    if (!waitUntil(std::chrono::seconds(20), acceptsClients, std::chrono::milliseconds(100))) {
+    if (!waitUntil(WaitLimit, acceptsClients, std::chrono::milliseconds(100))) {
         mJackd->stop(SIGTERM);
         throw std::runtime_error("jackd " + mName + " did not accept clients:\n" + log());
     }
@@ -62,14 +64,14 @@ JackReceiver::JackReceiver(const std::string& clientName, const std::string& por
         throw std::runtime_error(error);
 }
 
-const std::vector<midi::Received>& JackReceiver::waitFor(
-    std::size_t count, std::chrono::milliseconds timeout)
+const std::vector<midi::Received>& JackReceiver::waitFor(std::size_t count)
 {
     const auto arrived = [&] {
         mInput->take(mReceived);
         return mReceived.size() >= count;
     };
-    waitUntil(timeout, arrived, std::chrono::milliseconds(1));
+    EXPECT_TRUE(testsupport::waitFor(std::to_string(count) + " messages at " + mInput->portName(),
+        arrived, std::chrono::milliseconds(1)));
     return mReceived;
 }
 
@@ -84,7 +86,7 @@ JackMonitor::JackMonitor()
         mLogs.path() / "monitor.txt", said);
     // It says so once its port is up: from then on it is listed as a destination.
     const auto listening = [&] { return readText(said).find("listening on") != std::string::npos; };
-    if (!waitUntil(std::chrono::minutes(2), listening))
+    if (!waitUntil(WaitLimit, listening))
         throw std::runtime_error("morvex-monitor did not start:\n" + readText(said));
 }
 
@@ -101,7 +103,10 @@ std::size_t JackMonitor::messages() const
 
 std::vector<std::uint8_t> JackMonitor::received(std::size_t count)
 {
-    waitUntil(std::chrono::minutes(2), [&] { return messages() >= count; });
+    EXPECT_TRUE(
+        testsupport::waitFor("morvex-monitor to print " + std::to_string(count) + " messages",
+            [&] { return messages() >= count; }))
+        << "; it printed " << messages();
     EXPECT_EQ(mMonitor ? mMonitor->stop(SIGTERM) : 0, 0) << "the monitor ends cleanly on SIGTERM";
     mMonitor.reset();
     return readBytes(mLogs.path() / "received.syx");

@@ -20,8 +20,9 @@ public:
     static bool installed() { return !findProgram("jackd").empty(); }
 
     // Returns once the server accepts clients; throws std::runtime_error with its log if it
-    // does not. period is in frames at 48 kHz.
-    explicit JackServer(unsigned period = 32);
+    // does not. period is in frames at 48 kHz; a cycle comes every wait microseconds, 0 for
+    // every period's length, more for a server whose frame counter lags the system clock.
+    explicit JackServer(unsigned period = 32, unsigned wait = 0);
     ~JackServer();
 
     // The server's output so far (its xrun reports among them).
@@ -46,10 +47,9 @@ class JackReceiver {
 public:
     JackReceiver(const std::string& clientName, const std::string& portName);
 
-    // Waits until at least count messages have arrived in all, or timeout has passed; returns
-    // everything received so far, oldest first.
-    const std::vector<midi::Received>& waitFor(
-        std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    // Waits until at least count messages have arrived in all, and fails the test when they have
+    // not within WaitLimit; returns everything received so far, oldest first.
+    const std::vector<midi::Received>& waitFor(std::size_t count);
 
 private:
     std::unique_ptr<midi::Input> mInput;
@@ -61,15 +61,14 @@ private:
 // programs it starts. Throws std::runtime_error, with what the monitor said, when it cannot start.
 class JackMonitor {
 public:
-
     // Returns once the monitor listens.
     JackMonitor();
     ~JackMonitor();
 
     // How many messages it has printed, one line each (arrival in microseconds, size, CRC-32).
     std::size_t messages() const;
-    // Once it has printed count messages (or after two minutes), stops the monitor and returns
-    // every byte it received; a test failure unless it ends cleanly.
+    // Once it has printed count messages (a test failure when it has not within WaitLimit), stops
+    // the monitor and returns every byte it received; a test failure unless it ends cleanly.
     std::vector<std::uint8_t> received(std::size_t count);
 
 private:
