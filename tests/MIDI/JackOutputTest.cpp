@@ -240,16 +240,22 @@ TEST(JackOutput, MessagesAreAsFarApartAsSentAtAPeriodOf1024)
     expectSpacedAsSent(receiver);
 }
 
-// A server whose cycles come later than its period says (the dummy driver waits 10 ms for each
-// 32 frames) lets its frame counter fall behind the system clock. Sends 3 ms apart are still
-// placed at least 3 ms, 144 frames, apart.
+// A server that falls behind (it waits for a client that takes 5 ms over each cycle of 32 frames,
+// 0.67 ms) lets its frame counter lag the system clock. Sends 3 ms apart are still placed at
+// least 3 ms, 144 frames, apart.
 TEST(JackClock, KeepsSendsAsFarApartAsTheyWereMadeWhenTheServerLags)
 {
     MORVEX_SKIP_WITHOUT_JACKD();
-    testsupport::JackServer server(32, 10000);
+    testsupport::JackServer server;
     const std::unique_ptr<jack_client_t, int (*)(jack_client_t*)> client(
-        jack_client_open("clock", JackNoStartServer, nullptr), jack_client_close);
+        jack_client_open("slow", JackNoStartServer, nullptr), jack_client_close);
     ASSERT_TRUE(client);
+    const auto slow = [](jack_nframes_t, void*) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return 0;
+    };
+    ASSERT_TRUE(jack_set_process_callback(client.get(), slow, nullptr) == 0
+        && jack_activate(client.get()) == 0);
     const auto clock = midi::jack::serverClock();
     jack_nframes_t previous = clock->now(client.get(), true);
     for (int i = 0; i < 10; ++i) {

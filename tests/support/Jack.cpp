@@ -13,15 +13,13 @@
 
 namespace testsupport {
 
-JackServer::JackServer(unsigned period, unsigned wait)
+JackServer::JackServer(unsigned period)
 {
     static std::atomic<unsigned> serial { 0 };
     mName = "morvex-test-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-    std::vector<std::string> command { "jackd", "--no-realtime", "-S", "-n", mName, "-d", "dummy",
-        "-r", "48000", "-p", std::to_string(period) };
-    if (wait > 0)
-        command.insert(command.end(), { "-w", std::to_string(wait) });
-    mJackd.emplace(command, mFolder.path() / "jackd.log");
+    mJackd.emplace(std::vector<std::string> { "jackd", "--no-realtime", "-S", "-n", mName, "-d",
+                       "dummy", "-r", "48000", "-p", std::to_string(period) },
+        mFolder.path() / "jackd.log");
     const auto acceptsClients = [this] {
         if (mJackd->exited())
             throw std::runtime_error("jackd " + mName + " exited at start:\n" + log());

@@ -20,9 +20,8 @@ public:
     static bool installed() { return !findProgram("jackd").empty(); }
 
     // Returns once the server accepts clients; throws std::runtime_error with its log if it
-    // does not. period is in frames at 48 kHz; a cycle comes every wait microseconds, 0 for
-    // every period's length, more for a server whose frame counter lags the system clock.
-    explicit JackServer(unsigned period = 32, unsigned wait = 0);
+    // does not. period is in frames at 48 kHz.
+    explicit JackServer(unsigned period = 32);
     ~JackServer();
 
     // The server's output so far (its xrun reports among them).
