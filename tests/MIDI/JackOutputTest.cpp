@@ -98,40 +98,30 @@ void expectSpacedAsSent(JackReceiver& receiver)
 
 // The largest event a port's buffer takes, as JACK reports it in a cycle of a client of the
 // test's own.
-class BufferProbe {
-public:
-    BufferProbe()
-        : mClient(jack_client_open("probe", JackNoStartServer, nullptr), jack_client_close)
-    {
-        if (!mClient)
-            throw std::runtime_error("the probe cannot open a JACK client");
-        mPort
-            = jack_port_register(mClient.get(), "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        if (!mPort || jack_set_process_callback(mClient.get(), process, this) != 0
-            || jack_activate(mClient.get()) != 0)
-            throw std::runtime_error("the probe cannot run");
-    }
-
-    std::size_t largest()
-    {
-        EXPECT_TRUE(testsupport::waitFor("the probe's first cycle", [&] { return mLargest != 0; }));
-        return mLargest;
-    }
-
-private:
-    static int process(jack_nframes_t frames, void* self)
-    {
-        auto& probe = *static_cast<BufferProbe*>(self);
-        void* buffer = jack_port_get_buffer(probe.mPort, frames);
+std::size_t largestEvent()
+{
+    struct Probe {
+        jack_port_t* port = nullptr;
+        std::atomic<std::size_t> largest { 0 };
+    } probe;
+    const std::unique_ptr<jack_client_t, int (*)(jack_client_t*)> client(
+        jack_client_open("probe", JackNoStartServer, nullptr), jack_client_close);
+    if (client)
+        probe.port
+            = jack_port_register(client.get(), "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    const auto process = [](jack_nframes_t frames, void* self) {
+        auto& probe = *static_cast<Probe*>(self);
+        void* buffer = jack_port_get_buffer(probe.port, frames);
         jack_midi_clear_buffer(buffer);
-        probe.mLargest = jack_midi_max_event_size(buffer);
+        probe.largest = jack_midi_max_event_size(buffer);
         return 0;
-    }
-
-    std::atomic<std::size_t> mLargest { 0 };
-    jack_port_t* mPort = nullptr;
-    std::unique_ptr<jack_client_t, int (*)(jack_client_t*)> mClient; // last: closes first
-};
+    };
+    EXPECT_TRUE(probe.port && jack_set_process_callback(client.get(), process, &probe) == 0
+        && jack_activate(client.get()) == 0);
+    EXPECT_TRUE(
+        testsupport::waitFor("the probe's first cycle", [&] { return probe.largest != 0; }));
+    return probe.largest;
+}
 
 TEST(JackService, WithoutAServerThereIsNoServiceNoHangAndNoWordFromLibjack)
 {
@@ -185,7 +175,7 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
             EXPECT_EQ(settled.uncertain, 0u) << i << ": " << settled.uncertainReason;
         }
     }
-    const std::size_t size = BufferProbe().largest();
+    const std::size_t size = largestEvent();
     const auto longest = sysex(size + 1, 1);
     EXPECT_EQ(morvex->send(1, longest).error, midi::SendError::TooLarge);
     const midi::SendResult result = morvex->send(1, std::span(longest).first(size));
