@@ -19,13 +19,14 @@ using Log = std::vector<std::string>;
 
 namespace {
 
-// Runs the event loop until condition holds; a failure naming what when WaitLimit passes first.
-::testing::AssertionResult waitFor(const std::string& what, const std::function<bool()>& condition)
+// Runs the event loop until condition holds; a failure naming what when limit passes first.
+::testing::AssertionResult waitFor(const std::string& what, const std::function<bool()>& condition,
+    std::chrono::seconds limit = testsupport::WaitLimit)
 {
-    if (QTest::qWaitFor(condition, std::chrono::milliseconds(testsupport::WaitLimit).count()))
+    if (QTest::qWaitFor(condition, std::chrono::milliseconds(limit).count()))
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
-        << "gave up after " << testsupport::WaitLimit.count() << " s waiting for " << what;
+        << "gave up after " << limit.count() << " s waiting for " << what;
 }
 
 QString pathOf(const std::filesystem::path& folder)
@@ -337,7 +338,9 @@ TEST_F(Window, OnJackTheSampleUpdateArrivesWholeInOrderAndThePopUpFollowsDestina
     ASSERT_EQ(rows(popUp->model()), "No device||monitor:Monitor");
     pressOkOnAlert();
     QTest::mouseClick(sendButton, Qt::LeftButton);
-    ASSERT_TRUE(waitFor("the end alert", [&] { return alerts.size() == 1 && idle(); }));
+    // The update's own delays and pauses take about 25 s.
+    ASSERT_TRUE(waitFor(
+        "the end alert", [&] { return alerts.size() == 1 && idle(); }, 2 * testsupport::WaitLimit));
     // A JACK server that misses a deadline around a send (the dummy driver on a loaded machine
     // does) leaves the send uncertain: the run rightly ends without claiming success, naming the
     // file to check. The bytes show that it did arrive; no other complaint may appear.
