@@ -290,6 +290,7 @@ TEST(SteadyClock, NeverWakesEarlyAndAStopFromAnotherThreadEndsEveryWait)
     std::thread stopper([&] { steady.requestStop(); });
     EXPECT_FALSE(steady.sleep(4000000000u)); // about 67 minutes
     stopper.join();
+    EXPECT_TRUE(steady.stopRequested());
     EXPECT_FALSE(steady.sleep(0));
 }
 
