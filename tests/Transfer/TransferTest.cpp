@@ -2,6 +2,7 @@
 
 #include "SMF/SmfWriter.h"
 #include "Transfer/UpdateFolder.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 #include <filesystem>
@@ -288,7 +289,9 @@ TEST(SteadyClock, NeverWakesEarlyAndAStopFromAnotherThreadEndsEveryWait)
     EXPECT_TRUE(steady.sleep(3000));
     EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::microseconds(3000));
     std::thread stopper([&] { steady.requestStop(); });
-    EXPECT_FALSE(steady.sleep(4000000000u)); // about 67 minutes
+    const auto limit = std::chrono::microseconds(testsupport::WaitLimit).count();
+    EXPECT_FALSE(steady.sleep(static_cast<std::uint32_t>(limit)))
+        << "the stop from another thread did not end the wait";
     stopper.join();
     EXPECT_TRUE(steady.stopRequested());
     EXPECT_FALSE(steady.sleep(0));
