@@ -11,15 +11,11 @@ void MiddleCutLabel::setWholeText(const QString& text)
     fit();
 }
 
-// One line's height, whatever the name's length.
-QSize MiddleCutLabel::sizeHint() const
-{
-    return { 0, QLabel::minimumSizeHint().height() };
-}
-
+// One line's height and no width: a window made wide for a long name can be made narrow again,
+// the name cut anew.
 QSize MiddleCutLabel::minimumSizeHint() const
 {
-    return sizeHint();
+    return { 0, QLabel::minimumSizeHint().height() };
 }
 
 void MiddleCutLabel::resizeEvent(QResizeEvent* event)

@@ -16,7 +16,6 @@ public:
     void setWholeText(const QString& text);
     const QString& wholeText() const { return mWholeText; }
 
-    QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:

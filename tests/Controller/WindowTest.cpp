@@ -299,6 +299,12 @@ TEST_F(Window, NamesFromOutsideShowEscapedOnceAndALongOneIsCutInTheMiddle)
         << file->text().toStdString();
     EXPECT_EQ(file->toolTip().toStdString(), longShown);
     EXPECT_LE(sheet->width(), window->width());
+    // Made wider and narrow again, as a person may drag it: the name follows.
+    const QString narrow = file->text();
+    sheet->resize(sheet->width() * 2, sheet->height());
+    EXPECT_GT(file->text().size(), narrow.size());
+    sheet->resize(sheet->width() / 2, sheet->height());
+    EXPECT_EQ(file->text(), narrow);
     auto* cancel = sheet->findChild<QPushButton*>("mCancelButton");
     EXPECT_TRUE(sheet->rect().contains(cancel->geometry())) << "the Cancel button is out of sight";
     // Every text a widget shows, the window's title among them, as the test leaves the sheet.
