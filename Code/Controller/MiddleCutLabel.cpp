@@ -11,13 +11,6 @@ void MiddleCutLabel::setWholeText(const QString& text)
     fit();
 }
 
-// One line's height and no width: a window made wide for a long name can be made narrow again,
-// the name cut anew.
-QSize MiddleCutLabel::minimumSizeHint() const
-{
-    return { 0, QLabel::minimumSizeHint().height() };
-}
-
 void MiddleCutLabel::resizeEvent(QResizeEvent* event)
 {
     QLabel::resizeEvent(event);
