@@ -42,8 +42,8 @@ Destination resolve(const std::string& to, const std::vector<midi::Destination>&
         if (number >= 1 && number <= destinations.size())
             return { number - 1, {} };
         return { 0,
-            "there is no destination " + text::printable(to) + ": "
-                + std::to_string(destinations.size()) + " are listed " + listed };
+            "there is no destination " + to + ": " + std::to_string(destinations.size())
+                + " are listed " + listed };
     }
     std::vector<std::size_t> named;
     for (std::size_t i = 0; i < destinations.size(); ++i)

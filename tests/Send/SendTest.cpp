@@ -229,7 +229,8 @@ TEST(Send, OnATerminalNamesShowEscapedOnTheirOwnLineAndTheirFilesStillArriveWhol
     const std::string remark = HostileShown
         + " has no end of track after its last message (byte 124); its messages are whole.";
 
-    const auto [dryRunStatus, dryRun] = onTerminal({ "--dry-run", folder.path().string() });
+    const auto [dryRunStatus, dryRun] = onTerminal(
+        { "--dry-run", "--to", "Evil\\n1  Serial MIDI (UART16550A):in", folder.path().string() });
     EXPECT_EQ(dryRunStatus, 0);
     EXPECT_THAT(lines(dryRun),
         testing::ElementsAre(LongShown + ": 2 messages, 500 bytes, 0.000 s",
