@@ -88,7 +88,7 @@ std::string printable(std::string_view bytes)
         const std::uint32_t code = decoded.code;
         if (decoded.size == 0 || code < 0x20 || (code >= 0x7F && code <= 0x9F)) {
             // Not UTF-8, or a control: each of its bytes in hex, unless it has a letter.
-            if (const char letter = decoded.size == 1 ? namedEscape(code) : 0) {
+            if (const char letter = decoded.size == 1 ? namedEscape(code) : '\0') {
                 shown += '\\';
                 shown += letter;
             } else {
