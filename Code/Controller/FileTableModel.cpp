@@ -22,7 +22,8 @@ int FileTableModel::columnCount(const QModelIndex& parent) const
 }
 
 // A file that will not read whole carries a warning sign and says why; the cell's value stays the
-// file's name.
+// file's name, which the table cuts in the middle where it is long: its tooltip shows it whole,
+// as the reason, which starts with the name, does.
 QVariant FileTableModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid())
@@ -35,6 +36,8 @@ QVariant FileTableModel::data(const QModelIndex& index, int role) const
     case Qt::AccessibleDescriptionRole:
         if (const QString problem = mDataSource.problemForRow(index.row()); !problem.isEmpty())
             return problem;
+        if (role == Qt::ToolTipRole)
+            return mDataSource.objectValueForTableColumn(index.column(), index.row());
         return {};
     case Qt::DecorationRole:
         if (!mDataSource.problemForRow(index.row()).isEmpty())

@@ -1,6 +1,6 @@
 #include "Folder.h"
 
-#include "Transfer/UpdateFolder.h"
+#include "Text/Printable.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,5 +57,5 @@ QString defaultFolder(const QString& executable)
 
 QString displayName(const std::string& bytes)
 {
-    return QString::fromStdString(transfer::printableName(bytes));
+    return QString::fromStdString(text::printable(bytes));
 }

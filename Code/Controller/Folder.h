@@ -24,5 +24,5 @@ bool insideAppDir(const QString& executable);
 // files are expected to stand; outside an AppDir the window opens on the working folder instead.
 QString defaultFolder(const QString& executable);
 
-// A file name as the window shows it: transfer::printableName.
+// A name from outside (a file, a folder, a destination) as the window shows it: text::printable.
 QString displayName(const std::string& bytes);

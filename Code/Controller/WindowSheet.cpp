@@ -1,12 +1,12 @@
 #include "WindowSheet.h"
 
 #include "Folder.h"
+#include "MiddleCutLabel.h"
 #include "Transfer/Plan.h"
 #include "UiQueue.h"
 
 #include <QComboBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -27,13 +27,12 @@ WindowSheet::WindowSheet(UiQueue& queue, const Elements& elements, std::function
 
 std::string WindowSheet::folderText()
 {
-    return mQueue.call<std::string>([this] { return mElements.folder->text().toStdString(); })
-        .value_or(std::string());
+    return mQueue.call<std::string>([this] { return mElements.folder(); }).value_or(std::string());
 }
 
 void WindowSheet::setFileText(const std::string& name)
 {
-    mQueue.post([this, name] { mElements.file->setText(displayName(name)); });
+    mQueue.post([this, name] { mElements.file->setWholeText(displayName(name)); });
 }
 
 bool WindowSheet::sendDamaged(const std::string& reasons)

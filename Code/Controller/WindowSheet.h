@@ -5,10 +5,11 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <functional>
+#include <string>
 
+class MiddleCutLabel;
 class QComboBox;
 class QLabel;
-class QLineEdit;
 class QProgressBar;
 class QWidget;
 class UiQueue;
@@ -22,10 +23,10 @@ class WindowSheet final : public transfer::Sheet {
 public:
     struct Elements {
         QWidget* alertParent;
-        QLineEdit* folder;
+        std::function<std::string()> folder; // the folder's path as bytes, read on the UI thread
         QComboBox* devicePopUp;
         QLabel* status;
-        QLabel* file;
+        MiddleCutLabel* file;
         QProgressBar* bar;
         QLabel* percent;
         QLabel* remaining;

@@ -2,6 +2,7 @@
 
 #include "FileTableModel.h"
 #include "Folder.h"
+#include "MiddleCutLabel.h"
 #include "Morvex/Version.h"
 #include "PlanReader.h"
 #include "ProgressSheet.h"
@@ -90,8 +91,9 @@ _Controller::_Controller(OpenClient openClient)
     mUiQueue = new UiQueue(this);
     mPlanReader = std::make_unique<PlanReader>(*mUiQueue);
     mSheet = std::make_unique<WindowSheet>(*mUiQueue,
-        WindowSheet::Elements { mMainWindow, mFolderTextField, mDevicePopUpButton, mStatusTextField,
-            mFileTextField, mProgressIndicator, mPercentTextField, mRemainingTextField },
+        WindowSheet::Elements { mMainWindow, [this] { return mFolder; }, mDevicePopUpButton,
+            mStatusTextField, mFileTextField, mProgressIndicator, mPercentTextField,
+            mRemainingTextField },
         [this] { cancel2(); });
     mMainWindow->installEventFilter(this);
 
@@ -149,9 +151,10 @@ void _Controller::applicationWillFinishLaunching()
         mMidiProblem = QString::fromStdString(port.error);
     showProblems();
 
-    // Names are UTF-8 and taken whole; every destination gets an entry, same names included.
+    // Every destination gets an entry, same names included, its name escaped as text::printable
+    // does.
     for (const midi::Destination& destination : mClient->destinations())
-        mDevicePopUpButton->addItem(QString::fromStdString(destination.name));
+        mDevicePopUpButton->addItem(displayName(destination.name));
     // Told on a thread of the service's; the pop-up is the UI thread's.
     mClient->watchDestinations([this] { mUiQueue->post([this] { destinationsChanged(); }); });
     // A watch that could not start is said, unless something worse already is.
@@ -205,22 +208,23 @@ void _Controller::select(QObject*)
 
 void _Controller::scanDirectory(const QString& path)
 {
-    mFolderTextField->setText(path);
-    transfer::MidiFileListing listing
-        = transfer::listMidiFiles(QFile::encodeName(path).toStdString());
+    mFolder = QFile::encodeName(path).toStdString();
+    mFolderTextField->setText(displayName(mFolder));
+    // The field's text is cut at its end where the path is long: its tooltip holds it whole.
+    mFolderTextField->setToolTip(mFolderTextField->text());
+    transfer::MidiFileListing listing = transfer::listMidiFiles(mFolder);
     mFileArray = std::move(listing.names);
-    mFolderProblem = QFile::decodeName(listing.error.c_str());
+    mFolderProblem = QString::fromStdString(listing.error);
     showProblems();
     mPlan.reset();
     mFileTableModel->reloadData();
     showSummary();
     if (!mFileArray.empty())
-        mPlanReader->read(
-            QFile::encodeName(path).toStdString(), mFileArray, [this](transfer::Plan plan) {
-                mPlan = std::move(plan);
-                mFileTableModel->reloadData();
-                showSummary();
-            });
+        mPlanReader->read(mFolder, mFileArray, [this](transfer::Plan plan) {
+            mPlan = std::move(plan);
+            mFileTableModel->reloadData();
+            showSummary();
+        });
 }
 
 int _Controller::numberOfRowsInTableView() const
@@ -251,7 +255,7 @@ void _Controller::destinationsChanged()
         mDevicePopUpButton->removeItem(2);
     int reselected = 0;
     for (const midi::Destination& destination : mClient->destinations()) {
-        mDevicePopUpButton->addItem(QString::fromStdString(destination.name));
+        mDevicePopUpButton->addItem(displayName(destination.name));
         if (!chosen.empty() && destination.id == chosen)
             reselected = mDevicePopUpButton->count() - 1;
     }
@@ -313,7 +317,7 @@ void _Controller::send(QObject*)
     mDestinationsFrozen = true;
     mCancel = false;
     mStatusTextField->clear();
-    mFileTextField->clear();
+    mFileTextField->setWholeText({});
     // A range of 0 to 0 is the busy display, animated for as long as it stands.
     mProgressIndicator->setRange(0, 0);
     mProgressIndicator->reset();

@@ -17,6 +17,7 @@
 #include <vector>
 
 class FileTableModel;
+class MiddleCutLabel;
 class PlanReader;
 class ProgressSheet;
 class QAction;
@@ -103,7 +104,9 @@ private:
     QMainWindow* mMainWindow;
     QComboBox*
         mDevicePopUpButton; // entry 0 no device, entry 1 a separator, entry k destination k-2
-    QLineEdit* mFolderTextField; // the current folder, and its only record
+    QLineEdit* mFolderTextField; // the current folder, as text::printable shows it
+    // The current folder's path as the file system takes it: the field shows it escaped.
+    std::string mFolder;
     QTableView* mTableView;
     QLabel* mSummaryTextField; // under the table: files, messages, bytes and time
     // Names without folder, in table and sending order: bytes as the file system holds them, so
@@ -112,7 +115,7 @@ private:
     QPushButton* mSendButton;
     ProgressSheet* mProgressWindow;
     QLabel* mStatusTextField;
-    QLabel* mFileTextField;
+    MiddleCutLabel* mFileTextField;
     QProgressBar* mProgressIndicator; // range 0..0 while it only shows that work goes on
     QLabel* mPercentTextField;
     QLabel* mRemainingTextField; // bytes sent of the total, and the time left

@@ -1,5 +1,7 @@
 #include "Alsa.h"
 
+#include "Text/Printable.h"
+
 #include <algorithm>
 #include <alsa/asoundlib.h>
 #include <cerrno>
@@ -111,7 +113,7 @@ public:
             if (!clock.sleepUntil(mPacer.readyFor(piece.size()))) {
                 endSysex(to, message, sent);
                 return { SendError::Stopped, static_cast<std::uint32_t>(sent),
-                    "Sending to \"" + to.destination.name + "\" was stopped ("
+                    "Sending to " + text::quoted(to.destination.name) + " was stopped ("
                         + bytesOf(sent, message.size()) + ")." };
             }
             const int error = mSequencer.sendSysex(mPort, to.address, piece);
@@ -128,7 +130,7 @@ public:
                 endSysex(to, message, sent);
                 const auto [kind, why] = meaning(error);
                 return { kind, static_cast<std::uint32_t>(sent),
-                    "Sending to \"" + to.destination.name + "\" failed: " + why + " ("
+                    "Sending to " + text::quoted(to.destination.name) + " failed: " + why + " ("
                         + bytesOf(sent, message.size()) + ")." };
             }
             mPacer.sent(clock.now(), piece.size());
@@ -155,14 +157,17 @@ private:
         const std::optional<PortInfo> now = mSequencer.port(to.address);
         if (!now)
             return { SendError::DestinationGone, 0,
-                "\"" + to.destination.name + "\" is no longer there: it was unplugged or closed." };
+                text::quoted(to.destination.name)
+                    + " is no longer there: it was unplugged or closed." };
         if (displayName(*now) != to.destination.name)
             return { SendError::DestinationGone, 0,
-                "\"" + to.destination.name + "\" is no longer there: its place is now taken by \""
-                    + displayName(*now) + "\"." };
+                text::quoted(to.destination.name)
+                    + " is no longer there: its place is now taken by "
+                    + text::quoted(displayName(*now)) + "." };
         if (const int error = mSequencer.connect(mPort, to.address); error < 0 && error != -EBUSY) {
             const auto [kind, why] = connectMeaning(error);
-            return { kind, 0, "Cannot connect to \"" + to.destination.name + "\": " + why + "." };
+            return { kind, 0,
+                "Cannot connect to " + text::quoted(to.destination.name) + ": " + why + "." };
         }
         mSubscribed = to;
         mPacer = Pacer(to.hardware ? HardwarePace : SoftwarePace);
@@ -271,12 +276,12 @@ std::vector<DestinationPort> listDestinations(const std::vector<PortInfo>& ports
             || (port.type & SND_SEQ_PORT_TYPE_MIDI_GENERIC) == 0)
             continue;
         const bool hardware = port.kernelClient || (port.type & SND_SEQ_PORT_TYPE_HARDWARE) != 0;
-        destinations.push_back({ { displayName(port),
-                                     std::to_string(port.address.client) + ":"
-                                         + std::to_string(port.address.port) + " "
-                                         + displayName(port),
-                                     (hardware ? HardwarePace : SoftwarePace).bytesPerSecond },
-            port.address, hardware });
+        destinations.push_back(
+            { { displayName(port),
+                  std::to_string(port.address.client) + ":" + std::to_string(port.address.port)
+                      + " " + displayName(port),
+                  (hardware ? HardwarePace : SoftwarePace).bytesPerSecond },
+                port.address, hardware });
     }
     std::stable_partition(destinations.begin(), destinations.end(),
         [&](const DestinationPort& destination) { return cardBacked(ports, destination.address); });

@@ -8,6 +8,7 @@
 
 #include "JackCommon.h"
 #include "JackOutbox.h"
+#include "Text/Printable.h"
 
 #include <algorithm>
 #include <array>
@@ -127,11 +128,6 @@ std::vector<DestinationPort> listDestinations(jack_client_t* client)
 SendResult failed(SendError error, std::string reason)
 {
     return { error, 0, std::move(reason) };
-}
-
-std::string quoted(const std::string& name)
-{
-    return "\"" + name + "\"";
 }
 
 // The process thread's running totals, as the sender last saw them.
@@ -267,7 +263,8 @@ public:
         const auto byXrun = now.uncertainSince(mSettled, Evidence::Xrun);
         settled.uncertain
             = static_cast<std::uint32_t>(stopUncertain + byDisconnect + byStep + byXrun);
-        const std::string to = mTarget ? quoted(mTarget->destination.name) : "the destination";
+        const std::string to
+            = mTarget ? text::quoted(mTarget->destination.name) : "the destination";
         if (stopUncertain > 0)
             settled.uncertainReason = mStopped->reason + " It had just sent them to " + to + ".";
         else if (byDisconnect > 0)
@@ -327,17 +324,17 @@ private:
         jack_port_disconnect(mClient, mPort); // only the chosen destination may hear us
         if (!jack_port_by_name(mClient, target.portName.c_str()))
             return failed(SendError::DestinationGone,
-                quoted(target.destination.name)
+                text::quoted(target.destination.name)
                     + " is no longer there: it was closed or unplugged.");
         const int error = jack_connect(mClient, jack_port_name(mPort), target.portName.c_str());
         if (error != 0 && error != EEXIST)
             return failed(SendError::NotConnected,
-                "JACK refused to connect to " + quoted(target.destination.name) + ".");
+                "JACK refused to connect to " + text::quoted(target.destination.name) + ".");
         if (!waitFor([&] { return jack_port_connected(mPort) > 0; }))
             return mOutbox.shutDown.load()
                 ? stopped()
                 : failed(SendError::NotConnected,
-                    "The connection to " + quoted(target.destination.name)
+                    "The connection to " + text::quoted(target.destination.name)
                         + " did not take effect.");
         return {};
     }
@@ -362,9 +359,9 @@ private:
         if (!mTarget)
             return "The connection to the destination was lost.";
         if (!jack_port_by_name(mClient, mTarget->portName.c_str()))
-            return quoted(mTarget->destination.name)
+            return text::quoted(mTarget->destination.name)
                 + " was closed before the messages reached it.";
-        return "The connection to " + quoted(mTarget->destination.name) + " was lost.";
+        return "The connection to " + text::quoted(mTarget->destination.name) + " was lost.";
     }
 
     // The server went away or ran no cycle: nothing more will go out through this port.

@@ -48,7 +48,9 @@ struct [[nodiscard]] Settled {
 };
 
 struct Destination {
-    std::string name; // UTF-8, as the device pop-up shows it
+    // As the service gives it, which may hold anything; shown to a person through text::printable,
+    // in the device pop-up and in every sentence that names it.
+    std::string name;
     // What tells this destination from any other while it exists, however the list changes
     // around it: ALSA's client:port address with its name, JACK's full port name.
     std::string id;

@@ -1,6 +1,6 @@
 #include "Send/Progress.h"
 
-#include "Transfer/UpdateFolder.h"
+#include "Text/Printable.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -11,6 +11,10 @@ namespace {
 // A wait this long gets a line of its own when there is no terminal line to watch: without one
 // a log would look as if the update had hung.
 constexpr std::uint32_t Time_NotedWait = 1000000;
+
+// A file name on the terminal line keeps at least this many bytes, cut in the middle, so that it
+// can still be told from the others; on a terminal too narrow for that the line's end is cut.
+constexpr std::size_t Int_ShortestName = 16;
 
 // Rounded up, so that the display never says 0:00 while a wait is still ahead.
 std::string clockTime(std::uint64_t microseconds)
@@ -61,7 +65,7 @@ void Progress::setFileText(const std::string& name)
 {
     if (!mSending)
         return;
-    mFile = transfer::printableName(name);
+    mFile = text::printable(name);
     ++mFilesTaken;
     if (!mSetting.terminal)
         show("Sending " + mFile + " (file " + std::to_string(mFilesTaken) + " of "
@@ -83,11 +87,22 @@ void Progress::showRemaining(const transfer::Remaining& remaining)
 {
     const std::string left = clockTime(remaining.microseconds) + " left";
     if (mSetting.terminal) {
-        if (mFilesTaken > 0)
-            show("[" + std::to_string(mFilesTaken) + "/" + std::to_string(mSetting.files) + "] "
-                + mFile + "  " + std::to_string(mPercent) + " %, "
-                + std::to_string(remaining.bytesSent) + " of "
-                + std::to_string(remaining.bytesTotal) + " bytes, " + left);
+        if (mFilesTaken == 0)
+            return;
+        // A long name is cut in the middle to leave room for the figures, which say how far the
+        // update is; the dry run and the end report show it whole.
+        const std::string before
+            = "[" + std::to_string(mFilesTaken) + "/" + std::to_string(mSetting.files) + "] ";
+        const std::string after = "  " + std::to_string(mPercent) + " %, "
+            + std::to_string(remaining.bytesSent) + " of " + std::to_string(remaining.bytesTotal)
+            + " bytes, " + left;
+        const std::size_t width = columns(mOut);
+        const std::size_t fixed = before.size() + after.size() + 1; // and the cursor's column
+        show(before
+            + (width == 0 ? mFile
+                          : text::cutInTheMiddle(mFile,
+                              width > fixed + Int_ShortestName ? width - fixed : Int_ShortestName))
+            + after);
         return;
     }
     // Written before the wait begins and after the transfer's last cancel check before it: once

@@ -8,10 +8,11 @@
 
 namespace send {
 
-// The progress sheet of a terminal. On a terminal it keeps one line up to date; elsewhere (a pipe,
-// a file, a log) it prints a line per file, per whole percent and per wait long enough to look
-// like a hang, each flushed at once. "Complete Update" goes to out, "Update Incomplete" and its
-// reasons to err. All its calls come from the thread that runs the transfer.
+// The progress sheet of a terminal. On a terminal it keeps one line up to date, a file name too
+// long for the terminal's width cut in the middle; elsewhere (a pipe, a file, a log) it prints a
+// line per file, per whole percent and per wait long enough to look like a hang, each flushed at
+// once. "Complete Update" goes to out, "Update Incomplete" and its reasons to err. All its calls
+// come from the thread that runs the transfer.
 class Progress final : public transfer::Sheet {
 public:
     struct Setting {

@@ -6,6 +6,7 @@
 #include "Send/Options.h"
 #include "Send/Progress.h"
 #include "Send/SignalWatcher.h"
+#include "Text/Printable.h"
 #include "Timing/Clock.h"
 #include "Transfer/Transfer.h"
 #include "Transfer/UpdateFolder.h"
@@ -32,7 +33,7 @@ struct [[nodiscard]] Destination {
 };
 
 // A number (digits only) counts from 1 in the pop-up's order; anything else is a whole name,
-// which must name one destination only.
+// which must name one destination only: its bytes, or the name as --list shows it (escaped).
 Destination resolve(const std::string& to, const std::vector<midi::Destination>& destinations)
 {
     const std::string listed = "(morvex-send --list shows them)";
@@ -46,16 +47,17 @@ Destination resolve(const std::string& to, const std::vector<midi::Destination>&
     }
     std::vector<std::size_t> named;
     for (std::size_t i = 0; i < destinations.size(); ++i)
-        if (destinations[i].name == to)
+        if (destinations[i].name == to || text::printable(destinations[i].name) == to)
             named.push_back(i);
     if (named.size() == 1)
         return { named.front(), {} };
     if (named.empty())
-        return { 0, "no destination is named \"" + to + "\" " + listed };
+        return { 0, "no destination is named " + text::quoted(to) + " " + listed };
     std::string numbers;
     for (const std::size_t i : named)
         numbers += (numbers.empty() ? "" : ", ") + std::to_string(i + 1);
-    return { 0, "destinations " + numbers + " are all named \"" + to + "\": give its number" };
+    return { 0,
+        "destinations " + numbers + " are all named " + text::quoted(to) + ": give its number" };
 }
 
 int list(const midi::Client& client)
@@ -66,7 +68,7 @@ int list(const midi::Client& client)
         std::fprintf(stderr, "morvex-send: no MIDI destination is open on %s\n",
             client.serviceName().c_str());
     for (std::size_t i = 0; i < client.destinations().size(); ++i)
-        std::printf("%zu  %s\n", i + 1, client.destinations()[i].name.c_str());
+        std::printf("%zu  %s\n", i + 1, text::printable(client.destinations()[i].name).c_str());
     return Exit_Complete;
 }
 
@@ -77,7 +79,7 @@ int printDryRun(const transfer::Plan& plan, const midi::Destination* destination
     for (std::size_t i = 0; i < plan.files().size(); ++i) {
         const transfer::Plan::File& file = plan.files()[i];
         const transfer::FileSize size = file.reading.size.value_or(transfer::FileSize {});
-        std::printf("%s: %u messages, %u bytes, %s\n", transfer::printableName(file.name).c_str(),
+        std::printf("%s: %u messages, %u bytes, %s\n", text::printable(file.name).c_str(),
             size.messages, size.total, secondsText(plan.microseconds(i, bytesPerSecond)).c_str());
     }
     std::printf("Total: %zu files, %llu messages, %llu bytes, %s\n", plan.files().size(),
@@ -127,7 +129,7 @@ int run(const Options& options)
     if (!listing.error.empty())
         return fail(Exit_Unavailable, listing.error);
     if (listing.names.empty())
-        return fail(Exit_Unavailable, "no \"mid\" file in " + options.folder);
+        return fail(Exit_Unavailable, "no \"mid\" file in " + text::printable(options.folder));
     if (options.dryRun)
         return printDryRun(transfer::Plan::read(options.folder, listing.names),
             client ? &client->destinations()[destination.index] : nullptr);

@@ -1,7 +1,7 @@
 #include "Transfer/Plan.h"
 
 #include "FileImage.h"
-#include "Transfer/UpdateFolder.h"
+#include "Text/Printable.h"
 
 #include <cmath>
 
@@ -21,7 +21,7 @@ FileReading sizeFile(const std::string& path)
 
 std::string judgeReading(const std::string& name, const FileReading& reading)
 {
-    const std::string shown = printableName(name);
+    const std::string shown = text::printable(name);
     if (!reading.size)
         return shown + " " + reading.error + ".";
     const std::string at = std::to_string(reading.size->stopOffset);

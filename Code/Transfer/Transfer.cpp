@@ -1,8 +1,8 @@
 #include "Transfer/Transfer.h"
 
 #include "FileImage.h"
+#include "Text/Printable.h"
 #include "ThreadTuning.h"
-#include "Transfer/UpdateFolder.h"
 
 #include <algorithm>
 #include <utility>
@@ -131,7 +131,7 @@ bool Transfer::wait(std::uint32_t microseconds)
 
 bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& events)
 {
-    const std::string shown = printableName(name);
+    const std::string shown = text::printable(name);
     std::size_t uncertain = 0;
     std::string uncertainReason;
     std::size_t unsent = 0;
@@ -194,7 +194,7 @@ void Transfer::judge(std::size_t index, const FileReading& sent)
     if (sized.size != sent.size) {
         // The file was read in one pass only, or differently in each.
         problem(FileProblem::Kind::Changed,
-            printableName(mFiles[index]) + " changed during the update.");
+            text::printable(mFiles[index]) + " changed during the update.");
         return;
     }
     if (std::string remark = judgeReading(mFiles[index], sent); !remark.empty())
@@ -235,7 +235,7 @@ std::string Transfer::destinationName() const
 {
     if (!mDestination)
         return "no destination";
-    return *mDestination < mDestinations.size() ? mDestinations[*mDestination].name
+    return *mDestination < mDestinations.size() ? text::printable(mDestinations[*mDestination].name)
                                                 : "a destination that is not listed";
 }
 

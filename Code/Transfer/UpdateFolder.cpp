@@ -1,8 +1,8 @@
 #include "Transfer/UpdateFolder.h"
 
+#include "Text/Printable.h"
+
 #include <algorithm>
-#include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -73,36 +73,6 @@ bool equalIgnoringCase(std::string_view a, std::string_view b)
         [](char x, char y) { return foldCase(x) == foldCase(y); });
 }
 
-// How many bytes from at form valid UTF-8: the longest run of whole sequences, none overlong,
-// surrogate or past U+10FFFF; 0 when the byte at at starts none.
-std::size_t validUtf8Length(const std::string& bytes, std::size_t at)
-{
-    const std::size_t start = at;
-    while (at < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[at]);
-        std::size_t size = lead < 0x80     ? 1
-            : lead >= 0xC2 && lead <= 0xDF ? 2
-            : lead >= 0xE0 && lead <= 0xEF ? 3
-            : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                           : 0;
-        if (size == 0 || at + size > bytes.size())
-            break;
-        std::uint32_t code = size == 1 ? lead : lead & (0x7F >> size);
-        bool valid = true;
-        for (std::size_t i = 1; i < size && valid; ++i) {
-            const auto next = static_cast<unsigned char>(bytes[at + i]);
-            valid = (next & 0xC0) == 0x80;
-            code = code << 6 | (next & 0x3F);
-        }
-        static constexpr std::uint32_t Smallest[] = { 0, 0, 0x80, 0x800, 0x10000 };
-        if (!valid || code < Smallest[size] || code > 0x10FFFF
-            || (code >= 0xD800 && code <= 0xDFFF))
-            break;
-        at += size;
-    }
-    return at - start;
-}
-
 } // namespace
 
 std::string pathExtension(const std::string& path)
@@ -125,25 +95,6 @@ bool readsBefore(const std::string& a, const std::string& b)
     return a < b;
 }
 
-std::string printableName(const std::string& bytes)
-{
-    std::string shown;
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        const std::size_t length = validUtf8Length(bytes, at);
-        shown.append(bytes, at, length);
-        at += length;
-        if (at < bytes.size()) {
-            char escaped[8];
-            std::snprintf(
-                escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(bytes[at]));
-            shown += escaped;
-            ++at;
-        }
-    }
-    return shown;
-}
-
 MidiFileListing listMidiFiles(const std::string& folder)
 {
     MidiFileListing listing;
@@ -156,7 +107,8 @@ MidiFileListing listMidiFiles(const std::string& folder)
     }
     if (error) {
         listing.names.clear();
-        listing.error = "Cannot list the folder “" + folder + "”: " + error.message() + ".";
+        listing.error
+            = "Cannot list the folder “" + text::printable(folder) + "”: " + error.message() + ".";
         return listing;
     }
     std::sort(listing.names.begin(), listing.names.end(), readsBefore);

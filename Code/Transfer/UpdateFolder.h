@@ -20,11 +20,6 @@ std::string pathExtension(const std::string& path);
 // compare by their UTF-8 bytes, which is their code point order.
 bool readsBefore(const std::string& a, const std::string& b);
 
-// A name as a person is shown it: its bytes as UTF-8, with each byte that is not part of a valid
-// UTF-8 sequence written as \xHH, so that the text is always valid and two names never look alike
-// unless they are the same bytes.
-std::string printableName(const std::string& bytes);
-
 struct [[nodiscard]] MidiFileListing {
     std::vector<std::string> names; // without folder, in reading order
     std::string error; // why the folder could not be listed; empty when it was

@@ -8,6 +8,7 @@
 #include "SignalNotifier.h"
 #include "StandInClient.h"
 #include "support/Jack.h"
+#include "support/OutsideNames.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -268,6 +269,73 @@ TEST_F(Window, SendAsksBeforeSendingDamagedFilesTakesTheWindowAndCancelGivesItBa
     EXPECT_EQ(popUp->currentText().toStdString(), "Synth");
     EXPECT_EQ(midi->sends, 5u) << "no other transfer and nothing after the cancel";
     EXPECT_EQ(alerts.size(), 1u) << "Cancel shows no alert";
+}
+
+// Update folders come from the internet, and device names from whoever made the device: a file
+// named to fake a line, the longest name Linux allows with controls and bytes that are not UTF-8,
+// a folder and a destination whose names hold a line feed. Each shows escaped, once, in the
+// pop-up, the folder field, the table, the sheet and the alert, and no control reaches a widget.
+// A long name is cut in the middle where room is short, whole in its tooltip, and never widens
+// the sheet beyond the window. The files are still sent as they are named.
+TEST_F(Window, NamesFromOutsideShowEscapedOnceAndALongOneIsCutInTheMiddle)
+{
+    using testsupport::HostileShown;
+    using testsupport::LongShown;
+    const std::filesystem::path folder = files.path() / "Update\nFAKE";
+    std::filesystem::create_directory(folder);
+    files.write(folder.filename() / testsupport::LongName,
+        SmfWriter().sysexOfSize(0, 300).sysexOfSize(0, 200, 1).file());
+    smf::Bytes track = SmfWriter().sysexOfSize(0, 100, 2).track();
+    track.resize(track.size() - 4); // no End of Track: the alert names the file
+    files.write(folder.filename() / testsupport::HostileName, smf::smfFile(0, 1, 48, track));
+
+    launch({ "Evil\n1  Serial MIDI (UART16550A)" });
+    controller->scanDirectory(pathOf(folder));
+    controller->device(popUp);
+    EXPECT_EQ(rows(popUp->model()), "No device||Evil\\n1  Serial MIDI (UART16550A)");
+    EXPECT_EQ(window->findChild<QLineEdit*>("mFolderTextField")->text(),
+        pathOf(files.path()) + "/Update\\nFAKE");
+    EXPECT_EQ(rows(table), LongShown + '|' + HostileShown);
+    EXPECT_EQ(table->index(0, 0).data(Qt::ToolTipRole).toString().toStdString(), LongShown);
+
+    // Held in the long name's first message, the sheet shows it.
+    midi->holding = true;
+    QTest::mouseClick(sendButton, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return midi->sends == 1; }));
+    auto* file = sheet->findChild<QLabel*>("mFileTextField");
+    ASSERT_TRUE(waitFor([&] { return !file->text().isEmpty(); }));
+    EXPECT_TRUE(file->text().startsWith("\\t\\r\\x7F") && file->text().contains("x…x")
+        && file->text().endsWith("x.mid"))
+        << file->text().toStdString();
+    EXPECT_EQ(file->toolTip().toStdString(), LongShown);
+    EXPECT_LE(sheet->width(), window->width());
+    // Made wider and narrow again, as a person may drag it: the name follows.
+    const QString narrow = file->text();
+    sheet->resize(sheet->width() * 2, sheet->height());
+    EXPECT_GT(file->text().size(), narrow.size());
+    sheet->resize(sheet->width() / 2, sheet->height());
+    EXPECT_EQ(file->text(), narrow);
+    // Every text a widget shows, the window's title among them, as the test leaves the sheet.
+    QStringList texts { window->windowTitle(), sheet->windowTitle() };
+    for (const QLabel* label : window->findChildren<QLabel*>())
+        texts << label->text() << label->toolTip();
+    for (const QLineEdit* field : window->findChildren<QLineEdit*>())
+        texts << field->text() << field->toolTip();
+    texts << QString::fromStdString(rows(popUp->model())) << QString::fromStdString(rows(table));
+    pressOkOnAlert();
+    midi->release();
+    ASSERT_TRUE(waitFor([&] { return alerts.size() == 1 && idle(); }));
+    EXPECT_EQ(midi->sends, 3u) << "every message went out";
+    // What stood behind the alert, and its one remark.
+    const QStringList alert = QString::fromStdString(alerts[0]).split('\n');
+    ASSERT_EQ(alert.size(), 2) << alerts[0];
+    EXPECT_TRUE(alert[0].startsWith("Complete Update over Sending...|"));
+    EXPECT_EQ(alert[1].toStdString(),
+        HostileShown
+            + " has no end of track after its last message (byte 124); its messages are whole.");
+    texts << alert;
+    for (const QString& text : texts)
+        EXPECT_EQ(testsupport::controlsIn(text.toStdString()), "") << text.toStdString();
 }
 
 // A quit signal ends Morvex wherever it stands, within its event loop's next turn: the loop

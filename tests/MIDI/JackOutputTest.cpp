@@ -140,8 +140,9 @@ TEST(JackService, WithoutAServerThereIsNoServiceNoHangAndNoWordFromLibjack)
     ::unsetenv("JACK_DEFAULT_SERVER");
 }
 
-// Each input port is listed by its own name: jack2 keeps pretty names in one store for every
-// server, after their ports have gone, so a name found there may belong to another port.
+// Each input port is listed by its own name, as its bytes (an escape among them): jack2 keeps
+// pretty names in one store for every server, after their ports have gone, so a name found there
+// may belong to another port.
 // The server waits for every client in each cycle, so nothing can be lost between two of them:
 // no message may be called uncertain. The largest message JACK carries, a property of the port's
 // buffer, arrives whole; one byte more is refused at once and sends nothing.
@@ -150,12 +151,12 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
 {
     MORVEX_SKIP_WITHOUT_JACKD();
     testsupport::JackServer server;
-    std::optional<JackReceiver> first(std::in_place, "first", "in");
+    std::optional<JackReceiver> first(std::in_place, "fir\x1bst", "in");
     JackReceiver second("second", "midi in");
     const std::unique_ptr<jack_client_t, int (*)(jack_client_t*)> namer(
         jack_client_open("namer", JackNoStartServer, nullptr), jack_client_close);
     ASSERT_TRUE(namer);
-    const jack_uuid_t uuid = jack_port_uuid(jack_port_by_name(namer.get(), "first:in"));
+    const jack_uuid_t uuid = jack_port_uuid(jack_port_by_name(namer.get(), "fir\x1bst:in"));
     ASSERT_EQ(
         jack_set_property(namer.get(), uuid, JACK_METADATA_PRETTY_NAME, "Monitor", nullptr), 0);
     std::optional<Morvex> morvex(std::in_place);
@@ -163,7 +164,7 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
     std::vector<std::string> names;
     for (const auto& destination : morvex->client->destinations())
         names.push_back(destination.name);
-    ASSERT_EQ(names, (std::vector<std::string> { "first:in", "second:midi in" }));
+    ASSERT_EQ(names, (std::vector<std::string> { "fir\x1bst:in", "second:midi in" }));
 
     constexpr unsigned Messages = 2000;
     for (unsigned i = 0; i < Messages; ++i) {
@@ -190,9 +191,9 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
     expectSpacedAsSent(*first);
 
     // Messages queued for frames a second ahead, and the destination or then the server gone
-    // before their cycles come: the next send says so, and settle counts every message queued;
-    // never a hang (a hang would trip the test's time limit). Destination 0 is first:in until it
-    // closes, then second's port.
+    // before their cycles come: the next send says so, and settle counts every message queued,
+    // naming the destination escaped; never a hang (a hang would trip the test's time limit).
+    // Destination 0 is first's port until it closes, then second's.
     for (const bool serverStops : { false, true }) {
         SCOPED_TRACE(serverStops ? "server stopped" : "destination closed");
         morvex.reset();
@@ -217,7 +218,7 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
         EXPECT_EQ(lost.uncertain, 0u) << lost.uncertainReason;
         EXPECT_EQ(lost.notDeliveredReason,
             serverStops ? "The JACK server stopped."
-                        : "\"first:in\" was closed before the messages reached it.");
+                        : "\"fir\\est:in\" was closed before the messages reached it.");
     }
 }
 

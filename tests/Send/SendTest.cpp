@@ -2,13 +2,22 @@
 // server to morvex-monitor. Nothing here asserts a time. A whole update's success is the ALSA
 // machine's to show (tests/alsa), where no dummy backend misses deadlines.
 
+#include "Process/FileDescriptor.h"
 #include "SMF/SmfWriter.h"
 #include "Send/Options.h"
 #include "support/Jack.h"
+#include "support/OutsideNames.h"
 
+#include <cerrno>
+#include <cstring>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sstream>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <utility>
 
 namespace {
 
@@ -16,6 +25,44 @@ using smf::SmfWriter;
 using testsupport::JackMonitor;
 using testsupport::readText;
 using testsupport::TempDir;
+
+// morvex-send on a pseudo-terminal of its own, 80 columns wide, as a person runs it in a terminal
+// window: its exit status (-1 when it did not exit) and all it wrote there, standard error too.
+std::pair<int, std::string> onTerminal(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), MORVEX_SEND);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int master = -1;
+    winsize size { 24, 80, 0, 0 };
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
+    if (pid == 0) {
+        if (::prctl(PR_SET_PDEATHSIG, SIGTERM) == 0)
+            ::execv(MORVEX_SEND, argv.data());
+        ::_exit(127);
+    }
+    if (pid < 0)
+        return { -1, std::strerror(errno) };
+    const process::FileDescriptor terminal(master);
+    std::string seen;
+    // Until the terminal's other side closes (EIO), as it does when morvex-send ends.
+    for (char buffer[4096];;) {
+        pollfd ready { master, POLLIN, 0 };
+        if (::poll(&ready, 1, 120000) != 1) {
+            ADD_FAILURE() << "morvex-send neither wrote nor ended for two minutes";
+            ::kill(pid, SIGKILL);
+        }
+        const ssize_t count = ::read(master, buffer, sizeof buffer);
+        if (count <= 0)
+            break;
+        seen.append(buffer, static_cast<std::size_t>(count));
+    }
+    int status = 0;
+    const bool exited = ::waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+    return { exited ? WEXITSTATUS(status) : -1, seen };
+}
 
 TEST(SendOptions, AcceptsTheThreeFormsAndRefusesWhatCannotBeMeant)
 {
@@ -144,6 +191,81 @@ TEST(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
     smf::Bytes firstTwo = b.messages()[0];
     firstTwo.insert(firstTwo.end(), b.messages()[1].begin(), b.messages()[1].end());
     EXPECT_EQ(jack->received(2), firstTwo);
+}
+
+// Update folders come from the internet. On a terminal, a file named to set the terminal's title,
+// colour its text and fake a line of its own, and the longest name Linux allows with the other
+// controls and bytes that are not UTF-8, show escaped, each on its one line: in the dry run whole,
+// in the progress line cut in the middle to fit 80 columns, in the end report whole. A destination
+// whose name would fake an entry of --list shows escaped there. No control reaches the terminal but
+// morvex-send's own line feeds and line redraws, and the files still arrive whole.
+TEST(Send, OnATerminalNamesShowEscapedOnTheirOwnLineAndTheirFilesStillArriveWhole)
+{
+    MORVEX_SKIP_WITHOUT_JACKD();
+    using testsupport::HostileShown;
+    using testsupport::LongShown;
+    TempDir folder;
+    const SmfWriter first = SmfWriter(48).sysexOfSize(0, 300).sysexOfSize(0, 200, 1);
+    folder.write(testsupport::LongName, first.file());
+    // Without its End of Track, so that the end report names it and the update is still complete.
+    const SmfWriter second = SmfWriter(48).sysexOfSize(0, 100, 2);
+    smf::Bytes track = second.track();
+    track.resize(track.size() - 4);
+    folder.write(testsupport::HostileName, smf::smfFile(0, 1, 48, track));
+    // The terminal's lines: no control is left once line ends and redraws are taken away.
+    const auto lines = [](std::string seen) {
+        for (std::size_t redraw; (redraw = seen.find("\x1b[K")) != std::string::npos;)
+            seen.erase(redraw, 3);
+        EXPECT_EQ(testsupport::controlsIn(seen, "\r\n"), "");
+        std::vector<std::string> lines;
+        std::istringstream text(seen);
+        for (std::string line; std::getline(text, line, '\n');) {
+            std::istringstream parts(line);
+            for (std::string part; std::getline(parts, part, '\r');)
+                if (!part.empty())
+                    lines.push_back(part);
+        }
+        return lines;
+    };
+
+    JackMonitor jack;
+    const testsupport::JackReceiver faker("Evil\n1  Serial MIDI (UART16550A)", "in");
+    EXPECT_THAT(lines(onTerminal({ "--list" }).second),
+        testing::Contains(testing::EndsWith("  Evil\\n1  Serial MIDI (UART16550A):in")));
+    const std::string remark = HostileShown
+        + " has no end of track after its last message (byte 124); its messages are whole.";
+
+    const auto [dryRunStatus, dryRun] = onTerminal(
+        { "--dry-run", "--to", "Evil\\n1  Serial MIDI (UART16550A):in", folder.path().string() });
+    EXPECT_EQ(dryRunStatus, 0);
+    EXPECT_THAT(lines(dryRun),
+        testing::ElementsAre(LongShown + ": 2 messages, 500 bytes, 0.000 s",
+            HostileShown + ": 1 messages, 100 bytes, 2.000 s",
+            "Total: 2 files, 3 messages, 600 bytes, 2.000 s", remark));
+
+    const auto [status, seen] = onTerminal({ "--to", "monitor:Monitor", folder.path().string() });
+    EXPECT_EQ(status, 0) << seen;
+    const std::vector<std::string> shown = lines(seen);
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_THAT(
+        std::vector(shown.end() - 2, shown.end()), testing::ElementsAre("Complete Update", remark));
+    // Every line before is the progress line, each name cut in the middle to fit.
+    std::size_t perFile[2] = {};
+    for (const std::string& line : std::vector(shown.begin(), shown.end() - 2)) {
+        EXPECT_LT(line.size(), 80u) << line; // in bytes: no character takes more columns
+        const bool first = line.starts_with("[1/2] \\t\\r\\x7F\\x9B\\xFF ")
+            && line.find("x.mid  ") != std::string::npos;
+        const bool second = line.starts_with("[2/2] a\\e]0;PWNED\\a")
+            && line.find("Update.mid  ") != std::string::npos;
+        EXPECT_TRUE((first || second) && line.find("…") != std::string::npos) << line;
+        ++perFile[second];
+    }
+    EXPECT_TRUE(perFile[0] > 0 && perFile[1] > 0);
+    smf::Bytes all;
+    for (const smf::Bytes& message : first.messages())
+        all.insert(all.end(), message.begin(), message.end());
+    all.insert(all.end(), second.messages()[0].begin(), second.messages()[0].end());
+    EXPECT_EQ(jack.received(3), all);
 }
 
 } // namespace

@@ -28,7 +28,7 @@ namespace {
 // the line "at", it runs "action": to cancel or change files at a chosen moment. Its time moves
 // only by the sleeps asked for. It keeps each message it is given, unless the send, by its number
 // from 0, has a fault other than Uncertain (a message handed over but possibly lost). Destination 1
-// is a wire of 1,000 bytes a second: a byte takes a millisecond.
+// is a wire of 1,000 bytes a second: a byte takes a millisecond; a tab in its name shows as \t.
 class Scene : public transfer::Sheet, public midi::OutputPort, public timing::Clock {
 public:
     testsupport::TempDir dir;
@@ -45,7 +45,7 @@ public:
     Outcome run(std::vector<std::string> files)
     {
         return transfer::Transfer(*this, *this, *this, std::move(files),
-            { { "Synth A", "a" }, { "Synth B", "b", 1000 } }, cancel)
+            { { "Synth A", "a" }, { "Synth\tB", "b", 1000 } }, cancel)
             .run();
     }
 
@@ -239,8 +239,8 @@ TEST(Transfer, UpdateIncompleteNamesEveryFileThatWentWrong)
     EXPECT_EQ(s.log.end()[-2],
         "alert Update Incomplete | Gone.mid changed during the update.\n"
         "Grown.mid changed during the update.\n"
-        "Fails.mid: 2 of 3 messages were not delivered to Synth B. The destination closed.\n"
-        "Fails.mid: 1 of 3 messages may not have arrived at Synth B. The server missed a "
+        "Fails.mid: 2 of 3 messages were not delivered to Synth\\tB. The destination closed.\n"
+        "Fails.mid: 1 of 3 messages may not have arrived at Synth\\tB. The server missed a "
         "deadline.");
     EXPECT_EQ(s.log.end()[-4], "percent 100 %");
     EXPECT_THAT(s.sent, ElementsAre(testing::_, fails.messages()[0], testing::_));
