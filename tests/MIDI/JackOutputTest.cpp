@@ -113,7 +113,7 @@ TEST(JackService, WithoutAServerThereIsNoServiceNoHangAndNoWordFromLibjack)
 // Messages are as far apart as sent. Losses are counted, and named, whatever is lost.
 TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCountsLosses)
 {
-    MORVEX_SKIP_WITHOUT_JACKD();
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
     testsupport::JackServer server;
     std::optional<JackReceiver> first(std::in_place, "first", "in");
     JackReceiver second("second", "midi in");
@@ -191,7 +191,7 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
 // The same spacing where a cycle is 1,024 frames long.
 TEST(JackOutput, MessagesAreAsFarApartAsSentAtAPeriodOf1024)
 {
-    MORVEX_SKIP_WITHOUT_JACKD();
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
     testsupport::JackServer server(1024);
     JackReceiver receiver("receiver", "in");
     expectSpacedAsSent(receiver);

@@ -94,7 +94,7 @@ TEST(SendDryRun, FiguresAreTheFilesOwnDelaysAndPausesAndStatusesSayWhatWentWrong
 // to act: a machine that took longer would fail here, not pass wrongly.
 TEST(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
 {
-    MORVEX_SKIP_WITHOUT_JACKD();
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
     TempDir logs;
     TempDir folder;
     std::optional<JackMonitor> jack(std::in_place);
