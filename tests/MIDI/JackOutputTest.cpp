@@ -1,13 +1,15 @@
-// The JACK output against a private server (jackd -S) and real receiving clients, one server for
-// all that needs one. Nothing here asserts a time: where timing matters it is counted in the
-// server's frames.
+// The JACK output against a private server (jackd -S, or PipeWire through its libjack) and real
+// receiving clients, one server for all that needs one. Nothing here asserts a time: where timing
+// matters it is counted in the server's frames.
 
 #include "Jack.h"
 #include "MIDI/Midi.h"
 #include "support/Bytes.h"
+#include "support/Environment.h"
 #include "support/Jack.h"
 
 #include <algorithm>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <jack/metadata.h>
 #include <numeric>
@@ -18,6 +20,7 @@
 
 namespace {
 
+using testsupport::Bytes;
 using testsupport::JackReceiver;
 using testsupport::sysex;
 
@@ -88,11 +91,45 @@ void expectSpacedAsSent(JackReceiver& receiver)
     }
 }
 
-TEST(JackService, WithoutAServerThereIsNoServiceNoHangAndNoWordFromLibjack)
+// Without MORVEX_MIDI the ALSA sequencer is tried first: where there is none (a container has
+// none), alsa-lib has its own say on the terminal unless told not to.
+// Takes what arrived at receiver since it was last asked and compares it with sent, both in
+// order: every message arrives whole and in order, unless Morvex said of as many that they may
+// not have arrived. PipeWire's libjack loses a cycle's MIDI now and then when a client runs late
+// on a busy machine, and Morvex sees that cycle out of step. jackd -S waits for every client, so
+// there no message may be called uncertain.
+// checked: how many of receiver's messages were compared before; then, all it has.
+void expectArrivedOrFlagged(JackReceiver& receiver, std::size_t& checked,
+    const std::vector<Bytes>& sent, std::uint32_t flagged)
 {
+    if (!testsupport::onPipeWire()) {
+        EXPECT_EQ(flagged, 0u) << "of " << sent.size() << " messages";
+    }
+    const std::size_t before = checked;
+    const auto& received = receiver.waitFor(
+        before + sent.size(), flagged > 0 ? std::chrono::seconds(3) : std::chrono::seconds(20));
+    checked = received.size();
+    auto next = sent.begin();
+    for (std::size_t i = before; i < received.size(); ++i) {
+        const auto found = std::find(next, sent.end(), received[i].bytes);
+        ASSERT_NE(found, sent.end()) << "message " << i << " was not sent, or not then";
+        next = found + 1;
+    }
+    const auto missing = sent.size() - (received.size() - before);
+    EXPECT_LE(missing, flagged) << missing << " of " << sent.size() << " messages did not arrive";
+}
+
+TEST(JackService, WithoutAServerThereIsNoServiceNoHangAndNoWordFromLibjackOrAlsaLib)
+{
+    const std::string nobody = "morvex-test-nobody-" + std::to_string(::getpid());
+    const testsupport::ScopedVariable noJackd("JACK_DEFAULT_SERVER", nobody);
+    const testsupport::ScopedVariable noPipeWire("PIPEWIRE_RUNTIME_DIR", "/nonexistent/" + nobody);
+    ::unsetenv("MORVEX_MIDI");
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(midi::Client::open("Morvex"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
     ::setenv("MORVEX_MIDI", "jack", 1);
-    ::setenv(
-        "JACK_DEFAULT_SERVER", ("morvex-test-nobody-" + std::to_string(::getpid())).c_str(), 1);
     testing::internal::CaptureStderr();
     const auto client = midi::Client::open("Morvex");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
@@ -102,7 +139,6 @@ TEST(JackService, WithoutAServerThereIsNoServiceNoHangAndNoWordFromLibjack)
     EXPECT_TRUE(client->destinations().empty());
     EXPECT_FALSE(client->createOutputPort("Morvex Output Port").port);
     ::unsetenv("MORVEX_MIDI");
-    ::unsetenv("JACK_DEFAULT_SERVER");
 }
 
 // Each input port is listed by its own name: jack2 keeps pretty names in one store for every
@@ -110,7 +146,8 @@ TEST(JackService, WithoutAServerThereIsNoServiceNoHangAndNoWordFromLibjack)
 // The server waits for every client in each cycle, so nothing can be lost between two of them:
 // no message may be called uncertain. The largest message JACK carries, a property of the port's
 // buffer found from above, arrives whole; one byte more is refused at once and sends nothing.
-// Messages are as far apart as sent. Losses are counted, and named, whatever is lost.
+// Messages are as far apart as sent; a burst larger than a cycle carries is spread over the next
+// ones. Losses are counted, and named, whatever is lost; a server that stops is known at once.
 TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCountsLosses)
 {
     MORVEX_SKIP_WITHOUT_JACK_SERVER();
@@ -130,15 +167,19 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
         names.push_back(destination.name);
     ASSERT_EQ(names, (std::vector<std::string> { "first:in", "second:midi in" }));
 
-    constexpr unsigned Messages = 2000;
-    for (unsigned i = 0; i < Messages; ++i) {
-        ASSERT_TRUE(morvex->send(1, sysex(64, i)).ok());
+    std::vector<Bytes> sent;
+    std::uint32_t flagged = 0;
+    const auto settle = [&] {
+        const midi::Settled settled = morvex->port->settle();
+        EXPECT_EQ(settled.notDelivered, 0u) << sent.size() << ": " << settled.notDeliveredReason;
+        flagged += settled.uncertain;
+    };
+    for (unsigned i = 0; i < 2000; ++i) {
+        sent.push_back(sysex(64, i));
+        ASSERT_TRUE(morvex->send(1, sent.back()).ok());
         std::this_thread::sleep_for(std::chrono::microseconds(i % 5 * 300));
-        if (i % 100 == 99) {
-            const midi::Settled settled = morvex->port->settle();
-            EXPECT_EQ(settled.notDelivered, 0u) << i << ": " << settled.notDeliveredReason;
-            EXPECT_EQ(settled.uncertain, 0u) << i << ": " << settled.uncertainReason;
-        }
+        if (i % 100 == 99)
+            settle();
     }
     const auto longest = sysex(40000, 1);
     std::size_t size = longest.size();
@@ -146,12 +187,31 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
     while (result.error == midi::SendError::TooLarge && size > 256)
         result = morvex->send(1, std::span(longest).first(--size));
     ASSERT_TRUE(result.ok()) << result.reason;
+    sent.emplace_back(longest.begin(), longest.begin() + static_cast<std::ptrdiff_t>(size));
     EXPECT_EQ(morvex->send(1, std::span(longest).first(size + 1)).error, midi::SendError::TooLarge);
-    const auto& received = second.waitFor(Messages + 1);
-    ASSERT_EQ(received.size(), Messages + 1);
-    for (unsigned i = 0; i < Messages; ++i)
-        ASSERT_EQ(received[i].bytes, sysex(64, i)) << "message " << i;
-    EXPECT_TRUE(std::ranges::equal(received.back().bytes, std::span(longest).first(size)));
+    settle();
+    std::size_t checked = 0;
+    expectArrivedOrFlagged(second, checked, sent, flagged);
+
+    // Bursts sent at one frame, more than PipeWire's libjack carries in one cycle (it drops a
+    // cycle's MIDI whole past its limit, and these are within jack2's): each arrives whole and in
+    // order, what a cycle cannot take going in the next ones, never before its frame.
+    for (const auto& [count, size] : { std::pair { 300u, 100u }, { 290u, 100u }, { 70u, 500u } }) {
+        SCOPED_TRACE(std::to_string(count) + " x " + std::to_string(size));
+        morvex.emplace(std::make_shared<ScriptedClock>(std::vector<jack_nframes_t> { 0 }));
+        sent.clear();
+        flagged = 0;
+        for (unsigned i = 0; i < count; ++i) {
+            sent.push_back(sysex(size, i));
+            ASSERT_TRUE(morvex->send(1, sent.back()).ok());
+        }
+        settle();
+        const std::size_t before = checked;
+        expectArrivedOrFlagged(second, checked, sent, flagged);
+        const auto& burst = second.waitFor(0);
+        for (std::size_t i = before + 1; i < checked; ++i)
+            EXPECT_GE(std::int32_t(burst[i].frame - burst[i - 1].frame), 0) << "in order";
+    }
 
     morvex.reset();
     expectSpacedAsSent(*first);
@@ -175,16 +235,26 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
         midi::SendResult next;
         while ((next = morvex->send(0, sysex(100, queued))).ok())
             ++queued;
-        EXPECT_EQ(next.error,
-            serverStops ? midi::SendError::ServiceStopped : midi::SendError::DestinationGone)
-            << next.reason;
         const midi::Settled lost = morvex->port->settle();
         EXPECT_EQ(lost.notDelivered, queued);
         EXPECT_EQ(lost.bytesNotDelivered, 100u * queued);
         EXPECT_EQ(lost.uncertain, 0u) << lost.uncertainReason;
-        EXPECT_EQ(lost.notDeliveredReason,
-            serverStops ? "The JACK server stopped."
-                        : "\"first:in\" was closed before the messages reached it.");
+        if (serverStops) {
+            EXPECT_TRUE(lost.gone);
+            EXPECT_EQ(next.error, midi::SendError::ServiceStopped) << next.reason;
+            EXPECT_EQ(lost.notDeliveredReason, "The JACK server stopped.");
+        } else if (!testsupport::onPipeWire()) {
+            EXPECT_TRUE(lost.gone);
+            EXPECT_EQ(next.error, midi::SendError::DestinationGone) << next.reason;
+            EXPECT_EQ(
+                lost.notDeliveredReason, "\"first:in\" was closed before the messages reached it.");
+        } else {
+            // PipeWire tells of the connection's end before it tells of the port's.
+            EXPECT_THAT(next.reason,
+                testing::AnyOf("\"first:in\" is no longer there: it was closed or unplugged.",
+                    "\"first:in\" was closed before the messages reached it.",
+                    "The connection to \"first:in\" was lost."));
+        }
     }
 }
 
