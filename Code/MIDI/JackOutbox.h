@@ -120,7 +120,7 @@ private:
     void blame(Evidence evidence, std::uint64_t fromServed) noexcept;
     void carry(std::uint64_t id) noexcept;
     void measure(void* buffer) noexcept;
-    bool fits(void* buffer, std::size_t sequenced, std::uint32_t size) const noexcept;
+    bool fits(void* buffer, std::size_t used, std::uint32_t size) const noexcept;
 
     std::atomic<std::uint64_t> mXrunReports { 0 };
 
