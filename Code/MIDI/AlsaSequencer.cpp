@@ -7,6 +7,7 @@
 #include <alsa/asoundlib.h>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <thread>
@@ -15,6 +16,18 @@
 namespace midi::alsa {
 
 namespace {
+
+// alsa-lib prints its own errors on the terminal (a machine without a sequencer gets "ALSA lib
+// seq_hw.c:...open /dev/snd/seq failed" at every start); Morvex says in its own words what went
+// wrong, and only where it matters, so its errors are dropped before the sequencer is opened.
+void silentAlsaLib(const char*, int, const char*, int, const char*, ...) { }
+
+int openQuietly(snd_seq_t** handle, int streams)
+{
+    static std::once_flag once;
+    std::call_once(once, [] { snd_lib_error_set_handler(silentAlsaLib); });
+    return snd_seq_open(handle, "default", streams, SND_SEQ_NONBLOCK);
+}
 
 template <typename Info, int (*Make)(Info**), void (*Free)(Info*)>
 std::unique_ptr<Info, void (*)(Info*)> make()
@@ -162,8 +175,7 @@ public:
     std::unique_ptr<Watch> watch(std::function<void()> changed, std::string& error) override
     {
         snd_seq_t* opened = nullptr;
-        if (const int result = snd_seq_open(&opened, "default", SND_SEQ_OPEN_INPUT, SND_SEQ_NONBLOCK);
-            result < 0) {
+        if (const int result = openQuietly(&opened, SND_SEQ_OPEN_INPUT); result < 0) {
             error = std::string("Devices plugged in later are not seen: ") + snd_strerror(result)
                 + ".";
             return nullptr;
@@ -197,8 +209,7 @@ std::unique_ptr<Sequencer> openSequencer(const std::string& name, std::string& e
     snd_seq_t* handle = nullptr;
     // Non-blocking: direct events are delivered inside the write anyway, and a full receiver
     // must come back as an error rather than a wait.
-    if (const int result = snd_seq_open(&handle, "default", SND_SEQ_OPEN_OUTPUT, SND_SEQ_NONBLOCK);
-        result < 0) {
+    if (const int result = openQuietly(&handle, SND_SEQ_OPEN_OUTPUT); result < 0) {
         error = std::string("The ALSA sequencer cannot be opened: ") + snd_strerror(result) + ".";
         return nullptr;
     }

@@ -186,7 +186,7 @@ public:
         if (message.empty())
             return {};
         const std::size_t limit
-            = std::min<std::size_t>(mOutbox.maxEventSize.load(), Outbox::QueueBytes / 2);
+            = std::min<std::size_t>(mOutbox.largest.load(), Outbox::QueueBytes / 2);
         if (message.size() > limit)
             return failed(SendError::TooLarge,
                 "The message of " + std::to_string(message.size())
@@ -251,6 +251,9 @@ public:
         settled.notDelivered += static_cast<std::uint32_t>(notConnected + tooLarge);
         settled.bytesNotDelivered += now.notConnectedBytes - mSettled.notConnectedBytes
             + now.tooLargeBytes - mSettled.tooLargeBytes;
+        settled.gone = mStopped.has_value()
+            || (notConnected > 0 && mTarget
+                && !jack_port_by_name(mClient, mTarget->portName.c_str()));
         if (notConnected > 0)
             settled.notDeliveredReason = lostText();
         else if (tooLarge > 0)
@@ -469,10 +472,10 @@ public:
         // The largest event is a property of a port's buffer, read in its first cycle.
         const auto deadline = std::chrono::steady_clock::now() + StallLimit;
         mOutbox->waiting.store(true);
-        while (mOutbox->maxEventSize.load() == 0 && !mOutbox->shutDown.load()
+        while (mOutbox->largest.load() == 0 && !mOutbox->shutDown.load()
             && mOutbox->wakeup.waitUntil(deadline)) { }
         mOutbox->waiting.store(false);
-        if (mOutbox->maxEventSize.load() == 0)
+        if (mOutbox->largest.load() == 0)
             return { nullptr, "The JACK server ran no cycle for the port \"" + name + "\"." };
         return { std::move(result), {} };
     }
@@ -513,7 +516,8 @@ std::unique_ptr<Client> openOutputClient(
         error = "Cannot set up the JACK client \"" + name + "\".";
         return nullptr;
     }
-    jack_on_info_shutdown(handle, Outbox::shutdown, outbox.get());
+    jack_on_shutdown(handle, Outbox::shutdown, outbox.get());
+    jack_on_info_shutdown(handle, Outbox::shutdownWithReason, outbox.get());
     if (jack_activate(handle) != 0) {
         error = "Cannot activate the JACK client \"" + name + "\".";
         return nullptr;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <jack/midiport.h>
 #include <jack/statistics.h>
@@ -24,6 +25,12 @@ std::size_t slot(Evidence evidence)
     return static_cast<std::size_t>(evidence);
 }
 
+// What an event of size bytes adds to PipeWire's sequence.
+std::size_t sequenced(std::uint32_t size)
+{
+    return Outbox::EventHeader + (std::size_t { size } + 7) / 8 * 8;
+}
+
 } // namespace
 
 bool Wakeup::waitUntil(std::chrono::steady_clock::time_point deadline)
@@ -37,6 +44,11 @@ bool Wakeup::waitUntil(std::chrono::steady_clock::time_point deadline)
         if (errno != EINTR)
             return false;
     return true;
+}
+
+Outbox::Outbox()
+    : mMargin(std::strstr(jack_get_version_string(), "PipeWire") ? 1 : 0)
+{
 }
 
 int Outbox::process(jack_nframes_t frames, void* self) noexcept
@@ -62,11 +74,16 @@ int Outbox::xrun(void* self) noexcept
     return 0;
 }
 
-void Outbox::shutdown(jack_status_t, const char*, void* self) noexcept
+void Outbox::shutdown(void* self) noexcept
 {
     auto& outbox = *static_cast<Outbox*>(self);
     outbox.shutDown.store(true);
     outbox.wakeup.post();
+}
+
+void Outbox::shutdownWithReason(jack_status_t, const char*, void* self) noexcept
+{
+    shutdown(self);
 }
 
 void Outbox::serve(jack_client_t* client, jack_port_t* output, jack_nframes_t frames) noexcept
@@ -74,8 +91,8 @@ void Outbox::serve(jack_client_t* client, jack_port_t* output, jack_nframes_t fr
     void* buffer = jack_port_get_buffer(output, frames);
     bufferTaken(buffer);
     jack_midi_clear_buffer(buffer);
-    if (maxEventSize.load() == 0)
-        maxEventSize.store(static_cast<std::uint32_t>(jack_midi_max_event_size(buffer)));
+    if (largest.load() == 0)
+        measure(buffer);
     const jack_nframes_t start = jack_last_frame_time(client);
     const bool connected = jack_port_connected(output) > 0;
     ++mServed;
@@ -152,6 +169,26 @@ void Outbox::weigh(jack_client_t* client, jack_nframes_t start, bool connected) 
     mWrittenCount = kept;
 }
 
+// An empty buffer's largest event, the buffer's header and one event's entry: the sequence made
+// of a buffer is never larger than the buffer. One message alone must fit both.
+void Outbox::measure(void* buffer) noexcept
+{
+    constexpr std::size_t BufferHeader = 24 + 8; // PipeWire's; jack2's is larger
+    const std::size_t empty = jack_midi_max_event_size(buffer);
+    mSequenceBytes = std::min(SequenceBytes, empty + BufferHeader);
+    const std::size_t alone = (mSequenceBytes - SequenceHeader - EventHeader) / 8 * 8;
+    largest.store(
+        static_cast<std::uint32_t>(std::min(empty - std::min<std::size_t>(empty, mMargin), alone)));
+}
+
+// Whether a message of size bytes still goes whole into this cycle, whose sequence has taken
+// used bytes so far.
+bool Outbox::fits(void* buffer, std::size_t used, std::uint32_t size) const noexcept
+{
+    return used + sequenced(size) <= mSequenceBytes
+        && std::size_t { size } + mMargin <= jack_midi_max_event_size(buffer);
+}
+
 void Outbox::blame(Evidence evidence, std::uint64_t fromServed) noexcept
 {
     for (std::size_t i = 0; i < mWrittenCount; ++i)
@@ -166,6 +203,7 @@ void Outbox::blame(Evidence evidence, std::uint64_t fromServed) noexcept
 void Outbox::write(void* buffer, jack_nframes_t start, jack_nframes_t frames) noexcept
 {
     bool any = false;
+    std::size_t used = SequenceHeader;
     jack_nframes_t lastOffset = 0;
     Parcel parcel;
     while (queue.readable() >= sizeof parcel) {
@@ -182,15 +220,18 @@ void Outbox::write(void* buffer, jack_nframes_t start, jack_nframes_t frames) no
         jack_nframes_t offset = ahead > 0 ? static_cast<jack_nframes_t>(ahead) : 0;
         if (any)
             offset = std::max(offset, lastOffset); // a buffer holds its events in time order
-        jack_midi_data_t* event = jack_midi_event_reserve(buffer, offset, parcel.size);
+        jack_midi_data_t* event = fits(buffer, used, parcel.size)
+            ? jack_midi_event_reserve(buffer, offset, parcel.size)
+            : nullptr;
         if (!event && any)
-            break; // the buffer is full: the rest waits for the next cycle
+            break; // the cycle is full: the rest waits for the next one, late, never early
         if (!event) {
-            // Not even an empty buffer takes it; the sender checks sizes, so this is a server
+            // Not even an empty cycle takes it; the sender checks sizes, so this is a server
             // whose buffers shrank.
             tooLarge.fetch_add(1);
             tooLargeBytes.fetch_add(parcel.size);
         } else {
+            used += sequenced(parcel.size);
             queue.peek(std::as_writable_bytes(std::span(event, parcel.size)), sizeof parcel);
             any = true;
             lastOffset = offset;

@@ -53,6 +53,8 @@ enum class Evidence : std::uint8_t {
 // The process thread's part. It outlives the client handle, so no callback can run once it is gone.
 class Outbox {
 public:
+    Outbox();
+
     // Room for the messages of a few cycles; a sender that gets ahead of the cycles waits.
     static constexpr std::size_t QueueBytes = std::size_t { 256 } * 1024;
     // Cycles after the one that writes a message in which evidence against it still counts. jack2
@@ -60,9 +62,20 @@ public:
     // missed some losses when this was measured, three caught most.
     static constexpr std::uint64_t JudgedAfter = 3;
 
+    // PipeWire's libjack turns a cycle's MIDI into one sequence of at most this many bytes and
+    // drops the whole cycle's MIDI past it: SequenceHeader, then for each event EventHeader and
+    // its bytes rounded up to 8. jack2 needs less room for the same events, so keeping within
+    // this keeps within both.
+    static constexpr std::size_t SequenceBytes = 32768;
+    static constexpr std::size_t SequenceHeader = 16;
+    static constexpr std::size_t EventHeader = 16;
+
     static int process(jack_nframes_t frames, void* self) noexcept;
     static int xrun(void* self) noexcept;
-    static void shutdown(jack_status_t, const char*, void* self) noexcept;
+    // jack2 calls the second when a client has registered both, PipeWire's libjack only the
+    // first.
+    static void shutdown(void* self) noexcept;
+    static void shutdownWithReason(jack_status_t, const char*, void* self) noexcept;
 
     // Set before the client is activated, and when the port is created or goes.
     std::atomic<jack_client_t*> client { nullptr };
@@ -78,7 +91,9 @@ public:
     std::atomic<bool> shutDown { false };
     std::atomic<bool> inProcess { false };
     std::atomic<std::uint64_t> cycles { 0 };
-    std::atomic<std::uint32_t> maxEventSize { 0 }; // read from the port's buffer in its first cycle
+    // The largest message one cycle carries whole, found from the port's buffer in its first
+    // cycle.
+    std::atomic<std::uint32_t> largest { 0 };
     std::atomic<std::uint64_t> dealtId { 0 }; // the last message written or given up on
     std::atomic<std::uint64_t> dealtBytes { 0 }; // the bytes of every message up to it
     std::atomic<std::uint64_t> judgedId { 0 }; // every message up to this one has had its fate
@@ -104,8 +119,17 @@ private:
     void failQueued() noexcept;
     void blame(Evidence evidence, std::uint64_t fromServed) noexcept;
     void carry(std::uint64_t id) noexcept;
+    void measure(void* buffer) noexcept;
+    bool fits(void* buffer, std::size_t used, std::uint32_t size) const noexcept;
 
     std::atomic<std::uint64_t> mXrunReports { 0 };
+
+    // PipeWire's libjack (up to 0.3.65 at least) lets an event fill the last byte its buffer
+    // reports free, and that byte is the top of the event's own offset in the buffer: the
+    // offset then points far away, and PipeWire's libjack reads there and crashes. Under it every
+    // event leaves a byte free.
+    const std::uint32_t mMargin;
+    std::size_t mSequenceBytes = SequenceBytes; // what a cycle's sequence may take
 
     // The process thread's own.
     std::uint64_t mServed = 0; // cycles this port has served, this one included

@@ -43,6 +43,7 @@ struct [[nodiscard]] Settled {
     std::uint32_t notDelivered = 0; // known not to have reached the destination
     std::uint64_t bytesNotDelivered = 0; // their bytes
     std::uint32_t uncertain = 0; // handed over, but the service was disturbed around them
+    bool gone = false; // the destination or the service went: nothing more will arrive
     std::string notDeliveredReason; // sentences for a person about each kind; empty when none
     std::string uncertainReason;
 };

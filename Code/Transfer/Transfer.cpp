@@ -25,6 +25,7 @@ Outcome Transfer::run()
 {
     const TimerSlack slack;
     mOutcome = {};
+    mRouteGone = false;
     if (sizePass() && askAboutDamage() && sendPass())
         finish();
     mSheet.end();
@@ -114,7 +115,8 @@ bool Transfer::sendFile(std::size_t index)
         { FileSize { total, reader.count(), reader.delays(), reader.ending(), reader.stopOffset() },
             {} });
     // By index, not by files sent: a later file pauses even when every earlier one was unreadable.
-    if (index != 0 && !wait(Time_FilePause))
+    // Once the destination or the service is known gone there is nothing to pause for.
+    if (index != 0 && !mRouteGone && !wait(Time_FilePause))
         return false;
     return sendEvents(name, events);
 }
@@ -139,7 +141,7 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
     bool stopped = false; // a stop request cut a message short
     for (std::size_t j = 0; j < events.size() && !mCancel; ++j) {
         // A delay cut short by a stop request ends the run: its message would go out early.
-        if (!wait(events[j].time()))
+        if (!wait(mRouteGone ? 0 : events[j].time()))
             return false;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(events[j].ptr());
         const midi::SendResult result = mDestination
@@ -159,6 +161,8 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
             unsent = events.size() - j;
             unsentReason = result.reason;
             stopped = result.error == midi::SendError::Stopped;
+            mRouteGone = mRouteGone || result.error == midi::SendError::DestinationGone
+                || result.error == midi::SendError::ServiceStopped;
             break;
         }
         mOutcome.bytesSent += events[j].size();
@@ -169,6 +173,7 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
     // A service may still be delivering what it was handed: its account comes before the pause
     // that lets the device take in this file. After a stop nothing more is waited for.
     const midi::Settled settled = stopped ? midi::Settled {} : mPort.settle();
+    mRouteGone = mRouteGone || settled.gone;
     mOutcome.bytesSent -= std::min<std::uint64_t>(settled.bytesNotDelivered, mOutcome.bytesSent);
     if (unsent + settled.notDelivered > 0)
         problem(FileProblem::Kind::Undelivered,

@@ -91,6 +91,9 @@ private:
     Plan mPlan; // what the size pass read
     std::optional<std::size_t> mDestination;
     std::uint64_t mMicrosecondsLeft = 0; // of the plan, counted down as the send pass goes
+    // A send found the destination or the service gone: every later message fails at once, so
+    // the files after it are named without their pauses and delays.
+    bool mRouteGone = false;
     Outcome mOutcome;
 };
 

@@ -398,7 +398,7 @@ TEST_F(Window, AQuitSignalEndsMorvexWhateverItShows)
 // no device, which disables Send.
 TEST_F(Window, OnJackTheSampleUpdateArrivesWholeInOrderAndThePopUpFollowsDestinations)
 {
-    MORVEX_SKIP_WITHOUT_JACKD();
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
     jack.emplace(); // first: destinations are listed when Morvex's client opens
     launch({}, [](const std::string& name) { return midi::Client::open(name); });
     controller->scanDirectory(MORVEX_SAMPLE_FOLDER);

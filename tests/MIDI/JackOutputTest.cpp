@@ -1,14 +1,16 @@
-// The JACK output against a private server (jackd -S) and real receiving clients, one server for
-// all that needs one. Nothing here asserts a time: where timing matters it is counted in the
-// server's frames.
+// The JACK output against a private server (jackd -S, or PipeWire through its libjack) and real
+// receiving clients, one server for all that needs one. Nothing here asserts a time: where timing
+// matters it is counted in the server's frames.
 
 #include "Jack.h"
 #include "MIDI/Midi.h"
 #include "support/Bytes.h"
+#include "support/Environment.h"
 #include "support/Jack.h"
 
 #include <algorithm>
 #include <atomic>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <jack/metadata.h>
 #include <jack/midiport.h>
@@ -20,6 +22,7 @@
 
 namespace {
 
+using testsupport::Bytes;
 using testsupport::JackReceiver;
 using testsupport::sysex;
 
@@ -123,11 +126,45 @@ std::size_t largestEvent()
     return probe.largest;
 }
 
-TEST(JackService, WithoutAServerThereIsNoServiceNoHangAndNoWordFromLibjack)
+// Takes what arrived at receiver since it was last asked and compares it with sent, both in
+// order: every message arrives whole and in order, unless Morvex said of as many that they may
+// not have arrived. PipeWire's libjack loses a cycle's MIDI now and then when a client runs late
+// on a busy machine, and Morvex sees that cycle out of step. jackd -S waits for every client, so
+// there no message may be called uncertain.
+// checked: how many of receiver's messages were compared before; then, all it has.
+void expectArrivedOrFlagged(JackReceiver& receiver, std::size_t& checked,
+    const std::vector<Bytes>& sent, std::uint32_t flagged)
 {
+    if (!testsupport::onPipeWire()) {
+        EXPECT_EQ(flagged, 0u) << "of " << sent.size() << " messages";
+    }
+    const std::size_t before = checked;
+    const auto& received = receiver.waitFor(
+        before + sent.size(), flagged > 0 ? std::chrono::seconds(3) : std::chrono::seconds(20));
+    checked = received.size();
+    auto next = sent.begin();
+    for (std::size_t i = before; i < received.size(); ++i) {
+        const auto found = std::find(next, sent.end(), received[i].bytes);
+        ASSERT_NE(found, sent.end()) << "message " << i << " was not sent, or not then";
+        next = found + 1;
+    }
+    const auto missing = sent.size() - (received.size() - before);
+    EXPECT_LE(missing, flagged) << missing << " of " << sent.size() << " messages did not arrive";
+}
+
+// Without MORVEX_MIDI the ALSA sequencer is tried first: where there is none (a container has
+// none), alsa-lib has its own say on the terminal unless told not to.
+TEST(JackService, WithoutAServerThereIsNoServiceNoHangAndNoWordFromLibjackOrAlsaLib)
+{
+    const std::string nobody = "morvex-test-nobody-" + std::to_string(::getpid());
+    const testsupport::ScopedVariable noJackd("JACK_DEFAULT_SERVER", nobody);
+    const testsupport::ScopedVariable noPipeWire("PIPEWIRE_RUNTIME_DIR", "/nonexistent/" + nobody);
+    ::unsetenv("MORVEX_MIDI");
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(midi::Client::open("Morvex"));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
     ::setenv("MORVEX_MIDI", "jack", 1);
-    ::setenv(
-        "JACK_DEFAULT_SERVER", ("morvex-test-nobody-" + std::to_string(::getpid())).c_str(), 1);
     testing::internal::CaptureStderr();
     const auto client = midi::Client::open("Morvex");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
@@ -137,19 +174,19 @@ TEST(JackService, WithoutAServerThereIsNoServiceNoHangAndNoWordFromLibjack)
     EXPECT_TRUE(client->destinations().empty());
     EXPECT_FALSE(client->createOutputPort("Morvex Output Port").port);
     ::unsetenv("MORVEX_MIDI");
-    ::unsetenv("JACK_DEFAULT_SERVER");
 }
 
 // Each input port is listed by its own name, as its bytes (an escape among them): jack2 keeps
 // pretty names in one store for every server, after their ports have gone, so a name found there
 // may belong to another port.
-// The server waits for every client in each cycle, so nothing can be lost between two of them:
-// no message may be called uncertain. The largest message JACK carries, a property of the port's
-// buffer, arrives whole; one byte more is refused at once and sends nothing.
-// Messages are as far apart as sent. Losses are counted, and named, whatever is lost.
+// Every message arrives, or Morvex flags at least as many (expectArrivedOrFlagged). The largest
+// message JACK carries, the largest event the port's buffer takes (on PipeWire, whose libjack
+// crashes on that size, one byte less), arrives whole; one byte more is refused at once.
+// Messages are as far apart as sent; a burst larger than a cycle carries is spread over the next
+// ones. Losses are counted, and named, whatever is lost; a server that stops is known at once.
 TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCountsLosses)
 {
-    MORVEX_SKIP_WITHOUT_JACKD();
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
     testsupport::JackServer server;
     std::optional<JackReceiver> first(std::in_place, "fir\x1bst", "in");
     JackReceiver second("second", "midi in");
@@ -166,26 +203,49 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
         names.push_back(destination.name);
     ASSERT_EQ(names, (std::vector<std::string> { "fir\x1bst:in", "second:midi in" }));
 
-    constexpr unsigned Messages = 2000;
-    for (unsigned i = 0; i < Messages; ++i) {
-        ASSERT_TRUE(morvex->send(1, sysex(64, i)).ok());
+    std::vector<Bytes> sent;
+    std::uint32_t flagged = 0;
+    const auto settle = [&] {
+        const midi::Settled settled = morvex->port->settle();
+        EXPECT_EQ(settled.notDelivered, 0u) << sent.size() << ": " << settled.notDeliveredReason;
+        flagged += settled.uncertain;
+    };
+    for (unsigned i = 0; i < 2000; ++i) {
+        sent.push_back(sysex(64, i));
+        ASSERT_TRUE(morvex->send(1, sent.back()).ok());
         std::this_thread::sleep_for(std::chrono::microseconds(i % 5 * 300));
-        if (i % 100 == 99) {
-            const midi::Settled settled = morvex->port->settle();
-            EXPECT_EQ(settled.notDelivered, 0u) << i << ": " << settled.notDeliveredReason;
-            EXPECT_EQ(settled.uncertain, 0u) << i << ": " << settled.uncertainReason;
-        }
+        if (i % 100 == 99)
+            settle();
     }
-    const std::size_t size = largestEvent();
+    const std::size_t size = largestEvent() - (testsupport::onPipeWire() ? 1 : 0);
     const auto longest = sysex(size + 1, 1);
     EXPECT_EQ(morvex->send(1, longest).error, midi::SendError::TooLarge);
     const midi::SendResult result = morvex->send(1, std::span(longest).first(size));
     ASSERT_TRUE(result.ok()) << result.reason;
-    const auto& received = second.waitFor(Messages + 1);
-    ASSERT_EQ(received.size(), Messages + 1);
-    for (unsigned i = 0; i < Messages; ++i)
-        ASSERT_EQ(received[i].bytes, sysex(64, i)) << "message " << i;
-    EXPECT_TRUE(std::ranges::equal(received.back().bytes, std::span(longest).first(size)));
+    sent.emplace_back(longest.begin(), longest.begin() + static_cast<std::ptrdiff_t>(size));
+    settle();
+    std::size_t checked = 0;
+    expectArrivedOrFlagged(second, checked, sent, flagged);
+
+    // Bursts sent at one frame, more than PipeWire's libjack carries in one cycle (it drops a
+    // cycle's MIDI whole past its limit, and these are within jack2's): each arrives whole and in
+    // order, what a cycle cannot take going in the next ones, never before its frame.
+    for (const auto& [count, size] : { std::pair { 300u, 100u }, { 290u, 100u }, { 70u, 500u } }) {
+        SCOPED_TRACE(std::to_string(count) + " x " + std::to_string(size));
+        morvex.emplace(std::make_shared<ScriptedClock>(std::vector<jack_nframes_t> { 0 }));
+        sent.clear();
+        flagged = 0;
+        for (unsigned i = 0; i < count; ++i) {
+            sent.push_back(sysex(size, i));
+            ASSERT_TRUE(morvex->send(1, sent.back()).ok());
+        }
+        settle();
+        const std::size_t before = checked;
+        expectArrivedOrFlagged(second, checked, sent, flagged);
+        const auto& burst = second.waitFor(0);
+        for (std::size_t i = before + 1; i < checked; ++i)
+            EXPECT_GE(std::int32_t(burst[i].frame - burst[i - 1].frame), 0) << "in order";
+    }
 
     morvex.reset();
     expectSpacedAsSent(*first);
@@ -209,23 +269,33 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
         midi::SendResult next;
         while ((next = morvex->send(0, sysex(100, queued))).ok())
             ++queued;
-        EXPECT_EQ(next.error,
-            serverStops ? midi::SendError::ServiceStopped : midi::SendError::DestinationGone)
-            << next.reason;
         const midi::Settled lost = morvex->port->settle();
         EXPECT_EQ(lost.notDelivered, queued);
         EXPECT_EQ(lost.bytesNotDelivered, 100u * queued);
         EXPECT_EQ(lost.uncertain, 0u) << lost.uncertainReason;
-        EXPECT_EQ(lost.notDeliveredReason,
-            serverStops ? "The JACK server stopped."
-                        : "\"fir\\est:in\" was closed before the messages reached it.");
+        if (serverStops) {
+            EXPECT_TRUE(lost.gone);
+            EXPECT_EQ(next.error, midi::SendError::ServiceStopped) << next.reason;
+            EXPECT_EQ(lost.notDeliveredReason, "The JACK server stopped.");
+        } else if (!testsupport::onPipeWire()) {
+            EXPECT_TRUE(lost.gone);
+            EXPECT_EQ(next.error, midi::SendError::DestinationGone) << next.reason;
+            EXPECT_EQ(
+                lost.notDeliveredReason, "\"fir\\est:in\" was closed before the messages reached it.");
+        } else {
+            // PipeWire tells of the connection's end before it tells of the port's.
+            EXPECT_THAT(next.reason,
+                testing::AnyOf("\"fir\\est:in\" is no longer there: it was closed or unplugged.",
+                    "\"fir\\est:in\" was closed before the messages reached it.",
+                    "The connection to \"fir\\est:in\" was lost."));
+        }
     }
 }
 
 // The same spacing where a cycle is 1,024 frames long.
 TEST(JackOutput, MessagesAreAsFarApartAsSentAtAPeriodOf1024)
 {
-    MORVEX_SKIP_WITHOUT_JACKD();
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
     testsupport::JackServer server(1024);
     JackReceiver receiver("receiver", "in");
     expectSpacedAsSent(receiver);
@@ -236,7 +306,7 @@ TEST(JackOutput, MessagesAreAsFarApartAsSentAtAPeriodOf1024)
 // least 3 ms, 144 frames, apart.
 TEST(JackClock, KeepsSendsAsFarApartAsTheyWereMadeWhenTheServerLags)
 {
-    MORVEX_SKIP_WITHOUT_JACKD();
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
     testsupport::JackServer server;
     const std::unique_ptr<jack_client_t, int (*)(jack_client_t*)> client(
         jack_client_open("slow", JackNoStartServer, nullptr), jack_client_close);

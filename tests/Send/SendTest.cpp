@@ -142,7 +142,7 @@ TEST(SendDryRun, FiguresAreTheFilesOwnDelaysAndPausesAndStatusesSayWhatWentWrong
 // wrongly.
 TEST(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
 {
-    MORVEX_SKIP_WITHOUT_JACKD();
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
     TempDir logs;
     TempDir folder;
     std::optional<JackMonitor> jack(std::in_place);
@@ -201,7 +201,7 @@ TEST(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
 // morvex-send's own line feeds and line redraws, and the files still arrive whole.
 TEST(Send, OnATerminalNamesShowEscapedOnTheirOwnLineAndTheirFilesStillArriveWhole)
 {
-    MORVEX_SKIP_WITHOUT_JACKD();
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
     using testsupport::HostileShown;
     using testsupport::LongShown;
     TempDir folder;

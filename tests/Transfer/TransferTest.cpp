@@ -215,45 +215,51 @@ TEST(Transfer, ADamagedFileIsAskedAboutBeforeAnythingIsSent)
 
 // A file that was read in the size pass and removed, or rewritten, before the send pass reads it
 // has changed; the bar stops at 100 however much more was sent than counted. After a failed
-// message the rest of that file is not sent, and the next file still is. An uncertain send was
-// handed over: the file goes on, and is named at the end.
+// message the rest of that file is not sent, and the next file still is tried, at once when the
+// destination is known gone. An uncertain send was handed over: the file goes on, and is named
+// at the end.
 TEST(Transfer, UpdateIncompleteNamesEveryFileThatWentWrong)
 {
     Scene s;
-    for (const char* name : { "Gone.mid", "Grown.mid", "Fine.mid" })
+    for (const char* name : { "Gone.mid", "Grown.mid" })
         s.dir.write(name, msFile().sysexOfSize(0, 10).file());
+    s.dir.write("Late.mid", msFile().sysexOfSize(500, 10).file());
     const auto fails = msFile().sysexOfSize(0, 10, 1).sysexOfSize(0, 10, 2).sysexOfSize(0, 10, 3);
     s.dir.write("Fails.mid", fails.file());
-    // The first and second messages of Fails.mid.
+    // The first and second messages of Fails.mid, and Late.mid's.
+    const midi::SendResult gone { midi::SendError::DestinationGone, 0, "The destination closed." };
     s.faults = { { 1, { midi::SendError::Uncertain, 10, "The server missed a deadline." } },
-        { 2, { midi::SendError::DestinationGone, 0, "The destination closed." } } };
+        { 2, gone }, { 3, gone } };
     s.at = "status Sending...";
     s.action = [&s] {
         std::filesystem::remove(s.dir.path() / "Gone.mid");
         s.dir.write("Grown.mid", msFile().sysexOfSize(0, 100).file());
     };
 
-    const Outcome outcome = s.run({ "Gone.mid", "Grown.mid", "Fails.mid", "Fine.mid" });
+    const Outcome outcome = s.run({ "Gone.mid", "Grown.mid", "Fails.mid", "Late.mid" });
     EXPECT_EQ(outcome.end, Incomplete);
-    EXPECT_EQ(outcome.bytesSent, 120u) << "the uncertain message counts as sent";
+    EXPECT_EQ(outcome.bytesSent, 110u) << "the uncertain message counts as sent";
     EXPECT_EQ(s.log.end()[-2],
         "alert Update Incomplete | Gone.mid changed during the update.\n"
         "Grown.mid changed during the update.\n"
         "Fails.mid: 2 of 3 messages were not delivered to Synth\\tB. The destination closed.\n"
         "Fails.mid: 1 of 3 messages may not have arrived at Synth\\tB. The server missed a "
-        "deadline.");
-    EXPECT_EQ(s.log.end()[-4], "percent 100 %");
-    EXPECT_THAT(s.sent, ElementsAre(testing::_, fails.messages()[0], testing::_));
+        "deadline.\n"
+        "Late.mid: 1 of 1 messages were not delivered to Synth\\tB. The destination closed.");
+    EXPECT_THAT(s.linesOf({ "percent" }), testing::EndsWith("percent 100 %"));
+    EXPECT_THAT(s.sent, ElementsAre(testing::_, fails.messages()[0]));
+    EXPECT_EQ(std::ranges::count(s.log, "sleep 2000000"), 2) << "no pause before Late.mid";
+    EXPECT_EQ(std::ranges::count(s.log, "sleep 500000"), 0) << "nor its delay";
 
     // The one problem of an update, told by a send or by the settle after its file: an uncertain
     // message is never a "Complete Update", and a message lost after its send is not counted sent.
     const std::tuple<midi::SendResult, midi::Settled, std::uint64_t, const char*> alone[] = {
         { { midi::SendError::Uncertain, 10, "A cycle was late." }, {}, 20,
-            "1 of 2 messages may not have arrived at Synth B. A cycle was late." },
+            "1 of 2 messages may not have arrived at Synth\\tB. A cycle was late." },
         { {}, { 0, 0, 1, {}, "A cycle was late." }, 20,
-            "1 of 2 messages may not have arrived at Synth B. A cycle was late." },
+            "1 of 2 messages may not have arrived at Synth\\tB. A cycle was late." },
         { {}, { 1, 10, 0, "The destination closed.", {} }, 10,
-            "1 of 2 messages were not delivered to Synth B. The destination closed." },
+            "1 of 2 messages were not delivered to Synth\\tB. The destination closed." },
     };
     for (const auto& [fault, settled, bytesSent, said] : alone) {
         SCOPED_TRACE(said);

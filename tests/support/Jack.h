@@ -2,6 +2,8 @@
 
 #include "Monitor/Input.h"
 #include "support/ChildProcess.h"
+#include "support/Environment.h"
+#include "support/PipeWire.h"
 #include "support/TempDir.h"
 
 #include <memory>
@@ -11,13 +13,18 @@ namespace testsupport {
 
 // A private JACK server for one test: `jackd -S` (synchronous, so a slow client delays the
 // cycle instead of losing it) on the dummy backend, named after this process so that parallel
-// test binaries never meet. While it lives, JACK_DEFAULT_SERVER names it, so every JACK client
-// this process opens, and every program it starts, reaches it. Stopped by its process id when the
-// object goes.
+// test binaries never meet; or, in a process that runs on PipeWire (onPipeWire()), a private
+// PipeWire whose quantum is the period, 256 frames at least. While it lives, JACK_DEFAULT_SERVER
+// names a jackd, so every JACK client this process opens, and every program it starts, reaches it.
+// Stopped by its process id when the object goes.
 class JackServer {
 public:
-    // Whether jackd can be run at all; tests skip without it (Debian: jackd2).
-    static bool installed() { return !findProgram("jackd").empty(); }
+    // Whether the server can be run at all; tests skip without it (Debian: jackd2; pipewire,
+    // pipewire-bin, pipewire-jack, wireplumber and dbus).
+    static bool installed()
+    {
+        return onPipeWire() ? PipeWireServer::installed() : !findProgram("jackd").empty();
+    }
 
     // Returns once the server accepts clients; throws std::runtime_error with its log if it
     // does not. period is in frames at 48 kHz.
@@ -25,17 +32,21 @@ public:
     ~JackServer();
 
     // The server's output so far (its xrun reports among them).
-    std::string log() const { return readText(mFolder.path() / "jackd.log"); }
+    std::string log() const
+    {
+        return mPipeWire ? mPipeWire->log() : readText(mFolder.path() / "jackd.log");
+    }
     // Stops the server under its clients; returns when it has gone. Not SIGKILL: a killed jackd
     // keeps its slot in the registry that all of a user's servers share, and after eight of
     // those no server starts any more.
-    void stopNow() { mJackd->stop(SIGTERM); }
+    void stopNow() { mPipeWire ? mPipeWire->stopNow() : (void)mJackd->stop(SIGTERM); }
 
 private:
     TempDir mFolder;
     std::string mName;
     std::optional<ChildProcess> mJackd;
-    std::optional<std::string> mPreviousServer;
+    std::optional<ScopedVariable> mServerName;
+    std::optional<PipeWireServer> mPipeWire;
 };
 
 // A JACK client that receives, for tests that need a destination: client clientName with one
@@ -78,6 +89,7 @@ private:
 
 } // namespace testsupport
 
-#define MORVEX_SKIP_WITHOUT_JACKD()                                                                \
+#define MORVEX_SKIP_WITHOUT_JACK_SERVER()                                                          \
     if (!testsupport::JackServer::installed())                                                     \
-    GTEST_SKIP() << "jackd is not installed (Debian package jackd2)"
+    GTEST_SKIP() << "the JACK server is not installed (Debian: jackd2, or for PipeWire "           \
+                    "pipewire, pipewire-bin, pipewire-jack, wireplumber and dbus)"
