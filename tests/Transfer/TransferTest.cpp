@@ -256,9 +256,9 @@ TEST(Transfer, UpdateIncompleteNamesEveryFileThatWentWrong)
     const std::tuple<midi::SendResult, midi::Settled, std::uint64_t, const char*> alone[] = {
         { { midi::SendError::Uncertain, 10, "A cycle was late." }, {}, 20,
             "1 of 2 messages may not have arrived at Synth\\tB. A cycle was late." },
-        { {}, { 0, 0, 1, {}, "A cycle was late." }, 20,
+        { {}, { 0, 0, 1, false, {}, "A cycle was late." }, 20,
             "1 of 2 messages may not have arrived at Synth\\tB. A cycle was late." },
-        { {}, { 1, 10, 0, "The destination closed.", {} }, 10,
+        { {}, { 1, 10, 0, false, "The destination closed.", {} }, 10,
             "1 of 2 messages were not delivered to Synth\\tB. The destination closed." },
     };
     for (const auto& [fault, settled, bytesSent, said] : alone) {

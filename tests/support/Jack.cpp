@@ -64,12 +64,17 @@ JackReceiver::JackReceiver(const std::string& clientName, const std::string& por
         throw std::runtime_error(error);
 }
 
-const std::vector<midi::Received>& JackReceiver::waitFor(std::size_t count)
+const std::vector<midi::Received>& JackReceiver::waitFor(
+    std::size_t count, std::optional<std::chrono::seconds> upTo)
 {
     const auto arrived = [&] {
         mInput->take(mReceived);
         return mReceived.size() >= count;
     };
+    if (upTo) {
+        waitUntil(*upTo, arrived, std::chrono::milliseconds(1));
+        return mReceived;
+    }
     EXPECT_TRUE(testsupport::waitFor(std::to_string(count) + " messages at " + mInput->portName(),
         arrived, std::chrono::milliseconds(1)));
     return mReceived;

@@ -58,8 +58,10 @@ public:
     JackReceiver(const std::string& clientName, const std::string& portName);
 
     // Waits until at least count messages have arrived in all, and fails the test when they have
-    // not within WaitLimit; returns everything received so far, oldest first.
-    const std::vector<midi::Received>& waitFor(std::size_t count);
+    // not within WaitLimit; returns everything received so far, oldest first. With upTo, where
+    // fewer may come, waits no longer than that and leaves the judging to the caller.
+    const std::vector<midi::Received>& waitFor(
+        std::size_t count, std::optional<std::chrono::seconds> upTo = {});
 
 private:
     std::unique_ptr<midi::Input> mInput;
