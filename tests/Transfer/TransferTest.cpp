@@ -280,7 +280,7 @@ TEST(Transfer, UpdateIncompleteNamesEveryFileThatWentWrong)
 TEST(Plan, DurationTextRoundsUpSoThatNoWaitShowsAsNothing)
 {
     const std::pair<std::uint64_t, const char*> cases[] = { { 0, "0 s" }, { 1, "1 s" },
-        { 1000000, "1 s" }, { 1000001, "2 s" }, { 59000001, "1 min 0 s" },
+        { 1000000, "1 s" }, { 1000001, "2 s" }, { 59000000, "59 s" }, { 59000001, "1 min 0 s" },
         { 3599000000, "59 min 59 s" }, { 3599000001, "1 h 0 min" }, { 7260000000, "2 h 1 min" } };
     for (const auto& [microseconds, text] : cases)
         EXPECT_EQ(transfer::durationText(microseconds), text) << microseconds;
