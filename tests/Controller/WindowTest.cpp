@@ -301,9 +301,9 @@ TEST_F(Window, NamesFromOutsideShowEscapedOnceAndALongOneIsCutInTheMiddle)
     // Held in the long name's first message, the sheet shows it.
     midi->holding = true;
     QTest::mouseClick(sendButton, Qt::LeftButton);
-    ASSERT_TRUE(waitFor([&] { return midi->sends == 1; }));
+    ASSERT_TRUE(waitFor("the first send", [&] { return midi->sends == 1; }));
     auto* file = sheet->findChild<QLabel*>("mFileTextField");
-    ASSERT_TRUE(waitFor([&] { return !file->text().isEmpty(); }));
+    ASSERT_TRUE(waitFor("the file on the sheet", [&] { return !file->text().isEmpty(); }));
     EXPECT_TRUE(file->text().startsWith("\\t\\r\\x7F") && file->text().contains("x…x")
         && file->text().endsWith("x.mid"))
         << file->text().toStdString();
@@ -324,7 +324,7 @@ TEST_F(Window, NamesFromOutsideShowEscapedOnceAndALongOneIsCutInTheMiddle)
     texts << QString::fromStdString(rows(popUp->model())) << QString::fromStdString(rows(table));
     pressOkOnAlert();
     midi->release();
-    ASSERT_TRUE(waitFor([&] { return alerts.size() == 1 && idle(); }));
+    ASSERT_TRUE(waitFor("the end alert and the window idle", [&] { return alerts.size() == 1 && idle(); }));
     EXPECT_EQ(midi->sends, 3u) << "every message went out";
     // What stood behind the alert, and its one remark.
     const QStringList alert = QString::fromStdString(alerts[0]).split('\n');
