@@ -34,6 +34,8 @@ set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+# Qt's own texts (the standard buttons, the folder chooser) in the window's language.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
 # packaging/CMakeLists.txt sets both, since the changelog is signed by the maintainer.
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MORVEX_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${MORVEX_HOMEPAGE})

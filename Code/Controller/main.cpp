@@ -1,5 +1,6 @@
 #include "Morvex/Version.h"
 #include "SignalNotifier.h"
+#include "Translations.h"
 #include "_Controller.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@ int main(int argc, char** argv)
     // Before Qt starts any thread, so that every thread inherits the blocked signals.
     process::OpenedQuitSignals quit = process::QuitSignals::open();
     QApplication application(argc, argv);
+    installTranslations(application);
     _Controller controller(&midi::Client::open);
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &controller,
         &_Controller::applicationWillTerminate);
