@@ -262,21 +262,21 @@ TEST_F(Window, SpeaksTheLanguageOfTheLocale)
 {
     const std::map<QLocale::Language, Log> expected {
         { QLocale::C,
-            { "&Device:|Se&nd|2 files · 2 messages · 110 bytes · about 3 s",
+            { "&Device:|Se&nd|2 files · 2 messages · 110 bytes · about 2 s",
                 "Damaged Files|Send Anyway|Cancel",
                 "Update Incomplete over Sending...|cut.mid|110 of 110 bytes, 0 s left|100 %" } },
         { QLocale::German,
-            { "&Gerät:|Se&nden|2 Dateien · 2 Nachrichten · 110 Byte · etwa 3 s",
+            { "&Gerät:|Se&nden|2 Dateien · 2 Nachrichten · 110 Bytes · etwa 2 s",
                 "Beschädigte Dateien|Trotzdem senden|Abbrechen",
                 "Update unvollständig over Wird gesendet...|cut.mid|110 von 110 Bytes, noch 0 s|"
                 "100 %" } },
         { QLocale::Japanese,
-            { "デバイス(&D):|送信(&N)|2 ファイル · 2 メッセージ · 110 バイト · 約 3 s",
+            { "デバイス(&D):|送信(&N)|2 ファイル · 2 メッセージ · 110 バイト · 約 2 s",
                 "破損したファイル|それでも送信|キャンセル",
                 "アップデート未完了 over 送信中...|cut.mid|110 / 110 バイト、残り 0 s|100 %" } },
     };
     installTranslations(*qApp);
-    files.write("b.mid", SmfWriter().sysexOfSize(2000, 100).file());
+    files.write("b.mid", SmfWriter().sysexOfSize(0, 100).file());
     files.copyData("cut-in-event.mid", "cut.mid");
     launch();
     auto* summary = window->findChild<QLabel*>("mSummaryTextField");
