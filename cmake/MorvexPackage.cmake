@@ -8,11 +8,15 @@ set(CPACK_PACKAGE_NAME morvex)
 set(CPACK_PACKAGE_VENDOR "the Morvex authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "sends the System Exclusive messages of an update folder to a MIDI device")
-set(CPACK_PACKAGE_DESCRIPTION "Morvex puts firmware and sound data into hardware synthesizers: \
-it sends the System Exclusive messages of the Standard MIDI Files in a folder to one MIDI \
-destination, through the ALSA sequencer or JACK, each after its delay. It comes as a window \
-(morvex), a terminal sender (morvex-send), a MIDI receiver to rehearse with (morvex-monitor) and \
-a maker of test updates (morvex-make-update).")
+# Debian shows the description as it stands, and wants lines of at most 80 characters.
+set(CPACK_PACKAGE_DESCRIPTION "Morvex puts firmware and sound data into hardware synthesizers: it
+sends the System Exclusive messages of the Standard MIDI Files in a folder to
+one MIDI destination, through the ALSA sequencer or JACK, each after its delay.
+Every byte arrives whole, or Morvex says plainly which file did not, and why.
+
+It comes as a window (morvex), a terminal sender (morvex-send), a MIDI receiver
+to rehearse with (morvex-monitor) and a maker of test updates
+(morvex-make-update).")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB TGZ)
@@ -30,8 +34,10 @@ set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
-set(MORVEX_MAINTAINER "the Morvex authors" CACHE STRING
-    "The Debian package's Maintainer field; a vendor sets its own name and <address>")
+# Qt's own texts (the standard buttons, the folder chooser) in the window's language.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
+# packaging/CMakeLists.txt sets both, since the changelog is signed by the maintainer.
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MORVEX_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${MORVEX_HOMEPAGE})
 
 include(CPack)

@@ -5,16 +5,32 @@
 #include "Transfer/Plan.h"
 #include "UiQueue.h"
 
+#include <QAccessible>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <cmath>
 
 namespace {
 
 // The bar counts in thousandths of a percent: 99.9 stands as 99.9, not rounded to 100.
 constexpr int Int_BarScale = 1000;
+
+// The transfer knows no Qt and speaks English; its fixed texts are put into the window's language
+// here, and listed for lupdate. Sentences that name files stay as the transfer writes them.
+[[maybe_unused]] constexpr const char* TransferTexts[] = {
+    QT_TRANSLATE_NOOP("Transfer", "Sending..."),
+    QT_TRANSLATE_NOOP("Transfer", "Complete Update"),
+    QT_TRANSLATE_NOOP("Transfer", "Update Incomplete"),
+};
+
+QString translated(const std::string& text)
+{
+    return QCoreApplication::translate("Transfer", text.c_str());
+}
 
 } // namespace
 
@@ -56,7 +72,7 @@ bool WindowSheet::sendDamaged(const std::string& reasons)
 void WindowSheet::showStatus(const std::string& text)
 {
     (void)mQueue.call<bool>([this, text] {
-        mElements.status->setText(QString::fromStdString(text));
+        mElements.status->setText(translated(text));
         mElements.status->repaint();
         return true;
     });
@@ -69,10 +85,15 @@ void WindowSheet::startSending()
     mQueue.post([this] { mElements.bar->setRange(0, 100 * Int_BarScale); });
 }
 
+// A screen reader is told every value the bar takes, and would read out a stream of them: while
+// one listens, the bar moves in steps of 10 %, and the percent field beside it still shows each
+// whole percent to the eye.
 void WindowSheet::setProgress(double percent)
 {
-    mQueue.post(
-        [this, percent] { mElements.bar->setValue(static_cast<int>(percent * Int_BarScale)); });
+    mQueue.post([this, percent] {
+        const double shown = QAccessible::isActive() ? std::floor(percent / 10) * 10 : percent;
+        mElements.bar->setValue(static_cast<int>(shown * Int_BarScale));
+    });
 }
 
 void WindowSheet::setPercentText(const std::string& text)
@@ -106,8 +127,8 @@ void WindowSheet::showRemaining(const transfer::Remaining& remaining)
 void WindowSheet::showAlert(const std::string& title, const std::string& message)
 {
     (void)mQueue.call<bool>([this, title, message] {
-        QMessageBox alert(QMessageBox::NoIcon, QString::fromStdString(title),
-            QString::fromStdString(title), QMessageBox::Ok, mElements.alertParent);
+        QMessageBox alert(QMessageBox::NoIcon, translated(title), translated(title),
+            QMessageBox::Ok, mElements.alertParent);
         alert.setObjectName(QStringLiteral("alert"));
         alert.setInformativeText(QString::fromStdString(message));
         ask(alert);

@@ -1,15 +1,25 @@
+#include "Morvex/Version.h"
 #include "SignalNotifier.h"
+#include "Translations.h"
 #include "_Controller.h"
 
 #include <QApplication>
 #include <QSessionManager>
 #include <cstdio>
+#include <string_view>
 
 int main(int argc, char** argv)
 {
+    // Answered without a display, as the terminal programs answer it: a package check or a
+    // person at a bare terminal asks which Morvex this is.
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("morvex %s\n", morvex::Version);
+        return 0;
+    }
     // Before Qt starts any thread, so that every thread inherits the blocked signals.
     process::OpenedQuitSignals quit = process::QuitSignals::open();
     QApplication application(argc, argv);
+    installTranslations(application);
     _Controller controller(&midi::Client::open);
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &controller,
         &_Controller::applicationWillTerminate);

@@ -1,6 +1,7 @@
 // morvex-make-update: writes an update folder of format-0 MIDI files holding SysEx messages, for
 // rehearsing an update and for trying how a device copes with sizes and gaps.
 
+#include "Morvex/Version.h"
 #include "Process/CommandLine.h"
 #include "Sample/SampleUpdate.h"
 
@@ -29,6 +30,7 @@ Options:
   --bank-size B      the second file's message in bytes (default 32000; 0 leaves the file out)
   --no-tempo-file    leave out the third file
   --help             show this text
+  --version          print the version
 )";
 
 struct Request {
@@ -90,6 +92,10 @@ int main(int argc, char** argv)
 {
     if (argc == 2 && std::string_view(argv[1]) == "--help") {
         std::fputs(Usage, stdout);
+        return EXIT_SUCCESS;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("morvex-make-update %s\n", morvex::Version);
         return EXIT_SUCCESS;
     }
     Request request;

@@ -91,8 +91,10 @@ void Progress::showRemaining(const transfer::Remaining& remaining)
             return;
         // A long name is cut in the middle to leave room for the figures, which say how far the
         // update is; the dry run and the end report show it whole.
-        const std::string before
-            = "[" + std::to_string(mFilesTaken) + "/" + std::to_string(mSetting.files) + "] ";
+        // Appended to a string that holds the "[", not put in front of a number's: GCC 12 takes
+        // that insert at 0 for an overlapping copy and warns at -O3 (-Wrestrict).
+        std::string before = "[";
+        before += std::to_string(mFilesTaken) + "/" + std::to_string(mSetting.files) + "] ";
         const std::string after = "  " + std::to_string(mPercent) + " %, "
             + std::to_string(remaining.bytesSent) + " of " + std::to_string(remaining.bytesTotal)
             + " bytes, " + left;

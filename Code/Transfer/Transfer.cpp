@@ -65,8 +65,11 @@ bool Transfer::askAboutDamage()
         return true;
     std::string reasons;
     for (const Plan::File& file : mPlan.files())
-        if (isDamaged(file.reading))
-            reasons += (reasons.empty() ? "" : "\n") + judgeReading(file.name, file.reading);
+        if (isDamaged(file.reading)) {
+            if (!reasons.empty())
+                reasons += '\n';
+            reasons += judgeReading(file.name, file.reading);
+        }
     const bool send = mSheet.sendDamaged(reasons);
     if (mClock.stopRequested())
         return end(Outcome::End::Stopped);
