@@ -170,13 +170,16 @@ public:
     {
     }
 
+    // The process callback lets go of the port; the port itself stays registered until the client
+    // closes, which takes it with the client's other ports once JACK's threads have stopped.
+    // Unregistering it here, while the client is active, has libjack take it off the client's port
+    // list while its notification thread may be walking that list for the server's latency
+    // notifications, which no lock guards.
     ~JackOutputPort() override
     {
-        // The process callback must be done with the port before JACK forgets it.
         mOutbox.port.store(nullptr);
         while (mOutbox.inProcess.load())
             std::this_thread::yield();
-        jack_port_unregister(mClient, mPort);
     }
 
     SendResult send(
@@ -436,6 +439,16 @@ public:
     {
         refreshDestinations();
     }
+
+    // Whoever watched hears nothing more, and JACK's threads stop calling in, before the handle
+    // closes (with the port) and before what the callbacks touch goes.
+    ~JackClient() override
+    {
+        mWatch->set({});
+        jack_deactivate(mClient.get());
+    }
+    JackClient(const JackClient&) = delete;
+    JackClient& operator=(const JackClient&) = delete;
 
     std::string serviceName() const override { return "JACK"; }
     std::string problem() const override { return {}; }
