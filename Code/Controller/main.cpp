@@ -10,7 +10,7 @@ int main(int argc, char** argv)
     // Before Qt starts any thread, so that every thread inherits the blocked signals.
     process::OpenedQuitSignals quit = process::QuitSignals::open();
     QApplication application(argc, argv);
-    _Controller controller(&midi::Client::open);
+    _Controller controller([](const std::string& name) { return midi::Client::open(name); });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &controller,
         &_Controller::applicationWillTerminate);
     // The session is ending: a transfer cannot outlive it, so it stops now, not at its next check.
