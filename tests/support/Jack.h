@@ -4,6 +4,7 @@
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
+#include <cstdlib>
 #include <memory>
 #include <optional>
 
@@ -30,6 +31,13 @@ public:
     // keeps its slot in the registry that all of a user's servers share, and after eight of
     // those no server starts any more.
     void stopNow() { mJackd->stop(SIGTERM); }
+    // Stops the server dead (SIGSTOP), as a debugger or a machine deep in swap does, and lets it
+    // run again (SIGCONT). Only in a /dev/shm of the test's own (see MORVEX_SKIP_WITHOUT_PRIVATE_SHM):
+    // a client that meets a stopped server may hang or die with JACK's registry taken.
+    void freeze() { mJackd->signal(SIGSTOP); }
+    void thaw() { mJackd->signal(SIGCONT); }
+    // The name JACK_DEFAULT_SERVER gives it.
+    const std::string& name() const { return mName; }
 
 private:
     TempDir mFolder;
@@ -66,6 +74,7 @@ public:
     JackMonitor();
     ~JackMonitor();
 
+    JackServer& server() { return mServer; }
     // How many messages it has printed, one line each (arrival in microseconds, size, CRC-32).
     std::size_t messages() const;
     // Once it has printed count messages (or after two minutes), stops the monitor and returns
@@ -79,6 +88,12 @@ private:
 };
 
 } // namespace testsupport
+
+// For tests that stop a JACK server or lock its registry: tests/support/private-shm runs them in a
+// mount namespace with a /dev/shm of its own, and says so in MORVEX_PRIVATE_SHM.
+#define MORVEX_SKIP_WITHOUT_PRIVATE_SHM()                                                          \
+    if (!std::getenv("MORVEX_PRIVATE_SHM"))                                                        \
+    GTEST_SKIP() << "runs only in a /dev/shm of its own: tests/support/private-shm"
 
 #define MORVEX_SKIP_WITHOUT_JACKD()                                                                \
     if (!testsupport::JackServer::installed())                                                     \
