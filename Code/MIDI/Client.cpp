@@ -33,36 +33,29 @@ private:
 // What the thread that opens a client hands over, in time or late.
 class Arrival {
 public:
-    // The opening thread, once the server has answered.
+    // The opening thread, once the server has answered. Whoever watches is told under the lock,
+    // so that once abandon() has returned nobody is.
     void deliver(std::unique_ptr<Client> client, std::string error)
     {
-        std::function<void()> changed;
-        {
-            const std::lock_guard lock(mMutex);
-            if (mAbandoned)
-                return; // nobody waits for it any more: it closes here, on the opening thread
-            mClient = std::move(client);
-            mError = std::move(error);
-            mArrived = true;
-            changed = mChanged;
-        }
-        if (changed) {
+        const std::lock_guard lock(mMutex);
+        if (mAbandoned)
+            return; // nobody waits for it any more: it closes on the opening thread
+        mClient = std::move(client);
+        mError = std::move(error);
+        mArrived = true;
+        if (mChanged) {
             if (mClient)
-                mClient->watchDestinations(changed);
-            changed();
+                mClient->watchDestinations(mChanged);
+            mChanged();
         }
     }
 
     void watch(std::function<void()> changed)
     {
-        Client* arrived = nullptr;
-        {
-            const std::lock_guard lock(mMutex);
-            mChanged = changed;
-            arrived = mClient.get();
-        }
-        if (arrived)
-            arrived->watchDestinations(std::move(changed));
+        const std::lock_guard lock(mMutex);
+        mChanged = std::move(changed);
+        if (mClient)
+            mClient->watchDestinations(mChanged);
     }
 
     // What arrived so far: the client (null until it has, or on failure) and why not.
@@ -90,6 +83,8 @@ public:
         const std::lock_guard lock(mMutex);
         mAbandoned = true;
         mChanged = nullptr;
+        if (mClient)
+            mClient->watchDestinations({});
     }
 
 private:
@@ -112,6 +107,7 @@ public:
     {
     }
 
+    // The client that arrived, if one has, goes with the last of this and the opening thread.
     ~LateClient() override { mArrival->abandon(); }
     LateClient(const LateClient&) = delete;
     LateClient& operator=(const LateClient&) = delete;

@@ -477,10 +477,12 @@ public:
         refreshDestinations();
     }
 
-    // The close waits on the server, so it is one of the service thread's calls; one the server
-    // does not answer is left to it, with everything the callbacks touch.
+    // Whoever watched hears nothing more from now on. The close waits on the server, so it is one
+    // of the service thread's calls; one the server does not answer is left to it, with
+    // everything the callbacks touch.
     ~JackClient() override
     {
+        mConnection->watch->set({});
         mCalls.post([connection = std::move(mConnection)]() mutable { connection.reset(); });
     }
     JackClient(const JackClient&) = delete;
