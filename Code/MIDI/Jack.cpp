@@ -346,13 +346,21 @@ private:
         if (*error != 0 && *error != EEXIST)
             return failed(SendError::NotConnected,
                 "JACK refused to connect to " + quoted(target.destination.name) + ".");
-        if (!waitFor([&] { return jack_port_connected(mPort) > 0; }))
-            return mOutbox.shutDown.load()
-                ? stopped()
-                : failed(SendError::NotConnected,
-                    "The connection to " + quoted(target.destination.name)
-                        + " did not take effect.");
-        return {};
+        // A connection shows within a cycle or two. One to a port that went just after it was
+        // made never does, while the cycles go on: it is not waited for beyond StallLimit.
+        const auto until = std::chrono::steady_clock::now() + StallLimit;
+        waitFor([&] {
+            return jack_port_connected(mPort) > 0 || std::chrono::steady_clock::now() >= until;
+        });
+        if (jack_port_connected(mPort) > 0)
+            return {};
+        if (mOutbox.shutDown.load())
+            return stopped();
+        if (!jack_port_by_name(mClient, target.portName.c_str()))
+            return failed(SendError::DestinationGone,
+                quoted(target.destination.name) + " went away as Morvex connected to it.");
+        return failed(SendError::NotConnected,
+            "The connection to " + quoted(target.destination.name) + " did not take effect.");
     }
 
     // Messages the process thread could not deliver since the last settle, as a send's failure.
