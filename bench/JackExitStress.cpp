@@ -13,11 +13,11 @@
 
 #include <atomic>
 #include <csignal>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <jack/jack.h>
-#include <string_view>
 #include <pthread.h>
+#include <string_view>
 
 namespace {
 

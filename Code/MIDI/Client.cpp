@@ -206,8 +206,8 @@ std::unique_ptr<Client> Client::open(const std::string& name, std::chrono::milli
     for (const Service service : choice.order) {
         std::string error;
         // The ALSA sequencer is the kernel's: opening it waits on no other process.
-        auto client = service == Service::Alsa ? openAlsa(name, error)
-                                               : openJack(name, limit, error);
+        auto client
+            = service == Service::Alsa ? openAlsa(name, error) : openJack(name, limit, error);
         if (client)
             return client;
         problems += (problems.empty() ? "" : " ") + error;

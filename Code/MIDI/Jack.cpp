@@ -16,9 +16,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -455,8 +457,8 @@ struct Connection {
     std::unique_ptr<PortWatch> watch;
     ClientHandle client; // declared last, so that it closes first
 
-    Connection(std::unique_ptr<Outbox> outbox, std::unique_ptr<PortWatch> watch,
-        ClientHandle client)
+    Connection(
+        std::unique_ptr<Outbox> outbox, std::unique_ptr<PortWatch> watch, ClientHandle client)
         : outbox(std::move(outbox))
         , watch(std::move(watch))
         , client(std::move(client))
@@ -570,25 +572,43 @@ std::shared_ptr<FrameClock> serverClock()
     return std::make_shared<ServerClock>();
 }
 
+namespace {
+
+// PipeWire's libjack stands in for jack2's under the same name (pw-jack, or a system set up so);
+// its server is PipeWire itself, which keeps no registry of clients.
+bool pipeWiresLibjack()
+{
+    Dl_info library {};
+    return ::dladdr(reinterpret_cast<void*>(&jack_client_open), &library) != 0 && library.dli_fname
+        && std::string_view(library.dli_fname).find("pipewire") != std::string_view::npos;
+}
+
+} // namespace
+
 std::string notAnswering(const ServiceThread& calls)
 {
+    const std::string waited
+        = "(Morvex gave up after " + std::to_string((calls.limit().count() + 999) / 1000) + " s)";
+    const std::string what = ": it may be stopped, in a debugger or by SIGSTOP, or the machine may "
+                             "be short of memory. Let it run again, or restart it.";
+    if (pipeWiresLibjack())
+        return "The PipeWire server does not answer " + waited + what;
     const char* named = std::getenv("JACK_DEFAULT_SERVER");
     const std::string server
         = "The JACK server \"" + std::string(named && *named ? named : "default") + "\"";
-    const std::string waited
-        = "(Morvex gave up after " + std::to_string((calls.limit().count() + 999) / 1000) + " s)";
-    // libjack waits on the registry's lock (a futex), or on the server's answer on its socket.
+    // jack2's libjack waits on the registry's lock (a futex), or on the server's answer on its
+    // socket.
     if (calls.waitsOnALock())
-        return server + " cannot be reached: JACK's client registry is locked, so no JACK "
-                        "program can connect " + waited
+        return server
+            + " cannot be reached: JACK's client registry is locked, so no JACK "
+              "program can connect "
+            + waited
             + ". A JACK program killed while it connected or closed leaves it so. Remove the "
               "folder /dev/shm/jack_db-"
             + std::to_string(::getuid())
             + ": the server may keep running. Stopping the server and starting it again clears "
               "it too, unless the server was killed.";
-    return server + " does not answer " + waited
-        + ": it may be stopped, in a debugger or by SIGSTOP, or the machine may be short of "
-          "memory. Let it run again, or restart it.";
+    return server + " does not answer " + waited + what;
 }
 
 std::unique_ptr<Client> openOutputClient(const std::string& name, std::string& error,

@@ -109,8 +109,8 @@ public:
     // later, the client takes it up, calls what watchDestinations was given, and lists its
     // destinations at the next refreshDestinations. The client's own calls that wait on the
     // server wait up to limit as well.
-    static std::unique_ptr<Client> open(const std::string& name,
-        std::chrono::milliseconds limit = DefaultServiceLimit);
+    static std::unique_ptr<Client> open(
+        const std::string& name, std::chrono::milliseconds limit = DefaultServiceLimit);
 
     virtual std::string serviceName() const = 0; // "ALSA", "JACK" or "none"
 

@@ -403,7 +403,8 @@ TEST_F(FrozenServer, TheWindowAnswersNamesTheServerAndFillsInOnceItRunsAgain)
     testsupport::TempDir logs;
     auto morvex = testsupport::start({ MORVEX_WINDOW }, logs.path());
     // Qt's threads start once the quit signals are blocked: SIGTERM is then Morvex's to take.
-    ASSERT_TRUE(testsupport::waitUntil(std::chrono::seconds(60), [&] { return morvex.threads() >= 2; }));
+    ASSERT_TRUE(
+        testsupport::waitUntil(std::chrono::seconds(60), [&] { return morvex.threads() >= 2; }));
     const int status = morvex.stop(SIGTERM);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     jack->server().thaw(); // so that the monitor can close its own client

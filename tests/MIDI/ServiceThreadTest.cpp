@@ -2,8 +2,9 @@
 // never come back: one that waits on a lock, as libjack does on a registry a dead client left
 // locked, and one that waits on a pipe nobody writes to, as it does on a server that is stopped.
 
-#include "Process/FileDescriptor.h"
 #include "ServiceThread.h"
+
+#include "Process/FileDescriptor.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

@@ -74,8 +74,8 @@ int ChildProcess::threads() const
     std::error_code ignored;
     int count = 0;
     if (mPid > 0)
-        for (const auto& task [[maybe_unused]] : std::filesystem::directory_iterator(
-                 "/proc/" + std::to_string(mPid) + "/task", ignored))
+        for (const auto& task [[maybe_unused]] :
+            std::filesystem::directory_iterator("/proc/" + std::to_string(mPid) + "/task", ignored))
             ++count;
     return count;
 }

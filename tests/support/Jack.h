@@ -32,8 +32,9 @@ public:
     // those no server starts any more.
     void stopNow() { mJackd->stop(SIGTERM); }
     // Stops the server dead (SIGSTOP), as a debugger or a machine deep in swap does, and lets it
-    // run again (SIGCONT). Only in a /dev/shm of the test's own (see MORVEX_SKIP_WITHOUT_PRIVATE_SHM):
-    // a client that meets a stopped server may hang or die with JACK's registry taken.
+    // run again (SIGCONT). Only in a /dev/shm of the test's own (see
+    // MORVEX_SKIP_WITHOUT_PRIVATE_SHM): a client that meets a stopped server may hang or die with
+    // JACK's registry taken.
     void freeze() { mJackd->signal(SIGSTOP); }
     void thaw() { mJackd->signal(SIGCONT); }
     // The name JACK_DEFAULT_SERVER gives it.
@@ -69,7 +70,6 @@ private:
 // programs it starts. Throws std::runtime_error, with what the monitor said, when it cannot start.
 class JackMonitor {
 public:
-
     // Returns once the monitor listens.
     JackMonitor();
     ~JackMonitor();
