@@ -14,6 +14,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <jack/jack.h>
 #include <pthread.h>
@@ -41,6 +42,14 @@ int round()
         const std::uint8_t message[] = { 0xF0, 0x7D, 0x01, 0xF7 };
         (void)port.port->send(0, message, clock);
         (void)port.port->settle();
+    }
+    // As morvex-send ends: a close the server did not answer in time is not waited for at exit.
+    port.port.reset();
+    client->close();
+    if (client->leftWaiting()) {
+        std::fprintf(stderr, "jack_exit_stress: %s\n", client->problem().c_str());
+        std::fflush(nullptr);
+        std::_Exit(1);
     }
     return 0;
 }

@@ -137,6 +137,11 @@ public:
     {
         return takeUp() ? mUsing->createOutputPort(name) : PortResult { nullptr, problem() };
     }
+    void close() override
+    {
+        if (mUsing)
+            mUsing->close();
+    }
     bool leftWaiting() const override
     {
         return mUsing ? mUsing->leftWaiting() : !mArrival->hasArrived();

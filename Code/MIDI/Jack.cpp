@@ -487,13 +487,24 @@ public:
         refreshDestinations();
     }
 
+    ~JackClient() override { close(); }
+
     // Whoever watched hears nothing more from now on. The close waits on the server, so it is one
     // of the service thread's calls; one the server does not answer is left to it, with
-    // everything the callbacks touch.
-    ~JackClient() override
+    // everything the callbacks touch, behind any call given up on before.
+    void close() override
     {
+        if (!mConnection)
+            return;
         mConnection->watch->set({});
-        mCalls.post([connection = std::move(mConnection)]() mutable { connection.reset(); });
+        auto closing = [connection = std::move(mConnection)]() mutable {
+            connection.reset();
+            return true;
+        };
+        if (mCalls.answering())
+            (void)mCalls.call<bool>(std::move(closing));
+        else
+            mCalls.post(std::move(closing));
     }
     JackClient(const JackClient&) = delete;
     JackClient& operator=(const JackClient&) = delete;

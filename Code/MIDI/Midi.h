@@ -131,6 +131,11 @@ public:
 
     virtual PortResult createOutputPort(const std::string& name) = 0;
 
+    // Closes the client now, once its port has gone, waiting for the service up to the limit; a
+    // close that does not come back in time is left to its thread, and leftWaiting() says so.
+    // Destroying a client closes it too.
+    virtual void close() { }
+
     // Whether a thread of the client's still waits on the service in a call that was given up
     // on. Such a call may hold a lock of the service's library, or never come back: a program
     // that ends then flushes its own output and ends without the library's exit handlers

@@ -160,12 +160,16 @@ int run(const Options& options)
 
     // A dry run without a destination needs no MIDI service; with one, it checks that it is there.
     std::unique_ptr<midi::Client> client;
-    // A thread left waiting on the service may hold its library's lock: the process then ends
-    // without the library's exit handlers, once what morvex-send printed is out.
+    // The client closes before the process ends. A thread left waiting on the service (the close
+    // itself, say) may hold its library's lock: the process then ends without the library's exit
+    // handlers, once what morvex-send printed is out.
     const auto end = [&client](int status) {
-        if (client && client->leftWaiting()) {
-            std::fflush(nullptr);
-            std::_Exit(status);
+        if (client) {
+            client->close();
+            if (client->leftWaiting()) {
+                std::fflush(nullptr);
+                std::_Exit(status);
+            }
         }
         return status;
     };
