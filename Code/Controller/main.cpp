@@ -15,10 +15,11 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     _Controller controller([](const std::string& name) { return midi::Client::open(name); });
     // Quitting takes a second at most, whatever the MIDI service does: a close or a connection
-    // that does not come back is not waited for beyond it. Morvex keeps nothing to save.
+    // that does not come back is not waited for beyond most of it, the rest being the signal's
+    // way to the event loop and the process's end. Morvex keeps nothing to save.
     QObject::connect(&application, &QCoreApplication::aboutToQuit, [] {
         std::thread([] {
-            std::this_thread::sleep_for(std::chrono::seconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(750));
             std::fputs("morvex: the MIDI service did not let go within a second; Morvex ended "
                        "without it\n",
                 stderr);
