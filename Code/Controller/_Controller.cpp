@@ -123,6 +123,9 @@ _Controller::_Controller(OpenClient openClient)
 _Controller::~_Controller()
 {
     joinTransfer();
+    mUiQueue->close();
+    if (mConnectThread.joinable())
+        mConnectThread.join();
 }
 
 void _Controller::applicationWillFinishLaunching()
@@ -143,26 +146,60 @@ void _Controller::applicationWillFinishLaunching()
     mMainWindow->raise();
     mMainWindow->activateWindow();
 
-    mClient = mOpenClient("Morvex");
-    mMidiProblem = QString::fromStdString(mClient->problem());
-    midi::PortResult port = mClient->createOutputPort("Morvex Output Port");
-    mPort = std::move(port.port);
-    if (!mPort)
-        mMidiProblem = QString::fromStdString(port.error);
-    showProblems();
-
-    // Every destination gets an entry, same names included, its name escaped as text::printable
-    // does.
-    for (const midi::Destination& destination : mClient->destinations())
-        mDevicePopUpButton->addItem(displayName(destination.name));
-    // Told on a thread of the service's; the pop-up is the UI thread's.
-    mClient->watchDestinations([this] { mUiQueue->post([this] { destinationsChanged(); }); });
-    // A watch that could not start is said, unless something worse already is.
-    if (mMidiProblem.isEmpty()) {
-        mMidiProblem = QString::fromStdString(mClient->problem());
-        showProblems();
-    }
+    // The MIDI service is opened on a thread of its own: the window paints and answers at once,
+    // whatever the service does, and the pop-up says that it is connecting meanwhile.
+    mNoDevice = mDevicePopUpButton->itemText(0);
+    mDevicePopUpButton->setItemText(0, tr("Connecting to the MIDI service..."));
+    mConnectThread = std::thread([this] {
+        auto opened = std::make_shared<Opened>();
+        opened->client = mOpenClient("Morvex");
+        opened->port = opened->client->createOutputPort("Morvex Output Port");
+        mUiQueue->post([this, opened] { connected(std::move(*opened)); });
+    });
     // The Send button keeps the window definition's state until the user first acts.
+}
+
+// UI thread: the connection thread is done. Its result is taken up, then the thread is joined,
+// which no longer waits for anything.
+void _Controller::connected(Opened opened)
+{
+    if (mConnectThread.joinable())
+        mConnectThread.join();
+    if (!mClient) {
+        mClient = std::move(opened.client);
+        // Told on a thread of the service's; the pop-up is the UI thread's.
+        mClient->watchDestinations([this] { mUiQueue->post([this] { destinationsChanged(); }); });
+        // A service that answered after the thread gave up on it is listed only from now on.
+        mClient->refreshDestinations();
+        // Every destination gets an entry, same names included, its name escaped as
+        // text::printable does.
+        for (const midi::Destination& destination : mClient->destinations())
+            mDevicePopUpButton->addItem(displayName(destination.name));
+    }
+    mPort = std::move(opened.port.port);
+    mMidiProblem = QString::fromStdString(mPort ? mClient->problem() : opened.port.error);
+    // A service that did not answer is named in the pop-up until it does.
+    const std::string problem = mClient->problem();
+    mDevicePopUpButton->setItemText(0,
+        mPort || !mClient->leftWaiting()
+            ? mNoDevice
+            : QString::fromStdString(problem.substr(0, problem.find_first_of(":("))).trimmed());
+    showProblems();
+    if (mDestinationsChanged && !mDestinationsFrozen)
+        destinationsChanged();
+}
+
+// UI thread: a service that answered late makes its port on the connection thread, as at launch.
+void _Controller::connectPort()
+{
+    if (mPort || mConnectThread.joinable() || !mClient || !mClient->problem().empty())
+        return;
+    mDevicePopUpButton->setItemText(0, tr("Connecting to the MIDI service..."));
+    mConnectThread = std::thread([this, client = mClient.get()] {
+        auto opened = std::make_shared<Opened>();
+        opened->port = client->createOutputPort("Morvex Output Port");
+        mUiQueue->post([this, opened] { connected(std::move(*opened)); });
+    });
 }
 
 void _Controller::about()
@@ -182,6 +219,11 @@ void _Controller::about()
 void _Controller::applicationWillTerminate()
 {
     joinTransfer();
+    // Its calls to the service are bounded: it ends, though not always within the second that
+    // the program gives its quit.
+    mUiQueue->close();
+    if (mConnectThread.joinable())
+        mConnectThread.join();
     mPort.reset();
     mClient.reset();
     mSendLock.reset();
@@ -241,10 +283,9 @@ QString _Controller::objectValueForTableColumn(int, int row) const
 
 void _Controller::destinationsChanged()
 {
-    if (!mClient)
-        return;
-    mDestinationsChanged = mDestinationsFrozen;
-    if (mDestinationsFrozen)
+    // A change told before the client reached the window is listed once it has.
+    mDestinationsChanged = mDestinationsFrozen || !mClient || mConnectThread.joinable();
+    if (mDestinationsChanged)
         return;
     // Entry k stands for destination k - 2, before and after.
     const int entry = mDevicePopUpButton->currentIndex();
@@ -262,6 +303,7 @@ void _Controller::destinationsChanged()
     mDevicePopUpButton->setCurrentIndex(reselected);
     controlSend();
     showSummary();
+    connectPort();
 }
 
 QString _Controller::problemForRow(int row) const

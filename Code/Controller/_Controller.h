@@ -84,6 +84,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // What the connection thread made, for the UI thread to take up.
+    struct Opened {
+        std::unique_ptr<midi::Client> client; // null when the window has its client already
+        midi::PortResult port;
+    };
+    void connected(Opened opened);
+    void connectPort();
     void showProblems();
     void joinTransfer();
     bool dropFolder(QEvent* event);
@@ -150,4 +157,8 @@ private:
     std::unique_ptr<timing::SteadyClock> mClock;
     // Joined by the next send, once the send lock shows that it waits for nothing more, or at quit.
     std::thread mTransferThread;
+    // Opens the MIDI client and makes its port, then posts them to the UI thread, which joins it
+    // there: every call of it to the service is bounded, yet the UI thread never waits on one.
+    std::thread mConnectThread;
+    QString mNoDevice; // entry 0's own text, which says what the service does meanwhile
 };

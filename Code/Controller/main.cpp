@@ -5,8 +5,11 @@
 
 #include <QApplication>
 #include <QSessionManager>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
+#include <thread>
 
 int main(int argc, char** argv)
 {
@@ -20,7 +23,19 @@ int main(int argc, char** argv)
     process::OpenedQuitSignals quit = process::QuitSignals::open();
     QApplication application(argc, argv);
     installTranslations(application);
-    _Controller controller(&midi::Client::open);
+    _Controller controller([](const std::string& name) { return midi::Client::open(name); });
+    // Quitting takes a second at most, whatever the MIDI service does: a close or a connection
+    // that does not come back is not waited for beyond most of it, the rest being the signal's
+    // way to the event loop and the process's end. Morvex keeps nothing to save.
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, [] {
+        std::thread([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(750));
+            std::fputs("morvex: the MIDI service did not let go within a second; Morvex ended "
+                       "without it\n",
+                stderr);
+            std::_Exit(0);
+        }).detach();
+    });
     QObject::connect(&application, &QCoreApplication::aboutToQuit, &controller,
         &_Controller::applicationWillTerminate);
     // The session is ending: a transfer cannot outlive it, so it stops now, not at its next check.

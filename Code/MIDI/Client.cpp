@@ -1,8 +1,10 @@
 #include "Alsa.h"
 #include "Jack.h"
 #include "MIDI/Midi.h"
+#include "ServiceThread.h"
 
 #include <cstdlib>
+#include <mutex>
 
 namespace midi {
 
@@ -27,6 +29,153 @@ private:
     std::string mProblem;
     std::vector<Destination> mDestinations;
 };
+
+// What the thread that opens a client hands over, in time or late.
+class Arrival {
+public:
+    // The opening thread, once the server has answered. Whoever watches is told under the lock,
+    // so that once abandon() has returned nobody is.
+    void deliver(std::unique_ptr<Client> client, std::string error)
+    {
+        const std::lock_guard lock(mMutex);
+        if (mAbandoned)
+            return; // nobody waits for it any more: it closes on the opening thread
+        mClient = std::move(client);
+        mError = std::move(error);
+        mArrived = true;
+        if (mChanged) {
+            if (mClient)
+                mClient->watchDestinations(mChanged);
+            mChanged();
+        }
+    }
+
+    void watch(std::function<void()> changed)
+    {
+        const std::lock_guard lock(mMutex);
+        mChanged = std::move(changed);
+        if (mClient)
+            mClient->watchDestinations(mChanged);
+    }
+
+    // What arrived so far: the client (null until it has, or on failure) and why not.
+    std::pair<Client*, std::string> arrived() const
+    {
+        const std::lock_guard lock(mMutex);
+        return { mClient.get(), mArrived && !mClient ? mError : std::string() };
+    }
+
+    bool hasArrived() const
+    {
+        const std::lock_guard lock(mMutex);
+        return mArrived;
+    }
+
+    std::unique_ptr<Client> take(std::string& error)
+    {
+        const std::lock_guard lock(mMutex);
+        error = mError;
+        return std::move(mClient);
+    }
+
+    void abandon()
+    {
+        const std::lock_guard lock(mMutex);
+        mAbandoned = true;
+        mChanged = nullptr;
+        if (mClient)
+            mClient->watchDestinations({});
+    }
+
+private:
+    mutable std::mutex mMutex;
+    std::unique_ptr<Client> mClient; // guarded by mMutex until it has arrived, then never changes
+    std::string mError; // guarded by mMutex
+    bool mArrived = false; // guarded by mMutex
+    bool mAbandoned = false; // guarded by mMutex
+    std::function<void()> mChanged; // guarded by mMutex
+};
+
+// Stands for a client whose server did not answer in time. Should the server answer later, the
+// client that arrived is taken up at the next refreshDestinations or createOutputPort, on the
+// caller's thread, so that the list still changes only there.
+class LateClient final : public Client {
+public:
+    LateClient(std::shared_ptr<Arrival> arrival, std::string problem)
+        : mArrival(std::move(arrival))
+        , mProblem(std::move(problem))
+    {
+    }
+
+    // The client that arrived, if one has, goes with the last of this and the opening thread.
+    ~LateClient() override { mArrival->abandon(); }
+    LateClient(const LateClient&) = delete;
+    LateClient& operator=(const LateClient&) = delete;
+
+    std::string serviceName() const override { return mUsing ? mUsing->serviceName() : "none"; }
+    std::string problem() const override
+    {
+        if (mUsing)
+            return mUsing->problem();
+        const std::string failed = mArrival->arrived().second;
+        return failed.empty() ? mProblem : failed;
+    }
+    const std::vector<Destination>& destinations() const override
+    {
+        return mUsing ? mUsing->destinations() : mNone;
+    }
+    void watchDestinations(std::function<void()> changed) override
+    {
+        mArrival->watch(std::move(changed));
+    }
+    void refreshDestinations() override
+    {
+        if (takeUp())
+            mUsing->refreshDestinations();
+    }
+    PortResult createOutputPort(const std::string& name) override
+    {
+        return takeUp() ? mUsing->createOutputPort(name) : PortResult { nullptr, problem() };
+    }
+    void close() override
+    {
+        if (mUsing)
+            mUsing->close();
+    }
+    bool leftWaiting() const override
+    {
+        return mUsing ? mUsing->leftWaiting() : !mArrival->hasArrived();
+    }
+
+private:
+    bool takeUp()
+    {
+        if (!mUsing)
+            mUsing = mArrival->arrived().first;
+        return mUsing != nullptr;
+    }
+
+    std::shared_ptr<Arrival> mArrival;
+    std::string mProblem;
+    Client* mUsing = nullptr; // the client that arrived, once taken up; owned by mArrival
+    std::vector<Destination> mNone;
+};
+
+std::unique_ptr<Client> openJack(
+    const std::string& name, std::chrono::milliseconds limit, std::string& error)
+{
+    auto arrival = std::make_shared<Arrival>();
+    ServiceThread opening(limit);
+    const std::optional<bool> answered = opening.call<bool>([arrival, name, limit] {
+        std::string failed;
+        auto client = jack::openOutputClient(name, failed, jack::serverClock(), limit);
+        arrival->deliver(std::move(client), std::move(failed));
+        return true;
+    });
+    if (!answered)
+        return std::make_unique<LateClient>(arrival, jack::notAnswering(opening));
+    return arrival->take(error);
+}
 
 std::unique_ptr<Client> openAlsa(const std::string& name, std::string& error)
 {
@@ -53,7 +202,7 @@ ServiceChoice chooseServices(const std::string& named)
             + "\"; it can only be \"alsa\" or \"jack\"." };
 }
 
-std::unique_ptr<Client> Client::open(const std::string& name)
+std::unique_ptr<Client> Client::open(const std::string& name, std::chrono::milliseconds limit)
 {
     const ServiceChoice choice = chooseServices();
     if (!choice.error.empty())
@@ -61,8 +210,9 @@ std::unique_ptr<Client> Client::open(const std::string& name)
     std::string problems;
     for (const Service service : choice.order) {
         std::string error;
-        auto client = service == Service::Alsa ? openAlsa(name, error)
-                                               : jack::openOutputClient(name, error);
+        // The ALSA sequencer is the kernel's: opening it waits on no other process.
+        auto client
+            = service == Service::Alsa ? openAlsa(name, error) : openJack(name, limit, error);
         if (client)
             return client;
         problems += (problems.empty() ? "" : " ") + error;

@@ -9,16 +9,21 @@
 #include "JackCommon.h"
 #include "JackOutbox.h"
 #include "Text/Printable.h"
+#include "ServiceThread.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <dlfcn.h>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace midi::jack {
@@ -156,9 +161,10 @@ struct Totals {
 
 class JackOutputPort final : public OutputPort {
 public:
-    JackOutputPort(jack_client_t* client, Outbox& outbox, jack_port_t* port,
+    JackOutputPort(jack_client_t* client, ServiceThread& calls, Outbox& outbox, jack_port_t* port,
         const std::vector<DestinationPort>& targets, FrameClock& clock)
         : mClient(client)
+        , mCalls(calls)
         , mOutbox(outbox)
         , mPort(port)
         , mDestinationPorts(targets)
@@ -166,13 +172,16 @@ public:
     {
     }
 
+    // The process callback lets go of the port; the port itself stays registered until the client
+    // closes, which takes it with the client's other ports once JACK's threads have stopped.
+    // Unregistering it here, while the client is active, has libjack take it off the client's port
+    // list while its notification thread may be walking that list for the server's latency
+    // notifications, which no lock guards.
     ~JackOutputPort() override
     {
-        // The process callback must be done with the port before JACK forgets it.
         mOutbox.port.store(nullptr);
         while (mOutbox.inProcess.load())
             std::this_thread::yield();
-        jack_port_unregister(mClient, mPort);
     }
 
     SendResult send(
@@ -324,22 +333,36 @@ private:
         if (mTarget && mTarget->portName != target.portName
             && !waitFor([&] { return mOutbox.judgedId.load() >= mLastId; }))
             return stopped();
-        jack_port_disconnect(mClient, mPort); // only the chosen destination may hear us
         if (!jack_port_by_name(mClient, target.portName.c_str()))
             return failed(SendError::DestinationGone,
                 text::quoted(target.destination.name)
                     + " is no longer there: it was closed or unplugged.");
-        const int error = jack_connect(mClient, jack_port_name(mPort), target.portName.c_str());
-        if (error != 0 && error != EEXIST)
+        // Both wait on the server's answer.
+        const std::optional<int> error
+            = mCalls.call<int>([client = mClient, port = mPort, to = target.portName] {
+                  jack_port_disconnect(client, port); // only the chosen destination may hear us
+                  return jack_connect(client, jack_port_name(port), to.c_str());
+              });
+        if (!error)
+            return failed(SendError::ServiceStopped, notAnswering(mCalls));
+        if (*error != 0 && *error != EEXIST)
             return failed(SendError::NotConnected,
                 "JACK refused to connect to " + text::quoted(target.destination.name) + ".");
-        if (!waitFor([&] { return jack_port_connected(mPort) > 0; }))
-            return mOutbox.shutDown.load()
-                ? stopped()
-                : failed(SendError::NotConnected,
-                    "The connection to " + text::quoted(target.destination.name)
-                        + " did not take effect.");
-        return {};
+        // A connection shows within a cycle or two. One to a port that went just after it was
+        // made never does, while the cycles go on: it is not waited for beyond StallLimit.
+        const auto until = std::chrono::steady_clock::now() + StallLimit;
+        waitFor([&] {
+            return jack_port_connected(mPort) > 0 || std::chrono::steady_clock::now() >= until;
+        });
+        if (jack_port_connected(mPort) > 0)
+            return {};
+        if (mOutbox.shutDown.load())
+            return stopped();
+        if (!jack_port_by_name(mClient, target.portName.c_str()))
+            return failed(SendError::DestinationGone,
+                text::quoted(target.destination.name) + " went away as Morvex connected to it.");
+        return failed(SendError::NotConnected,
+            "The connection to " + text::quoted(target.destination.name) + " did not take effect.");
     }
 
     // Messages the process thread could not deliver since the last settle, as a send's failure.
@@ -378,6 +401,7 @@ private:
     }
 
     jack_client_t* mClient;
+    ServiceThread& mCalls;
     Outbox& mOutbox;
     jack_port_t* mPort;
     const std::vector<DestinationPort>& mDestinationPorts;
@@ -425,31 +449,84 @@ private:
     std::function<void()> mChanged; // guarded by mMutex
 };
 
+// The handle and what JACK's threads call into, closed as one: whoever watched hears nothing more
+// and JACK's threads stop calling in before the handle closes (taking the port with it), and what
+// the callbacks touch goes only after that.
+struct Connection {
+    std::unique_ptr<Outbox> outbox;
+    std::unique_ptr<PortWatch> watch;
+    ClientHandle client; // declared last, so that it closes first
+
+    Connection(
+        std::unique_ptr<Outbox> outbox, std::unique_ptr<PortWatch> watch, ClientHandle client)
+        : outbox(std::move(outbox))
+        , watch(std::move(watch))
+        , client(std::move(client))
+    {
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    ~Connection()
+    {
+        watch->set({});
+        jack_deactivate(client.get());
+    }
+};
+
 class JackClient final : public Client {
 public:
     JackClient(std::unique_ptr<Outbox> outbox, std::unique_ptr<PortWatch> watch,
-        ClientHandle client, std::shared_ptr<FrameClock> clock)
-        : mOutbox(std::move(outbox))
-        , mWatch(std::move(watch))
+        ClientHandle client, std::shared_ptr<FrameClock> clock, std::chrono::milliseconds limit)
+        : mHandle(client.get())
+        , mOutbox(*outbox)
+        , mConnection(
+              std::make_shared<Connection>(std::move(outbox), std::move(watch), std::move(client)))
         , mClock(std::move(clock))
-        , mClient(std::move(client))
+        , mCalls(limit)
     {
         refreshDestinations();
     }
 
+    ~JackClient() override { close(); }
+
+    // Whoever watched hears nothing more from now on. The close waits on the server, so it is one
+    // of the service thread's calls; one the server does not answer is left to it, with
+    // everything the callbacks touch, behind any call given up on before.
+    void close() override
+    {
+        if (!mConnection)
+            return;
+        mConnection->watch->set({});
+        auto closing = [connection = std::move(mConnection)]() mutable {
+            connection.reset();
+            return true;
+        };
+        if (mCalls.answering())
+            (void)mCalls.call<bool>(std::move(closing));
+        else
+            mCalls.post(std::move(closing));
+    }
+    JackClient(const JackClient&) = delete;
+    JackClient& operator=(const JackClient&) = delete;
+
     std::string serviceName() const override { return "JACK"; }
-    std::string problem() const override { return {}; }
+    std::string problem() const override
+    {
+        return mCalls.answering() ? std::string() : notAnswering(mCalls);
+    }
+    bool leftWaiting() const override { return !mCalls.answering(); }
     const std::vector<Destination>& destinations() const override { return mDestinations; }
 
     void watchDestinations(std::function<void()> changed) override
     {
-        mWatch->set(std::move(changed));
+        mConnection->watch->set(std::move(changed));
     }
 
-    // In place, so that a port keeps the list it was given.
+    // In place, so that a port keeps the list it was given. The list is libjack's own copy of
+    // the server's graph: reading it waits on no other process.
     void refreshDestinations() override
     {
-        mDestinationPorts = listDestinations(mClient.get());
+        mDestinationPorts = listDestinations(mHandle);
         mDestinations.clear();
         for (const auto& port : mDestinationPorts)
             mDestinations.push_back(port.destination);
@@ -461,34 +538,42 @@ public:
     {
         if (mHadPort)
             return { nullptr, "This JACK client already has had an output port." };
-        jack_port_t* port = jack_port_register(
-            mClient.get(), name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        const std::optional<jack_port_t*> registered
+            = mCalls.call<jack_port_t*>([handle = mHandle, name] {
+                  return jack_port_register(
+                      handle, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+              });
+        if (!registered)
+            return { nullptr, notAnswering(mCalls) };
+        jack_port_t* port = *registered;
         if (!port)
             return { nullptr, "Cannot create the JACK port \"" + name + "\"." };
         mHadPort = true;
         auto result = std::make_unique<JackOutputPort>(
-            mClient.get(), *mOutbox, port, mDestinationPorts, *mClock);
-        mOutbox->port.store(port);
+            mHandle, mCalls, mOutbox, port, mDestinationPorts, *mClock);
+        mOutbox.port.store(port);
         // The largest event is a property of a port's buffer, read in its first cycle.
         const auto deadline = std::chrono::steady_clock::now() + StallLimit;
-        mOutbox->waiting.store(true);
-        while (mOutbox->largest.load() == 0 && !mOutbox->shutDown.load()
-            && mOutbox->wakeup.waitUntil(deadline)) { }
-        mOutbox->waiting.store(false);
-        if (mOutbox->largest.load() == 0)
+        mOutbox.waiting.store(true);
+        while (mOutbox.largest.load() == 0 && !mOutbox.shutDown.load()
+            && mOutbox.wakeup.waitUntil(deadline)) { }
+        mOutbox.waiting.store(false);
+        if (mOutbox.largest.load() == 0)
             return { nullptr, "The JACK server ran no cycle for the port \"" + name + "\"." };
         return { std::move(result), {} };
     }
 
 private:
-    // Declared first, so that the client closes before they go.
-    std::unique_ptr<Outbox> mOutbox;
-    std::unique_ptr<PortWatch> mWatch;
+    jack_client_t* const mHandle;
+    Outbox& mOutbox;
+    std::shared_ptr<Connection> mConnection;
     std::shared_ptr<FrameClock> mClock;
-    ClientHandle mClient;
     std::vector<DestinationPort> mDestinationPorts;
     std::vector<Destination> mDestinations;
     bool mHadPort = false;
+    // Declared last, so that it goes first: it ends once the close posted to it has run, or the
+    // limit has passed.
+    ServiceThread mCalls;
 };
 
 } // namespace
@@ -498,8 +583,47 @@ std::shared_ptr<FrameClock> serverClock()
     return std::make_shared<ServerClock>();
 }
 
-std::unique_ptr<Client> openOutputClient(
-    const std::string& name, std::string& error, std::shared_ptr<FrameClock> clock)
+namespace {
+
+// PipeWire's libjack stands in for jack2's under the same name (pw-jack, or a system set up so);
+// its server is PipeWire itself, which keeps no registry of clients.
+bool pipeWiresLibjack()
+{
+    Dl_info library {};
+    return ::dladdr(reinterpret_cast<void*>(&jack_client_open), &library) != 0 && library.dli_fname
+        && std::string_view(library.dli_fname).find("pipewire") != std::string_view::npos;
+}
+
+} // namespace
+
+std::string notAnswering(const ServiceThread& calls)
+{
+    const std::string waited
+        = "(Morvex gave up after " + std::to_string((calls.limit().count() + 999) / 1000) + " s)";
+    const std::string what = ": it may be stopped, in a debugger or by SIGSTOP, or the machine may "
+                             "be short of memory. Let it run again, or restart it.";
+    if (pipeWiresLibjack())
+        return "The PipeWire server does not answer " + waited + what;
+    const char* named = std::getenv("JACK_DEFAULT_SERVER");
+    const std::string server
+        = "The JACK server \"" + std::string(named && *named ? named : "default") + "\"";
+    // jack2's libjack waits on the registry's lock (a futex), or on the server's answer on its
+    // socket.
+    if (calls.waitsOnALock())
+        return server
+            + " cannot be reached: JACK's client registry is locked, so no JACK "
+              "program can connect "
+            + waited
+            + ". A JACK program killed while it connected or closed leaves it so. Remove the "
+              "folder /dev/shm/jack_db-"
+            + std::to_string(::getuid())
+            + ": the server may keep running. Stopping the server and starting it again clears "
+              "it too, unless the server was killed.";
+    return server + " does not answer " + waited + what;
+}
+
+std::unique_ptr<Client> openOutputClient(const std::string& name, std::string& error,
+    std::shared_ptr<FrameClock> clock, std::chrono::milliseconds limit)
 {
     // First, so that they outlive the handle.
     auto outbox = std::make_unique<Outbox>();
@@ -523,7 +647,7 @@ std::unique_ptr<Client> openOutputClient(
         return nullptr;
     }
     return std::make_unique<JackClient>(
-        std::move(outbox), std::move(watch), std::move(client), std::move(clock));
+        std::move(outbox), std::move(watch), std::move(client), std::move(clock), limit);
 }
 
 } // namespace midi::jack

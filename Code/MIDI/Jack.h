@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MIDI/Midi.h"
+#include "ServiceThread.h"
 
 #include <jack/jack.h>
 #include <memory>
@@ -24,8 +25,16 @@ public:
 // overloaded one) must not bring messages closer together than they were sent.
 std::shared_ptr<FrameClock> serverClock();
 
-// A client of the running JACK server, or null with why in error. Never starts a server.
-std::unique_ptr<Client> openOutputClient(
-    const std::string& name, std::string& error, std::shared_ptr<FrameClock> clock = serverClock());
+// A client of the running JACK server, or null with why in error. Never starts a server. Waits
+// for the server as long as it takes: Client::open runs it where it can give up on it. Every call
+// of the client's own that waits on the server (making and connecting its port, closing) waits up
+// to limit; after one that did not come back, the client's problem() says so.
+std::unique_ptr<Client> openOutputClient(const std::string& name, std::string& error,
+    std::shared_ptr<FrameClock> clock = serverClock(),
+    std::chrono::milliseconds limit = DefaultServiceLimit);
+
+// Why calls waits for nothing more, once it gave up on a call: which server does not answer, or
+// that JACK's client registry is locked, and what a person can do about it.
+std::string notAnswering(const ServiceThread& calls);
 
 } // namespace midi::jack

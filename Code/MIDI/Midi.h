@@ -6,6 +6,7 @@
 
 #include "Timing/Clock.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -90,6 +91,10 @@ struct [[nodiscard]] ServiceChoice {
 // machine has one, then a running JACK server.
 ServiceChoice chooseServices(const std::string& named = {});
 
+// How long Morvex waits for a MIDI service to answer any one call (opening a client, activating
+// it, making or connecting a port, closing it) before it says that the service does not answer.
+constexpr std::chrono::milliseconds DefaultServiceLimit { 5000 };
+
 class Client;
 
 struct [[nodiscard]] PortResult {
@@ -102,8 +107,13 @@ public:
     virtual ~Client() = default;
 
     // Opens a client under name on the first service of chooseServices() that answers, else on no
-    // service at all (no destinations; why stands in problem()). Never null.
-    static std::unique_ptr<Client> open(const std::string& name);
+    // service at all (no destinations; why stands in problem()). Never null. Waits up to limit for
+    // a server: one that has not answered by then is named in problem(), and should it answer
+    // later, the client takes it up, calls what watchDestinations was given, and lists its
+    // destinations at the next refreshDestinations. The client's own calls that wait on the
+    // server wait up to limit as well.
+    static std::unique_ptr<Client> open(
+        const std::string& name, std::chrono::milliseconds limit = DefaultServiceLimit);
 
     virtual std::string serviceName() const = 0; // "ALSA", "JACK" or "none"
 
@@ -123,6 +133,17 @@ public:
     virtual void refreshDestinations() = 0;
 
     virtual PortResult createOutputPort(const std::string& name) = 0;
+
+    // Closes the client now, once its port has gone, waiting for the service up to the limit; a
+    // close that does not come back in time is left to its thread, and leftWaiting() says so.
+    // Destroying a client closes it too.
+    virtual void close() { }
+
+    // Whether a thread of the client's still waits on the service in a call that was given up
+    // on. Such a call may hold a lock of the service's library, or never come back: a program
+    // that ends then flushes its own output and ends without the library's exit handlers
+    // (_exit), which could wait on that lock or trip over the waiting thread.
+    virtual bool leftWaiting() const { return false; }
 };
 
 } // namespace midi

@@ -4,8 +4,8 @@
 
 namespace send {
 
-const std::string_view Usage = R"(Usage: morvex-send --list
-       morvex-send --to DESTINATION [--dry-run] [--send-damaged] [FOLDER]
+const std::string_view Usage = R"(Usage: morvex-send --list [--timeout SECONDS]
+       morvex-send --to DESTINATION [--dry-run] [--send-damaged] [--timeout SECONDS] [FOLDER]
        morvex-send --dry-run [FOLDER]
 
 Sends the System Exclusive messages of every "mid" file in FOLDER (default: the current folder)
@@ -23,6 +23,8 @@ client is "Morvex" and its output port "Morvex Output Port".
   --send-damaged      send an update even when some of its files are damaged (cannot be
                       read, are no format-0 MIDI file with one track, or are cut off), as far
                       as they can be read; without it such an update is not sent at all
+  --timeout SECONDS   how long to wait for the MIDI service to answer any one request
+                      (opening, connecting, closing) before giving up on it (default 5)
   --help              show this text
   --version           print the version
 
@@ -30,7 +32,8 @@ On a terminal one line shows the file in hand, the percentage, the bytes and the
 otherwise plain lines are printed as the update goes.
 Ctrl-C cancels: the message whose delay is under way still goes out, nothing after it.
 A second Ctrl-C, SIGTERM or SIGHUP quits at once: the wait under way is cut short, a message
-being paced to a hardware port is ended there, and nothing more is sent.
+being paced to a hardware port is ended there, and nothing more is sent. Before the first
+message goes out (while the MIDI service opens, say), Ctrl-C and SIGTERM end it at once.
 
 Exit status:
   0    "Complete Update": every file was read alike twice and every message delivered
@@ -38,8 +41,8 @@ Exit status:
        error), or damaged files stopped the update before it began; for --dry-run, some file is
        damaged
   2    bad usage
-  3    nothing was sent: no MIDI service, no such destination, or a folder that cannot be listed
-       or holds no "mid" file
+  3    nothing was sent: no MIDI service (or one that did not answer in time), no such
+       destination, or a folder that cannot be listed or holds no "mid" file
   130  cancelled by Ctrl-C, or quit by a second Ctrl-C or SIGTERM
 )";
 
@@ -52,6 +55,7 @@ ParsedOptions parseOptions(std::span<const char* const> arguments)
         { "--dry-run" },
         { "--send-damaged" },
         { "--to", true },
+        { "--timeout", true },
     };
     const process::ParsedCommandLine parsed = process::CommandLine::parse(arguments, Known);
     if (!parsed.line)
@@ -75,6 +79,13 @@ ParsedOptions parseOptions(std::span<const char* const> arguments)
     options.to = line.value("--to").value_or("");
     if (line.has("--to") && options.to.empty())
         return { std::nullopt, "--to needs a destination's number or name" };
+    if (const auto timeout = line.value("--timeout")) {
+        const auto seconds = process::wholeNumber(*timeout);
+        if (!seconds || *seconds < 1 || *seconds > 3600)
+            return { std::nullopt,
+                "--timeout takes whole seconds from 1 to 3600, not \"" + *timeout + "\"" };
+        options.limit = std::chrono::seconds(*seconds);
+    }
     if (line.has("--list")) {
         if (line.has("--to") || options.dryRun || options.sendDamaged || !line.operands().empty())
             return { std::nullopt, "--list takes nothing else" };

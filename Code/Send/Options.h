@@ -1,5 +1,8 @@
 #pragma once
 
+#include "MIDI/Midi.h"
+
+#include <chrono>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,6 +27,8 @@ struct Options {
     std::string folder = ".";
     bool dryRun = false;
     bool sendDamaged = false; // send an update with damaged files as far as they can be read
+    // How long any one request to the MIDI service may take before Morvex gives up on it.
+    std::chrono::milliseconds limit = midi::DefaultServiceLimit;
 };
 
 struct [[nodiscard]] ParsedOptions {

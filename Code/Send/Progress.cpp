@@ -61,6 +61,13 @@ Progress::Progress(std::FILE* out, std::FILE* err, Setting setting)
 {
 }
 
+void Progress::startSending()
+{
+    mSending = true;
+    if (mSetting.sendPass)
+        mSetting.sendPass->store(true);
+}
+
 void Progress::setFileText(const std::string& name)
 {
     if (!mSending)

@@ -2,6 +2,7 @@
 
 #include "Transfer/Sheet.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -21,6 +22,8 @@ public:
         std::size_t destination = 0;
         std::size_t files = 0; // how many are listed
         bool sendDamaged = false; // the answer to the damaged files' question
+        // Set once the first message is about to go out, for the thread that watches signals.
+        std::atomic<bool>* sendPass = nullptr;
     };
 
     Progress(std::FILE* out, std::FILE* err, Setting setting);
@@ -29,7 +32,7 @@ public:
     void setFileText(const std::string& name) override;
     bool sendDamaged(const std::string& reasons) override;
     void showStatus(const std::string&) override { }
-    void startSending() override { mSending = true; }
+    void startSending() override;
     void setProgress(double percent) override { mPercent = static_cast<int>(percent); }
     void setPercentText(const std::string&) override { }
     void showRemaining(const transfer::Remaining& remaining) override;

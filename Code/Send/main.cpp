@@ -13,8 +13,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -93,56 +96,9 @@ int printDryRun(const transfer::Plan& plan, const midi::Destination* destination
     return plan.anyDamaged() ? Exit_Incomplete : Exit_Complete;
 }
 
-int run(const Options& options)
+// The status and the lines of a transfer that ran.
+int report(const transfer::Outcome& outcome)
 {
-    std::atomic<bool> cancel { false };
-    timing::SteadyClock clock;
-    // The first Ctrl-C is the window's Cancel; a second one, SIGTERM or SIGHUP is quitting.
-    const SignalWatcher::Started signals = SignalWatcher::start([&](int signal) {
-        if (signal == SIGINT && !cancel.exchange(true)) {
-            std::fprintf(stderr,
-                "\nmorvex-send: cancelling after the message under way; Ctrl-C again quits at "
-                "once\n");
-        } else {
-            clock.requestStop();
-        }
-    });
-    if (!signals.watcher)
-        return fail(Exit_Unavailable, signals.error);
-
-    if (options.command == Options::Command::List)
-        return list(*midi::Client::open("Morvex"));
-
-    // A dry run without a destination needs no MIDI service; with one, it checks that it is there.
-    std::unique_ptr<midi::Client> client;
-    Destination destination;
-    if (!options.to.empty()) {
-        client = midi::Client::open("Morvex");
-        if (!client->problem().empty())
-            return fail(Exit_Unavailable, client->problem());
-        destination = resolve(options.to, client->destinations());
-        if (!destination.error.empty())
-            return fail(Exit_Unavailable, destination.error);
-    }
-
-    transfer::MidiFileListing listing = transfer::listMidiFiles(options.folder);
-    if (!listing.error.empty())
-        return fail(Exit_Unavailable, listing.error);
-    if (listing.names.empty())
-        return fail(Exit_Unavailable, "no \"mid\" file in " + text::printable(options.folder));
-    if (options.dryRun)
-        return printDryRun(transfer::Plan::read(options.folder, listing.names),
-            client ? &client->destinations()[destination.index] : nullptr);
-
-    midi::PortResult port = client->createOutputPort("Morvex Output Port");
-    if (!port.port)
-        return fail(Exit_Unavailable, port.error);
-    Progress progress(stdout, stderr,
-        { ::isatty(STDOUT_FILENO) == 1, options.folder, destination.index, listing.names.size(),
-            options.sendDamaged });
-    transfer::Transfer transfer(
-        progress, *port.port, clock, std::move(listing.names), client->destinations(), cancel);
-    const transfer::Outcome outcome = transfer.run();
     switch (outcome.end) {
     case transfer::Outcome::End::Completed:
         return Exit_Complete;
@@ -163,6 +119,99 @@ int run(const Options& options)
     return Exit_Cancelled;
 }
 
+// Ends the process now, from any thread, with what was printed so far: for a quit that cannot
+// wait for the thread that holds the MIDI service.
+[[noreturn]] void endNow(int status, const char* sentence)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "\nmorvex-send: %s\n", sentence);
+    std::_Exit(status);
+}
+
+int run(const Options& options)
+{
+    std::atomic<bool> cancel { false };
+    // Set when the transfer starts, and when its first message is about to go out.
+    std::atomic<bool> transferring { false };
+    std::atomic<bool> sendPass { false };
+    std::atomic<bool> quitting { false };
+    timing::SteadyClock clock;
+    // Before the transfer there is nothing to cancel after: any of them ends morvex-send at once.
+    // During it, the first Ctrl-C is the window's Cancel; a second one, SIGTERM or SIGHUP is
+    // quitting, which is given a second to end the transfer before it ends the process anyway,
+    // wherever the main thread waits.
+    const SignalWatcher::Started signals = SignalWatcher::start([&](int signal) {
+        if (!transferring.load())
+            endNow(Exit_Cancelled, "cancelled; nothing was sent");
+        if (signal == SIGINT && !cancel.exchange(true)) {
+            if (sendPass.load())
+                std::fprintf(stderr,
+                    "\nmorvex-send: cancelling after the message under way; Ctrl-C again quits "
+                    "at once\n");
+            return;
+        }
+        clock.requestStop();
+        if (!quitting.exchange(true))
+            std::thread([] {
+                std::this_thread::sleep_for(std::chrono::seconds(1));
+                endNow(Exit_Cancelled, "quit while the MIDI service did not let go");
+            }).detach();
+    });
+    if (!signals.watcher)
+        return fail(Exit_Unavailable, signals.error);
+
+    // A dry run without a destination needs no MIDI service; with one, it checks that it is there.
+    std::unique_ptr<midi::Client> client;
+    // The client closes before the process ends. A thread left waiting on the service (the close
+    // itself, say) may hold its library's lock: the process then ends without the library's exit
+    // handlers, once what morvex-send printed is out.
+    const auto end = [&client](int status) {
+        if (client) {
+            client->close();
+            if (client->leftWaiting()) {
+                std::fflush(nullptr);
+                std::_Exit(status);
+            }
+        }
+        return status;
+    };
+    if (options.command == Options::Command::List) {
+        client = midi::Client::open("Morvex", options.limit);
+        return end(list(*client));
+    }
+
+    Destination destination;
+    if (!options.to.empty()) {
+        client = midi::Client::open("Morvex", options.limit);
+        if (!client->problem().empty())
+            return end(fail(Exit_Unavailable, client->problem()));
+        destination = resolve(options.to, client->destinations());
+        if (!destination.error.empty())
+            return end(fail(Exit_Unavailable, destination.error));
+    }
+
+    transfer::MidiFileListing listing = transfer::listMidiFiles(options.folder);
+    if (!listing.error.empty())
+        return end(fail(Exit_Unavailable, listing.error));
+    if (listing.names.empty())
+        return end(fail(Exit_Unavailable, "no \"mid\" file in " + text::printable(options.folder)));
+    if (options.dryRun)
+        return end(printDryRun(transfer::Plan::read(options.folder, listing.names),
+            client ? &client->destinations()[destination.index] : nullptr));
+
+    midi::PortResult port = client->createOutputPort("Morvex Output Port");
+    if (!port.port)
+        return end(fail(Exit_Unavailable, port.error));
+    Progress progress(stdout, stderr,
+        { ::isatty(STDOUT_FILENO) == 1, options.folder, destination.index, listing.names.size(),
+            options.sendDamaged, &sendPass });
+    transfer::Transfer transfer(
+        progress, *port.port, clock, std::move(listing.names), client->destinations(), cancel);
+    transferring.store(true);
+    const transfer::Outcome outcome = transfer.run();
+    port.port.reset(); // before the client, as ever; a thread left waiting is looked at below
+    return end(report(outcome));
+}
 } // namespace
 
 int main(int argc, char** argv)

@@ -51,9 +51,11 @@ int main(int argc, char** argv)
     controller.applicationWillFinishLaunching();
     controller.scanDirectory(QString::fromStdString(folder.string()));
     QWidget* window = controller.mainWindow();
-    QTest::keyClick(window->findChild<QComboBox*>("mDevicePopUpButton"), Qt::Key_Down);
+    auto* popUp = window->findChild<QComboBox*>("mDevicePopUpButton");
+    bool saved = QTest::qWaitFor([&] { return popUp->count() > 2; }, 60000);
+    QTest::keyClick(popUp, Qt::Key_Down);
     auto* summary = window->findChild<QLabel*>("mSummaryTextField");
-    bool saved = QTest::qWaitFor([&] { return !summary->text().startsWith("Reading"); }, 60000);
+    saved = QTest::qWaitFor([&] { return !summary->text().startsWith("Reading"); }, 60000) && saved;
     // Lays out what changed since the last pass: a field given a longer text is widened.
     QApplication::processEvents();
     saved = window->grab().save(QString::fromLocal8Bit(pictures[0])) && saved;

@@ -15,6 +15,7 @@
 #include <QtWidgets>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 using smf::SmfWriter;
 using Log = std::vector<std::string>;
@@ -65,6 +66,8 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
         EXPECT_EQ(window->findChild<QLineEdit*>("mFolderTextField")->text(), QDir::currentPath());
         controller->scanDirectory(pathOf(files.path()));
+        ASSERT_TRUE(waitFor([this] { return popUp->itemText(0) == "No device"; }))
+            << "the MIDI service was not taken up: " << popUp->itemText(0).toStdString();
         QTest::keyClick(popUp, Qt::Key_Down);
     }
 
@@ -490,6 +493,55 @@ TEST_F(Window, OnJackTheSampleUpdateArrivesWholeInOrderAndThePopUpFollowsDestina
     first.reset();
     ASSERT_TRUE(waitFor("first gone from the pop-up", [&] { return popUp->count() == 3; }));
     EXPECT_EQ(popUp->currentText().toStdString(), "synth:in") << "still chosen, at its new place";
+}
+
+// A JACK server stopped dead (SIGSTOP), in a /dev/shm of the test's own (tests/support/private-shm
+// runs these). The window answers all along: a timer fires while the pop-up says that it is
+// connecting, then the pop-up names the server that does not answer; once the server runs again,
+// its destination is listed and its port made. Stopped anew, the server holds up neither the
+// quit's close nor the program: morvex itself ends on SIGTERM.
+class FrozenServer : public Window { };
+
+TEST_F(FrozenServer, TheWindowAnswersNamesTheServerAndFillsInOnceItRunsAgain)
+{
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
+    MORVEX_SKIP_WITHOUT_PRIVATE_SHM();
+    jack.emplace();
+    jack->server().freeze();
+    controller = std::make_unique<_Controller>(
+        [](const std::string& name) { return midi::Client::open(name, std::chrono::seconds(2)); });
+    controller->applicationWillFinishLaunching();
+    popUp = controller->mainWindow()->findChild<QComboBox*>("mDevicePopUpButton");
+    QString shownWhileConnecting;
+    QTimer::singleShot(0, [&] { shownWhileConnecting = popUp->itemText(0); });
+    ASSERT_TRUE(waitFor([&] { return !shownWhileConnecting.isEmpty(); }));
+    EXPECT_EQ(shownWhileConnecting.toStdString(), "Connecting to the MIDI service...");
+    const std::string server = "The JACK server \"" + jack->server().name() + "\"";
+    ASSERT_TRUE(waitFor([&] { return popUp->itemText(0).startsWith("The JACK"); }));
+    EXPECT_EQ(popUp->itemText(0).toStdString(), server + " does not answer");
+    EXPECT_EQ(controller->mainWindow()->statusBar()->currentMessage().toStdString(),
+        server
+            + " does not answer (Morvex gave up after 2 s): it may be stopped, in a debugger or "
+              "by SIGSTOP, or the machine may be short of memory. Let it run again, or restart "
+              "it.");
+
+    jack->server().thaw();
+    ASSERT_TRUE(waitFor([&] { return popUp->itemText(0) == "No device"; }));
+    EXPECT_EQ(rows(popUp->model()), "No device||monitor:Monitor");
+    EXPECT_EQ(controller->mainWindow()->statusBar()->currentMessage(), QString());
+
+    jack->server().freeze();
+    controller->applicationWillTerminate();
+    controller.reset();
+
+    testsupport::TempDir logs;
+    auto morvex = testsupport::start({ MORVEX_WINDOW }, logs.path());
+    // Qt's threads start once the quit signals are blocked: SIGTERM is then Morvex's to take.
+    ASSERT_TRUE(
+        testsupport::waitUntil(std::chrono::seconds(60), [&] { return morvex.threads() >= 2; }));
+    const int status = morvex.stop(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    jack->server().thaw(); // so that the monitor can close its own client
 }
 
 } // namespace

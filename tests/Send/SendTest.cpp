@@ -186,8 +186,9 @@ TEST(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
     ASSERT_TRUE(waitingForTheSecondMessage());
     const int status = cancelled.stop(SIGINT);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
-    EXPECT_THAT(
-        readText(logs.path() / "err.txt"), testing::HasSubstr("cancelled after 50 of 140 bytes"));
+    EXPECT_THAT(readText(logs.path() / "err.txt"),
+        testing::AllOf(testing::HasSubstr("cancelling after the message under way"),
+            testing::HasSubstr("cancelled after 50 of 140 bytes")));
     smf::Bytes firstTwo = b.messages()[0];
     firstTwo.insert(firstTwo.end(), b.messages()[1].begin(), b.messages()[1].end());
     EXPECT_EQ(jack->received(2), firstTwo);
@@ -266,6 +267,46 @@ TEST(Send, OnATerminalNamesShowEscapedOnTheirOwnLineAndTheirFilesStillArriveWhol
         all.insert(all.end(), message.begin(), message.end());
     all.insert(all.end(), second.messages()[0].begin(), second.messages()[0].end());
     EXPECT_EQ(jack.received(3), all);
+}
+
+// A JACK server stopped dead (SIGSTOP), in a /dev/shm of the test's own (tests/support/private-shm
+// runs this): morvex-send names it and ends with "nothing was sent" once its --timeout has passed,
+// for a list and a send alike, and Ctrl-C or SIGTERM ends one that waits for it at once, without
+// the sentence about a message under way.
+TEST(FrozenServer, SendNamesTheServerThatDoesNotAnswerAndSignalsEndItsWait)
+{
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
+    MORVEX_SKIP_WITHOUT_PRIVATE_SHM();
+    testsupport::JackServer server;
+    ::setenv("MORVEX_MIDI", "jack", 1);
+    TempDir logs;
+    TempDir folder;
+    folder.write("a.mid", SmfWriter(48).sysexOfSize(0, 20).file());
+    const std::string to = folder.path().string();
+    server.freeze();
+    const std::vector<std::string> commands[] = { { MORVEX_SEND, "--list", "--timeout", "1" },
+        { MORVEX_SEND, "--to", "1", "--timeout", "1", to } };
+    for (const auto& command : commands) {
+        const auto run = testsupport::run(command, logs.path());
+        EXPECT_EQ(run.status, 3) << command[1];
+        EXPECT_THAT(run.err,
+            testing::HasSubstr("The JACK server \"" + server.name()
+                + "\" does not answer (Morvex gave up after 1 s)"))
+            << command[1];
+    }
+    for (const int signal : { SIGINT, SIGTERM }) {
+        auto waiting
+            = testsupport::start({ MORVEX_SEND, "--to", "1", "--timeout", "600", to }, logs.path());
+        // Its signal thread is the first it starts: from then on a signal is its own to take.
+        ASSERT_TRUE(testsupport::waitUntil(
+            std::chrono::seconds(60), [&] { return waiting.threads() >= 2; }));
+        const int status = waiting.stop(signal);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+        EXPECT_THAT(readText(logs.path() / "err.txt"),
+            testing::AllOf(testing::HasSubstr("cancelled; nothing was sent"),
+                testing::Not(testing::HasSubstr("under way"))));
+    }
+    ::unsetenv("MORVEX_MIDI");
 }
 
 } // namespace

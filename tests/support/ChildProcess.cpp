@@ -64,6 +64,23 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
         throw std::runtime_error("cannot start " + arguments[0] + ": " + std::strerror(errno));
 }
 
+void ChildProcess::signal(int signal)
+{
+    if (mPid > 0)
+        ::kill(mPid, signal);
+}
+
+int ChildProcess::threads() const
+{
+    std::error_code ignored;
+    int count = 0;
+    if (mPid > 0)
+        for (const auto& task [[maybe_unused]] :
+            std::filesystem::directory_iterator("/proc/" + std::to_string(mPid) + "/task", ignored))
+            ++count;
+    return count;
+}
+
 bool ChildProcess::exited()
 {
     if (mPid < 0 || ::waitpid(mPid, &mStatus, WNOHANG) != mPid)

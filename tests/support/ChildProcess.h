@@ -25,6 +25,10 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
+    // Sends signal and returns; nothing once it has been waited for.
+    void signal(int signal);
+    // Its threads, 0 once it has been waited for (from /proc: Linux only).
+    int threads() const;
     // Whether it has exited on its own (it is then waited for, and status() tells how).
     bool exited();
     // Its first argument, as started.

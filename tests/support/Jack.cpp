@@ -47,6 +47,7 @@ JackServer::~JackServer()
 {
     if (!mJackd)
         return;
+    thaw(); // a stopped jackd would take SIGTERM only once it runs
     mJackd->stop(SIGTERM); // lets jackd remove its sockets and shared memory
     // Clients still open when it stopped leave their semaphores where jackd keeps its files
     // (/dev/shm on Linux), named after the server.

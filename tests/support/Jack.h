@@ -6,6 +6,7 @@
 #include "support/PipeWire.h"
 #include "support/TempDir.h"
 
+#include <cstdlib>
 #include <memory>
 #include <optional>
 
@@ -40,6 +41,14 @@ public:
     // keeps its slot in the registry that all of a user's servers share, and after eight of
     // those no server starts any more.
     void stopNow() { mPipeWire ? mPipeWire->stopNow() : (void)mJackd->stop(SIGTERM); }
+    // Stops jackd dead (SIGSTOP), as a debugger or a machine deep in swap does, and lets it
+    // run again (SIGCONT). Only in a /dev/shm of the test's own (see
+    // MORVEX_SKIP_WITHOUT_PRIVATE_SHM): a client that meets a stopped server may hang or die with
+    // JACK's registry taken.
+    void freeze() { mJackd->signal(SIGSTOP); } // jackd's only, not PipeWire's
+    void thaw() { mJackd->signal(SIGCONT); }
+    // The name JACK_DEFAULT_SERVER gives it.
+    const std::string& name() const { return mName; }
 
 private:
     TempDir mFolder;
@@ -77,6 +86,7 @@ public:
     JackMonitor();
     ~JackMonitor();
 
+    JackServer& server() { return mServer; }
     // How many messages it has printed, one line each (arrival in microseconds, size, CRC-32).
     std::size_t messages() const;
     // Once it has printed count messages (a test failure when it has not within WaitLimit), stops
@@ -91,7 +101,13 @@ private:
 
 } // namespace testsupport
 
-#define MORVEX_SKIP_WITHOUT_JACK_SERVER()                                                          \
+// For tests that stop a JACK server or lock its registry: tests/support/private-shm runs them in a
+// mount namespace with a /dev/shm of its own, and says so in MORVEX_PRIVATE_SHM.
+#define MORVEX_SKIP_WITHOUT_PRIVATE_SHM()                                                          \
+    if (!std::getenv("MORVEX_PRIVATE_SHM"))                                                        \
+    GTEST_SKIP() << "runs only in a /dev/shm of its own: tests/support/private-shm"
+
+#define MORVEX_SKIP_WITHOUT_JACK_SERVER()                                                                \
     if (!testsupport::JackServer::installed())                                                     \
     GTEST_SKIP() << "the JACK server is not installed (Debian: jackd2, or for PipeWire "           \
                     "pipewire, pipewire-bin, pipewire-jack, wireplumber and dbus)"
