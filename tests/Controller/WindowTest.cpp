@@ -66,7 +66,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
         EXPECT_EQ(window->findChild<QLineEdit*>("mFolderTextField")->text(), QDir::currentPath());
         controller->scanDirectory(pathOf(files.path()));
-        ASSERT_TRUE(waitFor([this] { return popUp->itemText(0) == "No device"; }))
+        ASSERT_TRUE(waitFor("the MIDI service taken up", [this] { return popUp->itemText(0) == "No device"; }))
             << "the MIDI service was not taken up: " << popUp->itemText(0).toStdString();
         QTest::keyClick(popUp, Qt::Key_Down);
     }
@@ -514,10 +514,10 @@ TEST_F(FrozenServer, TheWindowAnswersNamesTheServerAndFillsInOnceItRunsAgain)
     popUp = controller->mainWindow()->findChild<QComboBox*>("mDevicePopUpButton");
     QString shownWhileConnecting;
     QTimer::singleShot(0, [&] { shownWhileConnecting = popUp->itemText(0); });
-    ASSERT_TRUE(waitFor([&] { return !shownWhileConnecting.isEmpty(); }));
+    ASSERT_TRUE(waitFor("the pop-up while connecting", [&] { return !shownWhileConnecting.isEmpty(); }));
     EXPECT_EQ(shownWhileConnecting.toStdString(), "Connecting to the MIDI service...");
     const std::string server = "The JACK server \"" + jack->server().name() + "\"";
-    ASSERT_TRUE(waitFor([&] { return popUp->itemText(0).startsWith("The JACK"); }));
+    ASSERT_TRUE(waitFor("the pop-up naming the server", [&] { return popUp->itemText(0).startsWith("The JACK"); }));
     EXPECT_EQ(popUp->itemText(0).toStdString(), server + " does not answer");
     EXPECT_EQ(controller->mainWindow()->statusBar()->currentMessage().toStdString(),
         server
@@ -526,7 +526,7 @@ TEST_F(FrozenServer, TheWindowAnswersNamesTheServerAndFillsInOnceItRunsAgain)
               "it.");
 
     jack->server().thaw();
-    ASSERT_TRUE(waitFor([&] { return popUp->itemText(0) == "No device"; }));
+    ASSERT_TRUE(waitFor("the pop-up filled in", [&] { return popUp->itemText(0) == "No device"; }));
     EXPECT_EQ(rows(popUp->model()), "No device||monitor:Monitor");
     EXPECT_EQ(controller->mainWindow()->statusBar()->currentMessage(), QString());
 
