@@ -171,6 +171,10 @@ Ein Gerät, das nur einen Teil eines Updates erhält, startet womöglich nicht m
 <context>
     <name>_Controller</name>
     <message>
+        <source>Connecting to the MIDI service...</source>
+        <translation>Verbindung zum MIDI-Dienst wird hergestellt...</translation>
+    </message>
+    <message>
         <source>About Morvex</source>
         <translation>Über Morvex</translation>
     </message>

@@ -171,6 +171,10 @@ Un dispositivo que recibe solo parte de una actualización puede no volver a arr
 <context>
     <name>_Controller</name>
     <message>
+        <source>Connecting to the MIDI service...</source>
+        <translation>Conectando con el servicio MIDI...</translation>
+    </message>
+    <message>
         <source>About Morvex</source>
         <translation>Acerca de Morvex</translation>
     </message>

@@ -171,6 +171,10 @@ Un appareil qui ne reçoit qu’une partie d’une mise à jour risque de ne plu
 <context>
     <name>_Controller</name>
     <message>
+        <source>Connecting to the MIDI service...</source>
+        <translation>Connexion au service MIDI...</translation>
+    </message>
+    <message>
         <source>About Morvex</source>
         <translation>À propos de Morvex</translation>
     </message>

@@ -171,6 +171,10 @@ A device given part of an update may not start again.</source>
 <context>
     <name>_Controller</name>
     <message>
+        <source>Connecting to the MIDI service...</source>
+        <translation>MIDI サービスに接続中...</translation>
+    </message>
+    <message>
         <source>About Morvex</source>
         <translation>Morvex について</translation>
     </message>

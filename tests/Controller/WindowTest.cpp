@@ -66,7 +66,10 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(window));
         EXPECT_EQ(window->findChild<QLineEdit*>("mFolderTextField")->text(), QDir::currentPath());
         controller->scanDirectory(pathOf(files.path()));
-        ASSERT_TRUE(waitFor("the MIDI service taken up", [this] { return popUp->itemText(0) == "No device"; }))
+        const QString connecting
+            = QCoreApplication::translate("_Controller", "Connecting to the MIDI service...");
+        ASSERT_TRUE(waitFor("the MIDI service taken up",
+            [this, connecting] { return popUp->itemText(0) != connecting; }))
             << "the MIDI service was not taken up: " << popUp->itemText(0).toStdString();
         QTest::keyClick(popUp, Qt::Key_Down);
     }
