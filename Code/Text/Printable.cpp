@@ -72,7 +72,9 @@ bool movesText(std::uint32_t code)
 
 void appendHex(std::string& to, const char* format, unsigned value)
 {
-    char escaped[8];
+    // Room for a prefix of two and any unsigned in hex: the compiler cannot know that the values
+    // given stay under 0x10000.
+    char escaped[16];
     std::snprintf(escaped, sizeof escaped, format, value);
     to += escaped;
 }
