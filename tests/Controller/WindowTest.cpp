@@ -331,7 +331,8 @@ TEST_F(Window, NamesFromOutsideShowEscapedOnceAndALongOneIsCutInTheMiddle)
     texts << QString::fromStdString(rows(popUp->model())) << QString::fromStdString(rows(table));
     pressOkOnAlert();
     midi->release();
-    ASSERT_TRUE(waitFor("the end alert and the window idle", [&] { return alerts.size() == 1 && idle(); }));
+    ASSERT_TRUE(waitFor("the end alert and the window idle",
+        [&] { return alerts.size() == 1 && idle(); }));
     EXPECT_EQ(midi->sends, 3u) << "every message went out";
     // What stood behind the alert, and its one remark.
     const QStringList alert = QString::fromStdString(alerts[0]).split('\n');
@@ -383,7 +384,8 @@ TEST_F(Window, SpeaksTheLanguageOfTheLocale)
         question.buttons().front()->click();
     });
     QTest::mouseClick(sendButton, Qt::LeftButton);
-    ASSERT_TRUE(waitFor("the end alert and the window idle", [&] { return alerts.size() == 1 && idle(); }));
+    ASSERT_TRUE(waitFor("the end alert and the window idle",
+        [&] { return alerts.size() == 1 && idle(); }));
     shown.push_back(alerts[0].substr(0, alerts[0].find('\n')));
     const auto language = expected.find(QLocale().language());
     EXPECT_EQ(shown, (language != expected.end() ? language : expected.find(QLocale::C))->second);
@@ -517,10 +519,12 @@ TEST_F(FrozenServer, TheWindowAnswersNamesTheServerAndFillsInOnceItRunsAgain)
     popUp = controller->mainWindow()->findChild<QComboBox*>("mDevicePopUpButton");
     QString shownWhileConnecting;
     QTimer::singleShot(0, [&] { shownWhileConnecting = popUp->itemText(0); });
-    ASSERT_TRUE(waitFor("the pop-up while connecting", [&] { return !shownWhileConnecting.isEmpty(); }));
+    ASSERT_TRUE(waitFor("the pop-up while connecting",
+        [&] { return !shownWhileConnecting.isEmpty(); }));
     EXPECT_EQ(shownWhileConnecting.toStdString(), "Connecting to the MIDI service...");
     const std::string server = "The JACK server \"" + jack->server().name() + "\"";
-    ASSERT_TRUE(waitFor("the pop-up naming the server", [&] { return popUp->itemText(0).startsWith("The JACK"); }));
+    ASSERT_TRUE(waitFor("the pop-up naming the server",
+        [&] { return popUp->itemText(0).startsWith("The JACK"); }));
     EXPECT_EQ(popUp->itemText(0).toStdString(), server + " does not answer");
     EXPECT_EQ(controller->mainWindow()->statusBar()->currentMessage().toStdString(),
         server

@@ -280,8 +280,8 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
         } else if (!testsupport::onPipeWire()) {
             EXPECT_TRUE(lost.gone);
             EXPECT_EQ(next.error, midi::SendError::DestinationGone) << next.reason;
-            EXPECT_EQ(
-                lost.notDeliveredReason, "\"fir\\est:in\" was closed before the messages reached it.");
+            EXPECT_EQ(lost.notDeliveredReason,
+                "\"fir\\est:in\" was closed before the messages reached it.");
         } else {
             // PipeWire tells of the connection's end before it tells of the port's.
             EXPECT_THAT(next.reason,
