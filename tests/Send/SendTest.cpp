@@ -294,6 +294,11 @@ TEST(FrozenServer, SendNamesTheServerThatDoesNotAnswerAndSignalsEndItsWait)
                 + "\" does not answer (Morvex gave up after 1 s)"))
             << command[1];
     }
+#ifdef __SANITIZE_THREAD__
+    // ThreadSanitizer's own thread makes the thread count no sign that morvex-send's signal thread
+    // has started: a signal could come before it is taken.
+    return;
+#endif
     for (const int signal : { SIGINT, SIGTERM }) {
         auto waiting
             = testsupport::start({ MORVEX_SEND, "--to", "1", "--timeout", "600", to }, logs.path());
