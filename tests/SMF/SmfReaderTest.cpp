@@ -2,7 +2,7 @@
 // bounds. Counting mode, which keeps no records, is the fuzz target's to compare with this scan.
 // Lengths far past the end of the file, which no position arithmetic may wrap, are the fuzz
 // target's: its seed corpus holds one of each kind (header, other chunk, SysEx, escape, meta).
-#include "Scanned.h"
+#include "support/Scanned.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 
 #include "Sample/SampleUpdate.h"
 
-#include "../SMF/Scanned.h"
 #include "support/ChildProcess.h"
+#include "support/Scanned.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
