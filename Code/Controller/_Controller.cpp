@@ -13,7 +13,6 @@
 #include "ui_MainWindow.h"
 #include "ui_ProgressSheet.h"
 
-#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDropEvent>

@@ -89,11 +89,4 @@ ClientHandle openClient(const std::string& name, std::string& error)
     return client;
 }
 
-std::string takeString(char* text)
-{
-    std::string result = text ? text : "";
-    jack_free(text);
-    return result;
-}
-
 } // namespace midi::jack

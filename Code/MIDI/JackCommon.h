@@ -49,7 +49,4 @@ using ClientHandle = std::unique_ptr<jack_client_t, ClientCloser>;
 // messages stay off the terminal: what matters of them comes back as part of such sentences.
 ClientHandle openClient(const std::string& name, std::string& error);
 
-// Copies a string JACK allocated for the caller (empty for null) and frees it.
-std::string takeString(char* text);
-
 } // namespace midi::jack

@@ -32,6 +32,8 @@ public:
     };
 
     _SMF(void* image, std::size_t length, std::vector<_Event>* events);
+    // Virtual although nothing overrides a function here: the reader is a base class by design,
+    // and one derived from it must be deletable through it.
     virtual ~_SMF();
 
     _SMF(const _SMF&) = delete;
