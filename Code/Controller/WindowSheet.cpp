@@ -2,6 +2,7 @@
 
 #include "Folder.h"
 #include "MiddleCutLabel.h"
+#include "Text/Duration.h"
 #include "Transfer/Plan.h"
 #include "UiQueue.h"
 
@@ -120,7 +121,7 @@ void WindowSheet::showRemaining(const transfer::Remaining& remaining)
             QObject::tr("%1 of %2 bytes, %3 left")
                 .arg(locale.toString(qulonglong(remaining.bytesSent)),
                     locale.toString(qulonglong(remaining.bytesTotal)),
-                    QString::fromStdString(transfer::durationText(remaining.microseconds))));
+                    QString::fromStdString(text::duration(remaining.microseconds, text::DurationStyle::Words))));
     });
 }
 

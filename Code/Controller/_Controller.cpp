@@ -5,6 +5,7 @@
 #include "MiddleCutLabel.h"
 #include "Morvex/Version.h"
 #include "PlanReader.h"
+#include "Text/Duration.h"
 #include "ProgressSheet.h"
 #include "Transfer/Transfer.h"
 #include "Transfer/UpdateFolder.h"
@@ -331,7 +332,8 @@ void _Controller::showSummary()
             static_cast<qint64>(mPlan->bytes()), 0, QLocale::DataSizeTraditionalFormat),
         tr("about %1")
             .arg(QString::fromStdString(
-                transfer::durationText(mPlan->microsecondsFrom(0, chosenBytesPerSecond())))),
+                text::duration(mPlan->microsecondsFrom(0, chosenBytesPerSecond()),
+                    text::DurationStyle::Words))),
     };
     mSummaryTextField->setText(parts.join(QStringLiteral(" · ")));
 }

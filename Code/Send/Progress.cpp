@@ -1,5 +1,6 @@
 #include "Send/Progress.h"
 
+#include "Text/Duration.h"
 #include "Text/Printable.h"
 
 #include <sys/ioctl.h>
@@ -15,23 +16,6 @@ constexpr std::uint32_t Time_NotedWait = 1000000;
 // A file name on the terminal line keeps at least this many bytes, cut in the middle, so that it
 // can still be told from the others; on a terminal too narrow for that the line's end is cut.
 constexpr std::size_t Int_ShortestName = 16;
-
-// Rounded up, so that the display never says 0:00 while a wait is still ahead.
-std::string clockTime(std::uint64_t microseconds)
-{
-    const std::uint64_t seconds = (microseconds + 999999) / 1000000;
-    char text[32];
-    if (seconds >= 3600)
-        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu",
-            static_cast<unsigned long long>(seconds / 3600),
-            static_cast<unsigned long long>(seconds / 60 % 60),
-            static_cast<unsigned long long>(seconds % 60));
-    else
-        std::snprintf(text, sizeof text, "%llu:%02llu",
-            static_cast<unsigned long long>(seconds / 60),
-            static_cast<unsigned long long>(seconds % 60));
-    return text;
-}
 
 // The terminal's width in columns, or 0 when it does not say.
 std::size_t columns(std::FILE* terminal)
@@ -92,7 +76,7 @@ bool Progress::sendDamaged(const std::string& reasons)
 
 void Progress::showRemaining(const transfer::Remaining& remaining)
 {
-    const std::string left = clockTime(remaining.microseconds) + " left";
+    const std::string left = text::duration(remaining.microseconds, text::DurationStyle::Clock) + " left";
     if (mSetting.terminal) {
         if (mFilesTaken == 0)
             return;
@@ -117,7 +101,7 @@ void Progress::showRemaining(const transfer::Remaining& remaining)
     // Written before the wait begins and after the transfer's last cancel check before it: once
     // this line is out, the message after the wait goes out even if Ctrl-C comes now.
     if (remaining.waiting >= Time_NotedWait)
-        show("Waiting " + secondsText(remaining.waiting) + ", " + left);
+        show("Waiting " + text::duration(remaining.waiting, text::DurationStyle::Exact) + ", " + left);
     // The bar's 0 before the first file is the window's, not news for a log.
     if (remaining.waiting == 0 && mFilesTaken > 0 && mPercent != mPercentShown) {
         mPercentShown = mPercent;
@@ -151,13 +135,6 @@ void Progress::endLine()
         std::fputc('\n', mOut);
     mLineUp = false;
     std::fflush(mOut);
-}
-
-std::string secondsText(std::uint64_t microseconds)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(microseconds) / 1e6);
-    return text;
 }
 
 } // namespace send

@@ -56,7 +56,4 @@ private:
     int mPercentShown = -1; // as a log line last said it
 };
 
-// A time as a person reads it, to the millisecond: "2.500 s".
-std::string secondsText(std::uint64_t microseconds);
-
 } // namespace send

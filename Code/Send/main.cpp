@@ -6,6 +6,7 @@
 #include "Send/Options.h"
 #include "Send/Progress.h"
 #include "Send/SignalWatcher.h"
+#include "Text/Duration.h"
 #include "Text/Printable.h"
 #include "Timing/Clock.h"
 #include "Transfer/Transfer.h"
@@ -83,12 +84,13 @@ int printDryRun(const transfer::Plan& plan, const midi::Destination* destination
         const transfer::Plan::File& file = plan.files()[i];
         const transfer::FileSize size = file.reading.size.value_or(transfer::FileSize {});
         std::printf("%s: %u messages, %u bytes, %s\n", text::printable(file.name).c_str(),
-            size.messages, size.total, secondsText(plan.microseconds(i, bytesPerSecond)).c_str());
+            size.messages, size.total, text::duration(plan.microseconds(i, bytesPerSecond), text::DurationStyle::Exact)
+                .c_str());
     }
     std::printf("Total: %zu files, %llu messages, %llu bytes, %s\n", plan.files().size(),
         static_cast<unsigned long long>(plan.messages()),
         static_cast<unsigned long long>(plan.bytes()),
-        secondsText(plan.microsecondsFrom(0, bytesPerSecond)).c_str());
+        text::duration(plan.microsecondsFrom(0, bytesPerSecond), text::DurationStyle::Exact).c_str());
     if (plan.anyDamaged())
         std::fprintf(stderr, "The update would be incomplete:\n");
     for (const std::string& remark : plan.remarks())

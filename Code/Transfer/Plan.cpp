@@ -110,16 +110,6 @@ bool Plan::anyDamaged() const
     return false;
 }
 
-std::string durationText(std::uint64_t microseconds)
-{
-    const std::uint64_t seconds = (microseconds + 999999) / 1000000;
-    if (seconds < 60)
-        return std::to_string(seconds) + " s";
-    if (seconds < 3600)
-        return std::to_string(seconds / 60) + " min " + std::to_string(seconds % 60) + " s";
-    return std::to_string(seconds / 3600) + " h " + std::to_string(seconds / 60 % 60) + " min";
-}
-
 std::uint64_t wireMicroseconds(std::uint64_t bytes, double bytesPerSecond)
 {
     if (bytesPerSecond <= 0)

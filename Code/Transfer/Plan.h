@@ -74,10 +74,6 @@ private:
     std::vector<File> mFiles;
 };
 
-// A time as a person reads it, rounded up to the second so that it never says 0 while a wait is
-// ahead: "27 s", "4 min 5 s", "1 h 2 min".
-std::string durationText(std::uint64_t microseconds);
-
 // The time bytes take on a wire of bytesPerSecond, in microseconds; 0 when there is no wire.
 std::uint64_t wireMicroseconds(std::uint64_t bytes, double bytesPerSecond);
 

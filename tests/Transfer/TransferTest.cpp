@@ -276,16 +276,6 @@ TEST(Transfer, UpdateIncompleteNamesEveryFileThatWentWrong)
     }
 }
 
-// The time left is rounded up to whole seconds: "0 s" only when nothing remains.
-TEST(Plan, DurationTextRoundsUpSoThatNoWaitShowsAsNothing)
-{
-    const std::pair<std::uint64_t, const char*> cases[] = { { 0, "0 s" }, { 1, "1 s" },
-        { 1000000, "1 s" }, { 1000001, "2 s" }, { 59000000, "59 s" }, { 59000001, "1 min 0 s" },
-        { 3599000000, "59 min 59 s" }, { 3599000001, "1 h 0 min" }, { 7260000000, "2 h 1 min" } };
-    for (const auto& [microseconds, text] : cases)
-        EXPECT_EQ(transfer::durationText(microseconds), text) << microseconds;
-}
-
 // The real clock never wakes early, and a stop from another thread ends the wait under way and
 // every later one. (The window's tests quit a transfer in a delay on its own thread.)
 TEST(SteadyClock, NeverWakesEarlyAndAStopFromAnotherThreadEndsEveryWait)
