@@ -83,10 +83,12 @@ Meaning connectMeaning(int error)
 
 class AlsaOutputPort final : public OutputPort {
 public:
-    AlsaOutputPort(Sequencer& sequencer, int port, const std::vector<DestinationPort>& destinations)
+    AlsaOutputPort(Sequencer& sequencer, int port, const std::vector<DestinationPort>& destinations,
+        std::unique_ptr<Departures> departures)
         : mSequencer(sequencer)
         , mPort(port)
         , mDestinations(destinations)
+        , mDepartures(std::move(departures))
     {
     }
 
@@ -116,6 +118,8 @@ public:
                     "Sending to " + text::quoted(to.destination.name) + " was stopped ("
                         + bytesOf(sent, message.size()) + ")." };
             }
+            if (auto held = stillOurs(to, message, sent); !held.ok())
+                return held;
             const int error = mSequencer.sendSysex(mPort, to.address, piece);
             if (error == -ENODEV && sent == 0 && !resubscribed) {
                 // A hardware port opens its device only while subscribed; if that lapsed
@@ -145,13 +149,70 @@ public:
         return {};
     }
 
+    std::vector<std::string> otherSenders(std::size_t index) override
+    {
+        if (index >= mDestinations.size())
+            return {};
+        std::vector<std::string> names;
+        for (const Address sender : mSequencer.senders(mDestinations[index].address)) {
+            if (sender == Address { mSequencer.ownClient(), mPort })
+                continue;
+            const std::optional<PortInfo> info = mSequencer.port(sender);
+            names.push_back(info
+                    ? displayName(*info)
+                    : std::to_string(sender.client) + ":" + std::to_string(sender.port));
+        }
+        return names;
+    }
+
+    void shareDestination() override { mShared = true; }
+
+    void endUpdate() override
+    {
+        release();
+        mShared = false;
+    }
+
 private:
+    // Whether the address still holds the destination the person chose, and nobody else sends to
+    // it, before each piece: a device swapped at its address, which someone connected at once,
+    // never fails a send, and another sender's events would land between the pieces. A swapped
+    // device gets nothing, not even the F7 that would close the message on the one that went.
+    SendResult stillOurs(
+        const DestinationPort& to, std::span<const std::uint8_t> message, std::size_t sent)
+    {
+        const auto partial = [&](SendError kind, const std::string& why) {
+            return SendResult { kind, static_cast<std::uint32_t>(sent),
+                "Sending to " + text::quoted(to.destination.name) + " stopped: " + why + " ("
+                    + bytesOf(sent, message.size()) + ")." };
+        };
+        // A device that left is gone for good, whatever comes back at its address: it may have
+        // lost what it was given.
+        mLeft = mLeft || mDepartures->ended(to.address);
+        const std::optional<PortInfo> now = mSequencer.port(to.address);
+        if (mLeft || !now)
+            return partial(SendError::DestinationGone, "it was unplugged or closed");
+        if (displayName(*now) != to.destination.name)
+            return partial(SendError::DestinationGone,
+                "its place is now taken by " + text::quoted(displayName(*now)));
+        if (mShared)
+            return {};
+        const std::vector<std::string> others = otherSenders(mSubscribedIndex);
+        if (others.empty())
+            return {};
+        endSysex(to, message, sent);
+        return { SendError::Shared, static_cast<std::uint32_t>(sent),
+            sharedReason(to.destination.name, others, bytesOf(sent, message.size())) };
+    }
+
     SendResult subscribe(std::size_t index)
     {
         if (mSubscribed && mSubscribed->address == mDestinations[index].address)
             return {};
         release();
         const DestinationPort& to = mDestinations[index];
+        // Whatever came and went at the address before its first byte harms nothing.
+        (void)mDepartures->ended(to.address);
         // The list was read at start-up; since then the device may have gone, and another may
         // have taken its address.
         const std::optional<PortInfo> now = mSequencer.port(to.address);
@@ -170,6 +231,8 @@ private:
                 "Cannot connect to " + text::quoted(to.destination.name) + ": " + why + "." };
         }
         mSubscribed = to;
+        mSubscribedIndex = index;
+        mLeft = false;
         mPacer = Pacer(to.hardware ? HardwarePace : SoftwarePace);
         return {};
     }
@@ -205,6 +268,10 @@ private:
     const std::vector<DestinationPort>& mDestinations;
     // A copy, which stays right when the list is read anew.
     std::optional<DestinationPort> mSubscribed;
+    std::size_t mSubscribedIndex = 0;
+    std::unique_ptr<Departures> mDepartures;
+    bool mLeft = false; // the destination subscribed to ended since
+    bool mShared = false; // the person agreed that others send to the destination too
     Pacer mPacer { SoftwarePace };
 };
 
@@ -236,12 +303,17 @@ public:
 
     PortResult createOutputPort(const std::string& name) override
     {
+        std::string error;
+        auto departures = mSequencer->departures(error);
+        if (!departures)
+            return { nullptr, error };
         const int port = mSequencer->createPort(name);
         if (port < 0)
             return { nullptr,
                 "Cannot create the ALSA sequencer port \"" + name + "\": " + snd_strerror(port)
                     + "." };
-        return { std::make_unique<AlsaOutputPort>(*mSequencer, port, mPorts), {} };
+        return { std::make_unique<AlsaOutputPort>(*mSequencer, port, mPorts, std::move(departures)),
+            {} };
     }
 
 private:

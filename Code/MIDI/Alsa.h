@@ -42,6 +42,15 @@ public:
     virtual ~Watch() = default;
 };
 
+// The sequencer's announcements of ports and clients that ended, read when asked.
+class Departures {
+public:
+    virtual ~Departures() = default;
+    // Whether the port at address, or its whole client, ended since the last call. Also true when
+    // announcements were lost (the reader's queue overflowed): the port may have been among them.
+    virtual bool ended(Address address) = 0;
+};
+
 // The sequencer calls the backend makes. Results that are int are 0 (or a port number) on
 // success and a negative errno, as libasound returns it, on failure.
 class Sequencer {
@@ -53,6 +62,8 @@ public:
     virtual std::optional<PortInfo> port(Address address) = 0;
     virtual int createPort(const std::string& name) = 0;
     virtual void deletePort(int port) = 0;
+    // The ports subscribed to send to address, whoever subscribed them.
+    virtual std::vector<Address> senders(Address address) = 0;
     virtual int connect(int port, Address destination) = 0;
     virtual int disconnect(int port, Address destination) = 0;
     // Delivers one SysEx event straight to destination (direct, no queue, not to subscribers).
@@ -60,6 +71,8 @@ public:
     // Calls changed on a thread of its own whenever the sequencer announces a client or a port
     // that starts, ends or changes, until the watch goes; null with why in error when it cannot.
     virtual std::unique_ptr<Watch> watch(std::function<void()> changed, std::string& error) = 0;
+    // Starts hearing of ports and clients that end; null with why in error when it cannot.
+    virtual std::unique_ptr<Departures> departures(std::string& error) = 0;
 };
 
 // Opens the machine's sequencer as a client called name; null with why in error when it has none.

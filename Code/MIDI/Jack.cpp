@@ -8,8 +8,8 @@
 
 #include "JackCommon.h"
 #include "JackOutbox.h"
-#include "Text/Printable.h"
 #include "ServiceThread.h"
+#include "Text/Printable.h"
 
 #include <algorithm>
 #include <array>
@@ -208,6 +208,9 @@ public:
         if (auto connected = connect(target); !connected.ok())
             return connected;
         mTarget = target;
+        if (!mShared)
+            if (const auto others = otherSenders(index); !others.empty())
+                return failed(SendError::Shared, sharedReason(target.destination.name, others, {}));
 
         const jack_nframes_t period = jack_get_buffer_size(mClient);
         const auto margin = std::max<jack_nframes_t>(period,
@@ -233,6 +236,27 @@ public:
         mQueuedBytes += size;
         return {};
     }
+
+    // libjack's own copy of the server's graph: asking waits on no other process.
+    std::vector<std::string> otherSenders(std::size_t index) override
+    {
+        if (index >= mDestinationPorts.size())
+            return {};
+        jack_port_t* destination
+            = jack_port_by_name(mClient, mDestinationPorts[index].portName.c_str());
+        if (!destination)
+            return {};
+        std::vector<std::string> names;
+        const char** connected = jack_port_get_all_connections(mClient, destination);
+        for (const char** name = connected; name && *name; ++name)
+            if (std::string_view(*name) != jack_port_name(mPort))
+                names.emplace_back(*name);
+        jack_free(connected);
+        return names;
+    }
+
+    void shareDestination() override { mShared = true; }
+    void endUpdate() override { mShared = false; }
 
     Settled settle() override
     {
@@ -416,6 +440,7 @@ private:
     std::optional<DestinationPort> mTarget;
     Totals mSettled; // the process thread's totals at the last settle
     std::optional<SendResult> mStopped;
+    bool mShared = false; // the person agreed that others send to the destination too
 };
 
 // Ports that come and go, told on JACK's notification thread (never the process thread), passed

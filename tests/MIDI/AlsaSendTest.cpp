@@ -43,15 +43,36 @@ struct FakeSequencer final : Sequencer {
     std::vector<PortInfo> ports() override { return { synth }; }
     int createPort(const std::string&) override { return 0; }
     void deletePort(int) override { }
-    std::optional<PortInfo> port(Address) override { return synth; }
+    std::optional<PortInfo> port(Address address) override
+    {
+        if (address == synth.address)
+            return synth;
+        const auto other = std::ranges::find(others, address, &PortInfo::address);
+        return other == others.end() ? std::nullopt : std::optional(*other);
+    }
     int connect(int, Address) override { return ++connects, 0; }
     int disconnect(int, Address) override { return 0; }
     std::unique_ptr<Watch> watch(std::function<void()>, std::string&) override { return {}; }
+    std::vector<Address> senders(Address) override { return subscribers; }
+    std::unique_ptr<Departures> departures(std::string&) override
+    {
+        struct Told final : Departures {
+            FakeSequencer& sequencer;
+            explicit Told(FakeSequencer& sequencer)
+                : sequencer(sequencer)
+            {
+            }
+            bool ended(Address) override { return std::exchange(sequencer.departed, false); }
+        };
+        return std::make_unique<Told>(*this);
+    }
     int sendSysex(int, Address, std::span<const std::uint8_t> piece) override
     {
         if (const auto failure = failures.find(calls++); failure != failures.end())
             return -failure->second;
         pieces.emplace_back(piece.begin(), piece.end());
+        if (afterPiece)
+            afterPiece(pieces.size());
         if (clock)
             times.push_back(sinceStart(*clock));
         return 0;
@@ -61,6 +82,10 @@ struct FakeSequencer final : Sequencer {
     const timing::Clock* clock = nullptr;
     std::vector<std::int64_t> times; // µs
     std::map<int, int> failures;
+    std::vector<PortInfo> others; // ports of other clients
+    std::vector<Address> subscribers; // Morvex's own port is 0
+    std::function<void(std::size_t pieces)> afterPiece;
+    bool departed = false; // the synth's client ended since the last look
     int calls = 0;
     int connects = 0;
     std::vector<Bytes> pieces;
@@ -187,6 +212,79 @@ TEST(AlsaSend, PacesToItsBacklogWaitsOutTheWireAndEndsAStoppedMessageWithF7)
     EXPECT_EQ(result.bytesSent, 4u * 256);
     ASSERT_EQ(stopped.sequencer->pieces.size(), 5u);
     EXPECT_EQ(stopped.sequencer->pieces.back(), Bytes { 0xF7 });
+}
+
+// Before each piece, not only after a failure: the address must still hold the port chosen, and
+// must not have been left by its client (a device unplugged and plugged in again, or another of
+// the same name). A swapped device gets nothing more, not even an F7. Whatever came and went
+// before the first byte harms nothing.
+TEST(AlsaSend, ADeviceSwappedOrGoneAtItsAddressGetsNothingMoreEvenWhenHeld)
+{
+    timing::SteadyClock clock;
+    // Whether the client's end is announced, and whether the port at the address then has another
+    // name: the same device plugged in again, another device, another that came unannounced (the
+    // announcements were lost).
+    for (const auto& [announced, renamed] :
+        { std::pair { true, false }, { true, true }, { false, true } }) {
+        SCOPED_TRACE(std::to_string(announced) + std::to_string(renamed));
+        const Opened opened = open();
+        FakeSequencer& sequencer = *opened.sequencer;
+        sequencer.departed = true;
+        ASSERT_TRUE(opened.port->send(0, sysex(300), clock).ok());
+        sequencer.afterPiece = [&](std::size_t pieces) {
+            if (pieces == 4) {
+                sequencer.departed = announced;
+                if (renamed)
+                    sequencer.synth.clientName = "Other";
+            }
+        };
+        const std::string why
+            = announced ? "it was unplugged or closed" : "its place is now taken by \"Other: in\"";
+        const auto cut = opened.port->send(0, sysex(2000), clock);
+        EXPECT_EQ(cut.error, SendError::DestinationGone);
+        EXPECT_EQ(cut.bytesSent, 512u);
+        EXPECT_EQ(sequencer.pieces.size(), 4u) << "no F7 to the device that took the place";
+        EXPECT_EQ(cut.reason,
+            "Sending to \"Synth: in\" stopped: " + why + " (512 of 2000 bytes went out).");
+        sequencer.afterPiece = nullptr;
+        const auto next = opened.port->send(0, sysex(10), clock);
+        EXPECT_EQ(next.error, SendError::DestinationGone);
+        EXPECT_EQ(
+            next.reason, "Sending to \"Synth: in\" stopped: " + why + " (0 of 10 bytes went out).");
+        EXPECT_EQ(sequencer.pieces.size(), 4u);
+    }
+}
+
+// Other programs subscribed to the destination are named, Morvex's own port not among them. One
+// that subscribes during a message stops it before the next piece, closed with F7; once the
+// person agreed to share the destination, sends go on.
+TEST(AlsaSend, AnotherSenderStopsTheMessageBeforeItsNextPieceUnlessShared)
+{
+    const Opened opened = open();
+    FakeSequencer& sequencer = *opened.sequencer;
+    timing::SteadyClock clock;
+    sequencer.others = { port(Own + 2, 1, "Clock", "Clock out") };
+    sequencer.subscribers = { { Own, 0 } };
+    EXPECT_EQ(opened.port->otherSenders(0), std::vector<std::string> {});
+    ASSERT_TRUE(opened.port->send(0, sysex(300), clock).ok());
+
+    sequencer.afterPiece = [&](std::size_t pieces) {
+        if (pieces == 5)
+            sequencer.subscribers = { { Own, 0 }, { Own + 2, 1 }, { Own + 3, 0 } };
+    };
+    const auto cut = opened.port->send(0, sysex(2000), clock);
+    EXPECT_EQ(cut.error, SendError::Shared);
+    EXPECT_EQ(cut.bytesSent, 3u * 256);
+    ASSERT_EQ(sequencer.pieces.size(), 6u);
+    EXPECT_EQ(sequencer.pieces.back(), Bytes { 0xF7 });
+    EXPECT_EQ(cut.reason,
+        "Sending to \"Synth: in\" stopped: \"Clock: out\" and \"131:0\" began to send to it too, "
+        "and their messages would be mixed into the update (768 of 2000 bytes went out).");
+    EXPECT_EQ(opened.port->otherSenders(0), (std::vector<std::string> { "Clock: out", "131:0" }));
+
+    opened.port->shareDestination();
+    sequencer.afterPiece = nullptr;
+    EXPECT_TRUE(opened.port->send(0, sysex(2000), clock).ok());
 }
 
 } // namespace
