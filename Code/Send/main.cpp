@@ -204,7 +204,7 @@ int run(const Options& options)
         return end(fail(Exit_Unavailable, port.error));
     Progress progress(stdout, stderr,
         { ::isatty(STDOUT_FILENO) == 1, options.folder, destination.index, listing.names.size(),
-            options.sendDamaged, &sendPass });
+            options.sendDamaged, options.shareDestination, &sendPass });
     transfer::Transfer transfer(
         progress, *port.port, clock, std::move(listing.names), client->destinations(), cancel);
     transferring.store(true);
