@@ -181,20 +181,19 @@ private:
     SendResult stillOurs(
         const DestinationPort& to, std::span<const std::uint8_t> message, std::size_t sent)
     {
-        const auto partial = [&](SendError kind, const std::string& why) {
-            return SendResult { kind, static_cast<std::uint32_t>(sent),
-                "Sending to " + text::quoted(to.destination.name) + " stopped: " + why + " ("
+        const auto gone = [&](const std::string& why) {
+            return SendResult { SendError::DestinationGone, static_cast<std::uint32_t>(sent),
+                "Sending to " + text::quoted(to.destination.name) + " failed: " + why + " ("
                     + bytesOf(sent, message.size()) + ")." };
         };
         // A device that left is gone for good, whatever comes back at its address: it may have
         // lost what it was given.
         mLeft = mLeft || mDepartures->ended(to.address);
         const std::optional<PortInfo> now = mSequencer.port(to.address);
+        if (now && displayName(*now) != to.destination.name)
+            return gone("its place is now taken by " + text::quoted(displayName(*now)));
         if (mLeft || !now)
-            return partial(SendError::DestinationGone, "it was unplugged or closed");
-        if (displayName(*now) != to.destination.name)
-            return partial(SendError::DestinationGone,
-                "its place is now taken by " + text::quoted(displayName(*now)));
+            return gone(meaning(-ENOENT).why);
         if (mShared)
             return {};
         const std::vector<std::string> others = otherSenders(mSubscribedIndex);

@@ -238,19 +238,19 @@ TEST(AlsaSend, ADeviceSwappedOrGoneAtItsAddressGetsNothingMoreEvenWhenHeld)
                     sequencer.synth.clientName = "Other";
             }
         };
-        const std::string why
-            = announced ? "it was unplugged or closed" : "its place is now taken by \"Other: in\"";
+        const std::string why = renamed ? "its place is now taken by \"Other: in\""
+                                        : "the destination was closed or unplugged";
         const auto cut = opened.port->send(0, sysex(2000), clock);
         EXPECT_EQ(cut.error, SendError::DestinationGone);
         EXPECT_EQ(cut.bytesSent, 512u);
         EXPECT_EQ(sequencer.pieces.size(), 4u) << "no F7 to the device that took the place";
         EXPECT_EQ(cut.reason,
-            "Sending to \"Synth: in\" stopped: " + why + " (512 of 2000 bytes went out).");
+            "Sending to \"Synth: in\" failed: " + why + " (512 of 2000 bytes went out).");
         sequencer.afterPiece = nullptr;
         const auto next = opened.port->send(0, sysex(10), clock);
         EXPECT_EQ(next.error, SendError::DestinationGone);
         EXPECT_EQ(
-            next.reason, "Sending to \"Synth: in\" stopped: " + why + " (0 of 10 bytes went out).");
+            next.reason, "Sending to \"Synth: in\" failed: " + why + " (0 of 10 bytes went out).");
         EXPECT_EQ(sequencer.pieces.size(), 4u);
     }
 }

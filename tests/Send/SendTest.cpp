@@ -137,9 +137,9 @@ TEST(SendDryRun, FiguresAreTheFilesOwnDelaysAndPausesAndStatusesSayWhatWentWrong
 // On a private JACK server, to morvex-monitor by its number in the list (there is no number 0): a
 // damaged file stops the update before anything is sent, unless --send-damaged says to go on.
 // Then, while morvex-send waits 3 s before b.mid's second message, the monitor goes: that is
-// named. On a new one, Ctrl-C in the same wait lets that message out and nothing after it. The
-// wait only makes room for the test to act: a machine that took longer would fail here, not pass
-// wrongly.
+// named. On a new one, a second morvex-send refuses, and Ctrl-C in the same wait lets that message
+// out and nothing after it. The wait only makes room for the test to act: a machine that took
+// longer would fail here, not pass wrongly.
 TEST(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
 {
     MORVEX_SKIP_WITHOUT_JACK_SERVER();
@@ -181,9 +181,18 @@ TEST(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
         testing::HasSubstr("Update Incomplete\na.mid could not be read: it is a folder.\nb.mid: 2 "
                            "of 3 messages were not delivered to monitor:Monitor"));
 
+    // A second morvex-send to the same destination meanwhile names the first and sends nothing.
     jack.emplace();
     auto cancelled = start({ "--send-damaged" });
     ASSERT_TRUE(waitingForTheSecondMessage());
+    TempDir secondLogs;
+    const auto second = testsupport::run(
+        { MORVEX_SEND, "--send-damaged", "--to", "1", folder.path().string() }, secondLogs.path());
+    EXPECT_EQ(second.status, 1);
+    EXPECT_THAT(second.err,
+        testing::HasSubstr("Nothing was sent: Also sending to monitor:Monitor: Morvex:Morvex "
+                           "Output Port. Their messages would be mixed into the update. "
+                           "(--share-destination sends the update all the same)"));
     const int status = cancelled.stop(SIGINT);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
     EXPECT_THAT(readText(logs.path() / "err.txt"),
