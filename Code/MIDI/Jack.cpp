@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -159,16 +160,39 @@ struct Totals {
     }
 };
 
+// Whether the port a sender follows, its destination, has been unregistered since it began to
+// follow it: a port of that name that comes later belongs to another program or device, whoever
+// connects Morvex to it. Told on JACK's notification thread.
+class Departures {
+public:
+    void follow(jack_port_t* port)
+    {
+        mLeft.store(false);
+        mFollowed.store(port);
+    }
+    bool left() const { return mLeft.load(); }
+    void unregistered(jack_port_t* port)
+    {
+        if (port && port == mFollowed.load())
+            mLeft.store(true);
+    }
+
+private:
+    std::atomic<jack_port_t*> mFollowed { nullptr };
+    std::atomic<bool> mLeft { false };
+};
+
 class JackOutputPort final : public OutputPort {
 public:
     JackOutputPort(jack_client_t* client, ServiceThread& calls, Outbox& outbox, jack_port_t* port,
-        const std::vector<DestinationPort>& targets, FrameClock& clock)
+        const std::vector<DestinationPort>& targets, FrameClock& clock, Departures& departures)
         : mClient(client)
         , mCalls(calls)
         , mOutbox(outbox)
         , mPort(port)
         , mDestinationPorts(targets)
         , mClock(clock)
+        , mDepartures(departures)
     {
     }
 
@@ -205,8 +229,17 @@ public:
         if (auto lost = lostSinceSettled(); !lost.ok())
             return lost;
         const DestinationPort& target = mDestinationPorts[index];
+        if (mFollowing == target.portName && mDepartures.left())
+            return failed(SendError::DestinationGone,
+                text::quoted(target.destination.name)
+                    + " was closed or unplugged during the update: nothing more goes to a port "
+                      "that takes its name.");
         if (auto connected = connect(target); !connected.ok())
             return connected;
+        if (mFollowing != target.portName) {
+            mDepartures.follow(jack_port_by_name(mClient, target.portName.c_str()));
+            mFollowing = target.portName;
+        }
         mTarget = target;
         if (!mShared)
             if (const auto others = otherSenders(index); !others.empty())
@@ -256,7 +289,12 @@ public:
     }
 
     void shareDestination() override { mShared = true; }
-    void endUpdate() override { mShared = false; }
+    // A device plugged in again, under the name of the one that went, may have the next update.
+    void endUpdate() override
+    {
+        mShared = false;
+        mFollowing.reset();
+    }
 
     Settled settle() override
     {
@@ -441,6 +479,8 @@ private:
     Totals mSettled; // the process thread's totals at the last settle
     std::optional<SendResult> mStopped;
     bool mShared = false; // the person agreed that others send to the destination too
+    Departures& mDepartures;
+    std::optional<std::string> mFollowing; // the port name whose departure mDepartures watches
 };
 
 // Ports that come and go, told on JACK's notification thread (never the process thread), passed
@@ -453,9 +493,15 @@ public:
         mChanged = std::move(changed);
     }
 
-    static void registered(jack_port_id_t, int, void* self)
+    void attach(jack_client_t* client) { mClient.store(client); }
+    Departures& departures() { return mDepartures; }
+
+    static void registered(jack_port_id_t id, int registering, void* self)
     {
-        static_cast<PortWatch*>(self)->tell();
+        auto& watch = *static_cast<PortWatch*>(self);
+        if (!registering)
+            watch.mDepartures.unregistered(jack_port_by_id(watch.mClient.load(), id));
+        watch.tell();
     }
     static void renamed(jack_port_id_t, const char*, const char*, void* self)
     {
@@ -472,6 +518,8 @@ private:
 
     std::mutex mMutex;
     std::function<void()> mChanged; // guarded by mMutex
+    std::atomic<jack_client_t*> mClient { nullptr };
+    Departures mDepartures;
 };
 
 // The handle and what JACK's threads call into, closed as one: whoever watched hears nothing more
@@ -574,8 +622,8 @@ public:
         if (!port)
             return { nullptr, "Cannot create the JACK port \"" + name + "\"." };
         mHadPort = true;
-        auto result = std::make_unique<JackOutputPort>(
-            mHandle, mCalls, mOutbox, port, mDestinationPorts, *mClock);
+        auto result = std::make_unique<JackOutputPort>(mHandle, mCalls, mOutbox, port,
+            mDestinationPorts, *mClock, mConnection->watch->departures());
         mOutbox.port.store(port);
         // The largest event is a property of a port's buffer, read in its first cycle.
         const auto deadline = std::chrono::steady_clock::now() + StallLimit;
@@ -658,6 +706,7 @@ std::unique_ptr<Client> openOutputClient(const std::string& name, std::string& e
         return nullptr;
     jack_client_t* handle = client.get();
     outbox->client.store(handle);
+    watch->attach(handle);
     if (jack_set_process_callback(handle, Outbox::process, outbox.get()) != 0
         || jack_set_xrun_callback(handle, Outbox::xrun, outbox.get()) != 0
         || jack_set_port_registration_callback(handle, PortWatch::registered, watch.get()) != 0

@@ -294,12 +294,13 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
 
 // Another program's output connected to the destination is named, before the update and during
 // it, Morvex's own connection never; the send after it joined stops, and once the person agreed
-// to share the destination sends go on.
-TEST(JackOutput, NamesAnotherSenderToTheDestinationBeforeAndDuringAnUpdate)
+// to share the destination sends go on. A destination that goes, and whose name another port then
+// takes, gets nothing more, even when a patchbay connects Morvex to that port at once.
+TEST(JackOutput, NamesAnotherSenderAndNeverSendsToAPortThatTookTheDestinationsName)
 {
     MORVEX_SKIP_WITHOUT_JACK_SERVER();
     testsupport::JackServer server;
-    JackReceiver synth("synth", "in");
+    std::optional<JackReceiver> synth(std::in_place, "synth", "in");
     const std::unique_ptr<jack_client_t, int (*)(jack_client_t*)> clock(
         jack_client_open("clock", JackNoStartServer, nullptr), jack_client_close);
     ASSERT_TRUE(clock);
@@ -338,10 +339,27 @@ TEST(JackOutput, NamesAnotherSenderToTheDestinationBeforeAndDuringAnUpdate)
     morvex.port->shareDestination();
     ASSERT_TRUE(morvex.send(0, sysex(10, 3)).ok());
     EXPECT_TRUE(morvex.port->settle().notDelivered == 0);
-    const auto& arrived = synth.waitFor(2);
+    const auto& arrived = synth->waitFor(2);
     ASSERT_EQ(arrived.size(), 2u);
     EXPECT_EQ(arrived[0].bytes, sysex(10, 1));
     EXPECT_EQ(arrived[1].bytes, sysex(10, 3));
+
+    ASSERT_EQ(jack_disconnect(clock.get(), "clock:out", "synth:in"), 0);
+    synth.emplace("synth", "in");
+    ASSERT_EQ(jack_connect(clock.get(), "Morvex:Morvex Output Port", "synth:in"), 0);
+    ASSERT_TRUE(testsupport::waitFor("the patchbay's connection to the new synth:in", [&] {
+        return jack_port_connected(jack_port_by_name(clock.get(), "Morvex:Morvex Output Port")) > 0;
+    }));
+    const midi::SendResult swapped = morvex.send(0, sysex(10, 4));
+    EXPECT_EQ(swapped.error, midi::SendError::DestinationGone);
+    EXPECT_EQ(swapped.reason,
+        "\"synth:in\" was closed or unplugged during the update: nothing more goes to a port that "
+        "takes its name.");
+    (void)morvex.port->settle();
+    EXPECT_EQ(synth->waitFor(1, std::chrono::seconds(1)).size(), 0u);
+    morvex.port->endUpdate();
+    ASSERT_TRUE(morvex.send(0, sysex(10, 5)).ok()) << "the next update may have it";
+    EXPECT_EQ(synth->waitFor(1).size(), 1u);
 }
 
 // The same spacing where a cycle is 1,024 frames long.
