@@ -109,9 +109,10 @@ int report(const transfer::Outcome& outcome)
     case transfer::Outcome::End::Stopped:
         break;
     }
+    // What went out, a message cut short by quitting included, as its sentence below counts it.
     std::fprintf(stderr, "morvex-send: %s after %llu of %llu bytes\n",
         outcome.end == transfer::Outcome::End::Cancelled ? "cancelled" : "quit",
-        static_cast<unsigned long long>(outcome.bytesSent),
+        static_cast<unsigned long long>(outcome.bytesSent + outcome.bytesCut),
         static_cast<unsigned long long>(outcome.total));
     // A message cut short by quitting is named, with its file, as not delivered.
     for (const transfer::FileProblem& problem : outcome.problems)

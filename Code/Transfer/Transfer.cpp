@@ -192,6 +192,7 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
             // with the least wrong data. The next file still gets its pause and its chance.
             unsent = events.size() - j;
             unsentReason = result.reason;
+            mOutcome.bytesCut += result.bytesSent;
             stopped = result.error == midi::SendError::Stopped;
             mRouteGone = mRouteGone || result.error == midi::SendError::DestinationGone
                 || result.error == midi::SendError::ServiceStopped

@@ -40,6 +40,7 @@ struct [[nodiscard]] Outcome {
     std::vector<FileProblem> problems; // in list order, for the files taken up before the end
     std::uint64_t total = 0; // message bytes the size pass counted
     std::uint64_t bytesSent = 0; // bytes of the messages delivered whole
+    std::uint64_t bytesCut = 0; // bytes that went out of messages cut short
 };
 
 // One Send: reads every listed file and totals its message bytes, asks before sending damaged

@@ -251,7 +251,10 @@ TEST(Transfer, OtherSendersAreAskedAboutFirstAndOneThatJoinsStopsTheUpdate)
     s.dir.write("B.mid", msFile().sysexOfSize(0, 10).file());
     s.faults
         = { { 1, { midi::SendError::Shared, 3, "Sending stopped: \"Clock\" began to send." } } };
-    EXPECT_EQ(s.run({ "A.mid", "B.mid" }).end, Incomplete);
+    const Outcome stopped = s.run({ "A.mid", "B.mid" });
+    EXPECT_EQ(stopped.end, Incomplete);
+    EXPECT_EQ(stopped.bytesSent, 10u);
+    EXPECT_EQ(stopped.bytesCut, 3u) << "the part of the message that went out";
     EXPECT_EQ(s.sent.size(), 1u);
     EXPECT_EQ(s.linesOf({ "shared" }), "") << "nobody else sent when the update began";
     EXPECT_EQ(s.linesOf({ "alert" }),
