@@ -213,6 +213,14 @@ public:
         return snd_seq_disconnect_to(mHandle.get(), port, destination.client, destination.port);
     }
 
+    std::optional<InputQueue> inputQueue(int client) override
+    {
+        pollfd descriptor {};
+        if (snd_seq_poll_descriptors(mHandle.get(), &descriptor, 1, POLLOUT) != 1)
+            return std::nullopt;
+        return askInputQueue(descriptor.fd, client);
+    }
+
     int sendSysex(int port, Address destination, std::span<const std::uint8_t> piece) override
     {
         snd_seq_event_t event;

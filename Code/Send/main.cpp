@@ -112,7 +112,8 @@ int report(const transfer::Outcome& outcome)
     // What went out, a message cut short by quitting included, as its sentence below counts it.
     std::fprintf(stderr, "morvex-send: %s after %llu of %llu bytes\n",
         outcome.end == transfer::Outcome::End::Cancelled ? "cancelled" : "quit",
-        static_cast<unsigned long long>(outcome.bytesSent + outcome.bytesCut),
+        static_cast<unsigned long long>(outcome.bytesSent)
+            + static_cast<unsigned long long>(outcome.bytesCut),
         static_cast<unsigned long long>(outcome.total));
     // A message cut short by quitting is named, with its file, as not delivered.
     for (const transfer::FileProblem& problem : outcome.problems)

@@ -54,6 +54,12 @@ struct FakeSequencer final : Sequencer {
     int disconnect(int, Address) override { return 0; }
     std::unique_ptr<Watch> watch(std::function<void()>, std::string&) override { return {}; }
     std::vector<Address> senders(Address) override { return subscribers; }
+    std::optional<InputQueue> inputQueue(int) override
+    {
+        if (queue && reader)
+            reader(*queue);
+        return queue;
+    }
     std::unique_ptr<Departures> departures(std::string&) override
     {
         struct Told final : Departures {
@@ -85,6 +91,8 @@ struct FakeSequencer final : Sequencer {
     std::vector<PortInfo> others; // ports of other clients
     std::vector<Address> subscribers; // Morvex's own port is 0
     std::function<void(std::size_t pieces)> afterPiece;
+    std::optional<InputQueue> queue; // the synth's input queue, when the sequencer tells it
+    std::function<void(InputQueue&)> reader; // what the synth read since the last look
     bool departed = false; // the synth's client ended since the last look
     int calls = 0;
     int connects = 0;
@@ -164,6 +172,7 @@ TEST(AlsaSend, AFailureEndsTheMessageWithF7AndADeviceClosedBeforeTheFirstByteIsR
               { ENODEV, SendError::DestinationGone }, { EPERM, SendError::NotConnected },
               { EAGAIN, SendError::Overloaded }, { ENOMEM, SendError::Overloaded },
               { EINVAL, SendError::DestinationGone }, { EIO, SendError::Failed } };
+    sequencer.subscribers = { { Own, 0 } }; // Morvex's connection stands
     for (const auto& [error, meaning] : cases) {
         sequencer.pieces.clear();
         sequencer.failures = { { sequencer.calls + 3, error } };
@@ -175,8 +184,24 @@ TEST(AlsaSend, AFailureEndsTheMessageWithF7AndADeviceClosedBeforeTheFirstByteIsR
     }
     EXPECT_EQ(output->send(1, sysex(10), clock).error, SendError::NoSuchDestination);
 
+    // The device still there without Morvex's connection: another program took it away. The
+    // message is closed on a connection made again.
+    sequencer.pieces.clear();
+    sequencer.subscribers.clear();
+    sequencer.failures = { { sequencer.calls + 3, ENODEV } };
+    int connects = sequencer.connects;
+    const auto taken = output->send(0, sysex(2000), clock);
+    EXPECT_EQ(taken.error, SendError::NotConnected);
+    EXPECT_EQ(taken.reason,
+        "Sending to \"Synth: in\" failed: another program ended Morvex's connection to it, or "
+        "took the device for itself (768 of 2000 bytes went out).");
+    EXPECT_EQ(sequencer.connects, connects + 1);
+    ASSERT_EQ(sequencer.pieces.size(), 4u);
+    EXPECT_EQ(sequencer.pieces.back(), Bytes { 0xF7 });
+    sequencer.subscribers = { { Own, 0 } };
+
     sequencer.failures = { { sequencer.calls, ENODEV } };
-    const int connects = sequencer.connects;
+    connects = sequencer.connects;
     EXPECT_TRUE(output->send(0, sysex(600), clock).ok());
     EXPECT_EQ(sequencer.connects, connects + 1);
     sequencer.failures = { { sequencer.calls, ENODEV }, { sequencer.calls + 1, ENODEV } };
@@ -252,6 +277,16 @@ TEST(AlsaSend, ADeviceSwappedOrGoneAtItsAddressGetsNothingMoreEvenWhenHeld)
         EXPECT_EQ(
             next.reason, "Sending to \"Synth: in\" failed: " + why + " (0 of 10 bytes went out).");
         EXPECT_EQ(sequencer.pieces.size(), 4u);
+
+        // Listed anew, another device at the address is a destination of its own; the same one
+        // again may have the next update, not the rest of this one.
+        sequencer.departed = false;
+        opened.client->refreshDestinations();
+        const int connects = sequencer.connects;
+        EXPECT_EQ(opened.port->send(0, sysex(10), clock).ok(), renamed);
+        opened.port->endUpdate();
+        EXPECT_TRUE(opened.port->send(0, sysex(10), clock).ok());
+        EXPECT_EQ(sequencer.connects, connects + (renamed ? 2 : 1)) << "each subscribed anew";
     }
 }
 
@@ -285,6 +320,58 @@ TEST(AlsaSend, AnotherSenderStopsTheMessageBeforeItsNextPieceUnlessShared)
     opened.port->shareDestination();
     sequencer.afterPiece = nullptr;
     EXPECT_TRUE(opened.port->send(0, sysex(2000), clock).ok());
+}
+
+// A program that takes 50 ms over each event gets every piece, as slowly as it reads: a piece goes
+// only when its input queue has room for it within the window (eight pieces, 88 cells of its 200).
+// One that reads nothing for a while has stopped reading: the message ends there with F7. A stop
+// while waiting for room ends it too.
+TEST(AlsaSend, APieceToAProgramWaitsForRoomInItsInputQueue)
+{
+    const Opened opened = open();
+    FakeSequencer& sequencer = *opened.sequencer;
+    RecordingClock clock;
+    sequencer.clock = &clock;
+    sequencer.queue = InputQueue { 200, 0 };
+    int most = 0;
+    sequencer.afterPiece = [&](std::size_t) {
+        sequencer.queue->used += cellsFor(PieceSize);
+        most = std::max(most, sequencer.queue->used);
+    };
+    auto readAt = clock.now();
+    sequencer.reader = [&](InputQueue& queue) {
+        for (; clock.now() - readAt >= std::chrono::milliseconds(50) && queue.used > 0;
+             readAt += std::chrono::milliseconds(50))
+            queue.used -= cellsFor(PieceSize);
+        if (queue.used == 0)
+            readAt = clock.now();
+    };
+    const auto result = opened.port->send(0, sysex(32 * 256), clock);
+    ASSERT_TRUE(result.ok()) << result.reason;
+    EXPECT_EQ(sequencer.pieces.size(), 32u);
+    EXPECT_EQ(most, ProgramWindow);
+    EXPECT_GE(sinceStart(clock), 24 * 50'000) << "as fast as the program reads, not faster";
+
+    sequencer.pieces.clear();
+    sequencer.reader = nullptr;
+    sequencer.queue->used = 0;
+    const auto stuck = opened.port->send(0, sysex(32 * 256), clock);
+    EXPECT_EQ(stuck.error, SendError::Overloaded);
+    EXPECT_EQ(stuck.bytesSent, 8u * 256);
+    EXPECT_EQ(stuck.reason,
+        "Sending to \"Synth: in\" failed: it read nothing of its input for 5 s (2048 of 8192 bytes "
+        "went out).");
+    ASSERT_EQ(sequencer.pieces.size(), 9u);
+    EXPECT_EQ(sequencer.pieces.back(), Bytes { 0xF7 });
+
+    const Opened quitting = open();
+    RecordingClock stopping;
+    quitting.sequencer->queue = InputQueue { 200, 195 };
+    stopping.stopAt = 3;
+    const auto stopped = quitting.port->send(0, sysex(300), stopping);
+    EXPECT_EQ(stopped.error, SendError::Stopped);
+    EXPECT_EQ(stopped.bytesSent, 0u);
+    EXPECT_TRUE(quitting.sequencer->pieces.empty());
 }
 
 } // namespace
