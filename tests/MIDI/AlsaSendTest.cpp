@@ -159,8 +159,9 @@ TEST(AlsaDestinations, AreWritableMidiPortsOfOthersHardwareFirst)
             "Synth: in", "Keys: Bluetooth, paced" }));
 }
 
-// A failure on a piece ends the message with F7 and is named for what it means. A device closed
-// before the first byte is reopened, once: nothing of the message is lost by that.
+// A failure on a piece ends the message with F7 and is named for what it means; a device still
+// there without Morvex's connection was taken away by another program. A device closed before the
+// first byte is reopened, once: nothing of the message is lost by that.
 TEST(AlsaSend, AFailureEndsTheMessageWithF7AndADeviceClosedBeforeTheFirstByteIsReopenedOnce)
 {
     const Opened opened = open();
