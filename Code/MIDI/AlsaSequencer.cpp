@@ -28,6 +28,16 @@ int openQuietly(snd_seq_t** handle, int streams)
     return snd_seq_open(handle, "default", streams, SND_SEQ_NONBLOCK);
 }
 
+// Why a client of ours could not be opened. The kernel runs out of room for programs' clients
+// long before it runs out of memory, and says ENOMEM for both.
+std::string openError(int result)
+{
+    if (result == -ENOMEM)
+        return "the sequencer takes no more programs (64 at most): close one that uses MIDI and "
+               "try again";
+    return snd_strerror(result);
+}
+
 template <typename Info, int (*Make)(Info**), void (*Free)(Info*)>
 std::unique_ptr<Info, void (*)(Info*)> make()
 {
@@ -259,7 +269,7 @@ public:
         process::FileDescriptor stop(::eventfd(0, EFD_CLOEXEC));
         if (!handle || !stop.valid()) {
             error = std::string("Devices plugged in later are not seen: ")
-                + (!handle ? snd_strerror(result) : std::strerror(errno)) + ".";
+                + (!handle ? openError(result) : std::strerror(errno)) + ".";
             return nullptr;
         }
         return std::make_unique<AnnouncementWatch>(
@@ -271,8 +281,8 @@ public:
         int result = 0;
         Handle handle = listenToAnnouncements(result);
         if (!handle) {
-            error = std::string("Morvex cannot hear of devices that go: ") + snd_strerror(result)
-                + ".";
+            error
+                = std::string("Morvex cannot hear of devices that go: ") + openError(result) + ".";
             return nullptr;
         }
         return std::make_unique<AnnouncedDepartures>(std::move(handle));
@@ -290,7 +300,7 @@ std::unique_ptr<Sequencer> openSequencer(const std::string& name, std::string& e
     // Non-blocking: direct events are delivered inside the write anyway, and a full receiver
     // must come back as an error rather than a wait.
     if (const int result = openQuietly(&handle, SND_SEQ_OPEN_OUTPUT); result < 0) {
-        error = std::string("The ALSA sequencer cannot be opened: ") + snd_strerror(result) + ".";
+        error = std::string("The ALSA sequencer cannot be opened: ") + openError(result) + ".";
         return nullptr;
     }
     auto sequencer = std::make_unique<KernelSequencer>(handle);
