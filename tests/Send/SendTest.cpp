@@ -74,7 +74,7 @@ TEST(SendOptions, AcceptsTheThreeFormsAndRefusesWhatCannotBeMeant)
         if (options.command != send::Options::Command::Send)
             return options.command == send::Options::Command::List ? "list" : "help";
         return (options.dryRun ? "dry run to '" : "send to '") + options.to + "' from '"
-            + options.folder + "'";
+            + options.folder + "'" + (options.shareDestination ? ", shared" : "");
     };
     const std::vector<std::pair<std::vector<const char*>, std::string>> cases {
         { { "--list" }, "list" },
@@ -88,6 +88,8 @@ TEST(SendOptions, AcceptsTheThreeFormsAndRefusesWhatCannotBeMeant)
         { { "--to", "1", "a", "b" }, "refused" },
         { { "--list", "--to", "1" }, "refused" },
         { { "--list", "updates" }, "refused" },
+        { { "--share-destination", "--to", "1" }, "send to '1' from '.', shared" },
+        { { "--list", "--share-destination" }, "refused" },
         { { "--verbose", "--to", "1" }, "refused" },
     };
     for (const auto& [arguments, expected] : cases)
