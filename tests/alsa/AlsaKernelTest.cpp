@@ -200,6 +200,22 @@ TEST_F(AlsaVirmidi, OtherSendersAreNamedAndStopTheUpdateAndASecondMorvexSendRefu
     EXPECT_EQ(report.status, 0) << report.out;
 }
 
+// With every program's place at the sequencer taken (64), Morvex says so in its own words, and
+// libasound says nothing.
+TEST_F(AlsaVirmidi, AtTheSequencersClientLimitMorvexSaysSoAndLibasoundNothing)
+{
+    const Finished full
+        = shell("pids=; for i in $(seq 64); do "
+                "aseqdump >/dev/null 2>&1 & pids=\"$pids $!\"; done; "
+                "for i in $(seq 100); do "
+                "[ $(grep -c '^Client 1[2-9][0-9]' /proc/asound/seq/clients) -ge 64 ] && break; "
+                "sleep 0.1; done; " MORVEX_SEND " --list 2>&1; echo status $?; kill $pids; wait");
+    EXPECT_EQ(full.out,
+        "morvex-send: No MIDI service is available. The ALSA sequencer cannot be opened: the "
+        "sequencer takes no more programs (64 at most): close one that uses MIDI and try again. "
+        "Cannot open the JACK client \"Morvex\": no JACK server is running.\nstatus 3\n");
+}
+
 // A serial MIDI interface whose wire the host drains at 3,125 B/s; every byte that reached the
 // wire since the machine started is in $MORVEX_VM_SHARE/wire.
 class AlsaSerial : public AlsaBed {
