@@ -290,10 +290,14 @@ public:
 
     void shareDestination() override { mShared = true; }
     // A device plugged in again, under the name of the one that went, may have the next update.
+    // The connection goes, so that another program, another Morvex among them, may send to the
+    // destination without this port named as sending to it too.
     void endUpdate() override
     {
         mShared = false;
         mFollowing.reset();
+        (void)mCalls.call<int>(
+            [client = mClient, port = mPort] { return jack_port_disconnect(client, port); });
     }
 
     Settled settle() override

@@ -295,7 +295,8 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
 // Another program's output connected to the destination is named, before the update and during
 // it, Morvex's own connection never; the send after it joined stops, and once the person agreed
 // to share the destination sends go on. A destination that goes, and whose name another port then
-// takes, gets nothing more, even when a patchbay connects Morvex to that port at once.
+// takes, gets nothing more, even when a patchbay connects Morvex to that port at once. Once the
+// update is over, Morvex lets go of its destination.
 TEST(JackOutput, NamesAnotherSenderAndNeverSendsToAPortThatTookTheDestinationsName)
 {
     MORVEX_SKIP_WITHOUT_JACK_SERVER();
@@ -358,6 +359,8 @@ TEST(JackOutput, NamesAnotherSenderAndNeverSendsToAPortThatTookTheDestinationsNa
     (void)morvex.port->settle();
     EXPECT_EQ(synth->waitFor(1, std::chrono::seconds(1)).size(), 0u);
     morvex.port->endUpdate();
+    ASSERT_TRUE(testsupport::waitFor("Morvex's port to let go of synth:in once the update was over",
+        [&] { return jack_port_connected(jack_port_by_name(clock.get(), "synth:in")) == 0; }));
     ASSERT_TRUE(morvex.send(0, sysex(10, 5)).ok()) << "the next update may have it";
     EXPECT_EQ(synth->waitFor(1).size(), 1u);
 }
