@@ -145,6 +145,14 @@ A device given part of an update may not start again.</source>
 Ein Gerät, das nur einen Teil eines Updates erhält, startet womöglich nicht mehr.</translation>
     </message>
     <message>
+        <source>Other Senders</source>
+        <translation>Andere Absender</translation>
+    </message>
+    <message>
+        <source>Other programs send to this device too. Send the update anyway?</source>
+        <translation>Auch andere Programme senden an dieses Gerät. Das Update trotzdem senden?</translation>
+    </message>
+    <message>
         <source>Send Anyway</source>
         <translation>Trotzdem senden</translation>
     </message>

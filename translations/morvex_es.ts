@@ -145,6 +145,14 @@ A device given part of an update may not start again.</source>
 Un dispositivo que recibe solo parte de una actualización puede no volver a arrancar.</translation>
     </message>
     <message>
+        <source>Other Senders</source>
+        <translation>Otros emisores</translation>
+    </message>
+    <message>
+        <source>Other programs send to this device too. Send the update anyway?</source>
+        <translation>Otros programas también envían a este dispositivo. ¿Enviar la actualización de todos modos?</translation>
+    </message>
+    <message>
         <source>Send Anyway</source>
         <translation>Enviar de todos modos</translation>
     </message>

@@ -145,6 +145,14 @@ A device given part of an update may not start again.</source>
 Un appareil qui ne reçoit qu’une partie d’une mise à jour risque de ne plus démarrer.</translation>
     </message>
     <message>
+        <source>Other Senders</source>
+        <translation>Autres expéditeurs</translation>
+    </message>
+    <message>
+        <source>Other programs send to this device too. Send the update anyway?</source>
+        <translation>D’autres programmes envoient aussi à cet appareil. Envoyer la mise à jour quand même ?</translation>
+    </message>
+    <message>
         <source>Send Anyway</source>
         <translation>Envoyer quand même</translation>
     </message>

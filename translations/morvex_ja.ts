@@ -145,6 +145,14 @@ A device given part of an update may not start again.</source>
 アップデートの一部しか受け取れなかったデバイスは、起動しなくなることがあります。</translation>
     </message>
     <message>
+        <source>Other Senders</source>
+        <translation>他の送信元</translation>
+    </message>
+    <message>
+        <source>Other programs send to this device too. Send the update anyway?</source>
+        <translation>他のプログラムもこのデバイスに送信しています。それでもアップデートを送信しますか?</translation>
+    </message>
+    <message>
         <source>Send Anyway</source>
         <translation>それでも送信</translation>
     </message>

@@ -54,14 +54,29 @@ void WindowSheet::setFileText(const std::string& name)
 
 bool WindowSheet::sendDamaged(const std::string& reasons)
 {
+    return askToSendAnyway(QStringLiteral("damagedQuestion"), QObject::tr("Damaged Files"),
+        QObject::tr("Some files of this update are damaged. Send the update anyway?"),
+        QString::fromStdString(reasons)
+            + QObject::tr("\n\nA device given part of an update may not start again."));
+}
+
+bool WindowSheet::shareDestination(const std::string& senders)
+{
+    return askToSendAnyway(QStringLiteral("sharedQuestion"), QObject::tr("Other Senders"),
+        QObject::tr("Other programs send to this device too. Send the update anyway?"),
+        QString::fromStdString(senders));
+}
+
+// Cancel is the default: a question left unread sends nothing.
+bool WindowSheet::askToSendAnyway(
+    const QString& name, const QString& title, const QString& text, const QString& details)
+{
     return mQueue
-        .call<bool>([this, reasons] {
-            QMessageBox question(QMessageBox::Warning, QObject::tr("Damaged Files"),
-                QObject::tr("Some files of this update are damaged. Send the update anyway?"),
-                QMessageBox::Cancel, mElements.alertParent);
-            question.setObjectName(QStringLiteral("damagedQuestion"));
-            question.setInformativeText(QString::fromStdString(reasons)
-                + QObject::tr("\n\nA device given part of an update may not start again."));
+        .call<bool>([this, name, title, text, details] {
+            QMessageBox question(
+                QMessageBox::Warning, title, text, QMessageBox::Cancel, mElements.alertParent);
+            question.setObjectName(name);
+            question.setInformativeText(details);
             question.addButton(QObject::tr("Send Anyway"), QMessageBox::AcceptRole);
             question.setDefaultButton(QMessageBox::Cancel);
             question.setEscapeButton(QMessageBox::Cancel);

@@ -38,6 +38,7 @@ public:
     std::string folderText() override;
     void setFileText(const std::string& name) override;
     bool sendDamaged(const std::string& reasons) override;
+    bool shareDestination(const std::string& senders) override;
     void showStatus(const std::string& text) override;
     void startSending() override;
     void setProgress(double percent) override;
@@ -47,7 +48,7 @@ public:
     void showAlert(const std::string& title, const std::string& message) override;
     void end() override;
 
-    // UI thread: dismisses the alert or the question about damaged files if one is up, as if its
+    // UI thread: dismisses the alert or a question if one is up, as if its
     // Escape button had been pressed.
     void dismiss();
 
@@ -57,6 +58,9 @@ private:
     const std::function<void()> mEnd;
     // Runs box on the UI thread until it is answered or dismissed; returns the button pressed.
     QMessageBox::ButtonRole ask(QMessageBox& box);
+    // A question whose answer sends the update anyway; named name for tests and screen readers.
+    bool askToSendAnyway(
+        const QString& name, const QString& title, const QString& text, const QString& details);
 
     QPointer<QMessageBox> mModal; // UI thread only; the alert or the question while it is up
 };

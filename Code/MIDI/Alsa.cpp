@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <alsa/asoundlib.h>
 #include <cerrno>
+#include <limits>
 #include <optional>
 #include <thread>
 
@@ -83,10 +84,12 @@ Meaning connectMeaning(int error)
 
 class AlsaOutputPort final : public OutputPort {
 public:
-    AlsaOutputPort(Sequencer& sequencer, int port, const std::vector<DestinationPort>& destinations)
+    AlsaOutputPort(Sequencer& sequencer, int port, const std::vector<DestinationPort>& destinations,
+        std::unique_ptr<Departures> departures)
         : mSequencer(sequencer)
         , mPort(port)
         , mDestinations(destinations)
+        , mDepartures(std::move(departures))
     {
     }
 
@@ -110,12 +113,13 @@ public:
         std::size_t sent = 0;
         while (sent < message.size()) {
             const auto piece = message.subspan(sent, std::min(PieceSize, message.size() - sent));
-            if (!clock.sleepUntil(mPacer.readyFor(piece.size()))) {
-                endSysex(to, message, sent);
-                return { SendError::Stopped, static_cast<std::uint32_t>(sent),
-                    "Sending to " + text::quoted(to.destination.name) + " was stopped ("
-                        + bytesOf(sent, message.size()) + ")." };
-            }
+            if (!clock.sleepUntil(mPacer.readyFor(piece.size())))
+                return stoppedAt(to, message, sent);
+            if (auto held = stillOurs(to, message, sent); !held.ok())
+                return held;
+            if (!to.hardware)
+                if (auto room = roomFor(to, message, sent, piece.size(), clock); !room.ok())
+                    return room;
             const int error = mSequencer.sendSysex(mPort, to.address, piece);
             if (error == -ENODEV && sent == 0 && !resubscribed) {
                 // A hardware port opens its device only while subscribed; if that lapsed
@@ -127,8 +131,16 @@ public:
                 continue;
             }
             if (error < 0) {
+                auto [kind, why] = meaning(error);
+                if (kind == SendError::DestinationGone && takenAway(to)) {
+                    kind = SendError::NotConnected;
+                    why = "another program ended Morvex's connection to it, or took the device "
+                          "for itself";
+                    // Connected again for the F7, where it can be: the device would take what
+                    // comes next as part of the message.
+                    (void)mSequencer.connect(mPort, to.address);
+                }
                 endSysex(to, message, sent);
-                const auto [kind, why] = meaning(error);
                 return { kind, static_cast<std::uint32_t>(sent),
                     "Sending to " + text::quoted(to.destination.name) + " failed: " + why + " ("
                         + bytesOf(sent, message.size()) + ")." };
@@ -145,13 +157,124 @@ public:
         return {};
     }
 
+    std::vector<std::string> otherSenders(std::size_t index) override
+    {
+        if (index >= mDestinations.size())
+            return {};
+        std::vector<std::string> names;
+        for (const Address sender : mSequencer.senders(mDestinations[index].address)) {
+            if (sender == Address { mSequencer.ownClient(), mPort })
+                continue;
+            const std::optional<PortInfo> info = mSequencer.port(sender);
+            names.push_back(info
+                    ? displayName(*info)
+                    : std::to_string(sender.client) + ":" + std::to_string(sender.port));
+        }
+        return names;
+    }
+
+    void shareDestination() override { mShared = true; }
+
+    void endUpdate() override
+    {
+        release();
+        mShared = false;
+    }
+
 private:
+    // Whether the address still holds the destination the person chose, and nobody else sends to
+    // it, before each piece: a device swapped at its address, which someone connected at once,
+    // never fails a send, and another sender's events would land between the pieces. A swapped
+    // device gets nothing, not even the F7 that would close the message on the one that went.
+    SendResult stillOurs(
+        const DestinationPort& to, std::span<const std::uint8_t> message, std::size_t sent)
+    {
+        const auto gone = [&](const std::string& why) {
+            return SendResult { SendError::DestinationGone, static_cast<std::uint32_t>(sent),
+                "Sending to " + text::quoted(to.destination.name) + " failed: " + why + " ("
+                    + bytesOf(sent, message.size()) + ")." };
+        };
+        // A device that left is gone for good, whatever comes back at its address: it may have
+        // lost what it was given.
+        mLeft = mLeft || mDepartures->ended(to.address);
+        const std::optional<PortInfo> now = mSequencer.port(to.address);
+        if (now && displayName(*now) != to.destination.name)
+            return gone("its place is now taken by " + text::quoted(displayName(*now)));
+        if (mLeft || !now)
+            return gone(meaning(-ENOENT).why);
+        if (mShared)
+            return {};
+        const std::vector<std::string> others = otherSenders(mSubscribedIndex);
+        if (others.empty())
+            return {};
+        endSysex(to, message, sent);
+        return { SendError::Shared, static_cast<std::uint32_t>(sent),
+            sharedReason(to.destination.name, others, bytesOf(sent, message.size())) };
+    }
+
+    // Whether a send that failed as if the destination went met a device that is still there, the
+    // same, without Morvex's connection: another program took it from Morvex (a patchbay that
+    // clears every connection, one that takes the device for itself).
+    bool takenAway(const DestinationPort& to)
+    {
+        mLeft = mLeft || mDepartures->ended(to.address);
+        const std::optional<PortInfo> now = mSequencer.port(to.address);
+        const std::vector<Address> senders = mSequencer.senders(to.address);
+        return !mLeft && now && displayName(*now) == to.destination.name
+            && std::ranges::find(senders, Address { mSequencer.ownClient(), mPort })
+            == senders.end();
+    }
+
+    SendResult stoppedAt(
+        const DestinationPort& to, std::span<const std::uint8_t> message, std::size_t sent)
+    {
+        endSysex(to, message, sent);
+        return { SendError::Stopped, static_cast<std::uint32_t>(sent),
+            "Sending to " + text::quoted(to.destination.name) + " was stopped ("
+                + bytesOf(sent, message.size()) + ")." };
+    }
+
+    // A program takes its events at its own speed, and its input queue is cleared whole when it
+    // overflows: a piece goes only once the queue has room for it within the window. A program
+    // that reads nothing for QueueStuck has stopped reading. Where the sequencer does not say how
+    // full the queue is, the pace alone holds.
+    SendResult roomFor(const DestinationPort& to, std::span<const std::uint8_t> message,
+        std::size_t sent, std::size_t bytes, timing::Clock& clock)
+    {
+        const int needed = cellsFor(bytes);
+        int least = std::numeric_limits<int>::max(); // the fewest cells waiting so far
+        auto readAt = clock.now();
+        for (;;) {
+            const std::optional<InputQueue> queue = mSequencer.inputQueue(to.address.client);
+            if (!queue)
+                return {};
+            if (queue->used + needed <= std::max(needed, std::min(queue->cells / 2, ProgramWindow)))
+                return {};
+            if (queue->used < least) {
+                least = queue->used;
+                readAt = clock.now();
+            } else if (clock.now() - readAt >= QueueStuck) {
+                endSysex(to, message, sent);
+                return { SendError::Overloaded, static_cast<std::uint32_t>(sent),
+                    "Sending to " + text::quoted(to.destination.name)
+                        + " failed: it read nothing of its input for "
+                        + std::to_string(QueueStuck.count()) + " s ("
+                        + bytesOf(sent, message.size()) + ")." };
+            }
+            if (!clock.sleepUntil(clock.now() + QueueLook))
+                return stoppedAt(to, message, sent);
+        }
+    }
+
     SendResult subscribe(std::size_t index)
     {
-        if (mSubscribed && mSubscribed->address == mDestinations[index].address)
+        // By address and name: a list read anew may hold another program at the same address.
+        if (mSubscribed && mSubscribed->destination.id == mDestinations[index].destination.id)
             return {};
         release();
         const DestinationPort& to = mDestinations[index];
+        // Whatever came and went at the address before its first byte harms nothing.
+        (void)mDepartures->ended(to.address);
         // The list was read at start-up; since then the device may have gone, and another may
         // have taken its address.
         const std::optional<PortInfo> now = mSequencer.port(to.address);
@@ -170,6 +293,8 @@ private:
                 "Cannot connect to " + text::quoted(to.destination.name) + ": " + why + "." };
         }
         mSubscribed = to;
+        mSubscribedIndex = index;
+        mLeft = false;
         mPacer = Pacer(to.hardware ? HardwarePace : SoftwarePace);
         return {};
     }
@@ -205,6 +330,10 @@ private:
     const std::vector<DestinationPort>& mDestinations;
     // A copy, which stays right when the list is read anew.
     std::optional<DestinationPort> mSubscribed;
+    std::size_t mSubscribedIndex = 0;
+    std::unique_ptr<Departures> mDepartures;
+    bool mLeft = false; // the destination subscribed to ended since
+    bool mShared = false; // the person agreed that others send to the destination too
     Pacer mPacer { SoftwarePace };
 };
 
@@ -236,12 +365,17 @@ public:
 
     PortResult createOutputPort(const std::string& name) override
     {
+        std::string error;
+        auto departures = mSequencer->departures(error);
+        if (!departures)
+            return { nullptr, error };
         const int port = mSequencer->createPort(name);
         if (port < 0)
             return { nullptr,
                 "Cannot create the ALSA sequencer port \"" + name + "\": " + snd_strerror(port)
                     + "." };
-        return { std::make_unique<AlsaOutputPort>(*mSequencer, port, mPorts), {} };
+        return { std::make_unique<AlsaOutputPort>(*mSequencer, port, mPorts, std::move(departures)),
+            {} };
     }
 
 private:

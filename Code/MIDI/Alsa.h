@@ -42,6 +42,29 @@ public:
     virtual ~Watch() = default;
 };
 
+// The sequencer's announcements of ports and clients that ended, read when asked.
+class Departures {
+public:
+    virtual ~Departures() = default;
+    // Whether the port at address, or its whole client, ended since the last call. Also true when
+    // announcements were lost (the reader's queue overflowed): the port may have been among them.
+    virtual bool ended(Address address) = 0;
+};
+
+// A program's input queue as the sequencer counts it, in cells: an event takes one cell, and a
+// SysEx one more for every 28 bytes it carries.
+struct InputQueue {
+    int cells = 0; // how many it holds in all
+    int used = 0; // how many wait to be read
+};
+
+// The cells an event of a SysEx piece of bytes takes in a queue.
+constexpr int cellsFor(std::size_t bytes)
+{
+    constexpr std::size_t CellBytes = 28;
+    return 1 + static_cast<int>((bytes + CellBytes - 1) / CellBytes);
+}
+
 // The sequencer calls the backend makes. Results that are int are 0 (or a port number) on
 // success and a negative errno, as libasound returns it, on failure.
 class Sequencer {
@@ -53,14 +76,25 @@ public:
     virtual std::optional<PortInfo> port(Address address) = 0;
     virtual int createPort(const std::string& name) = 0;
     virtual void deletePort(int port) = 0;
+    // The ports subscribed to send to address, whoever subscribed them.
+    virtual std::vector<Address> senders(Address address) = 0;
     virtual int connect(int port, Address destination) = 0;
     virtual int disconnect(int port, Address destination) = 0;
+    // The input queue of a program's client; nothing for a kernel client, or when the sequencer
+    // does not tell.
+    virtual std::optional<InputQueue> inputQueue(int client) = 0;
     // Delivers one SysEx event straight to destination (direct, no queue, not to subscribers).
     virtual int sendSysex(int port, Address destination, std::span<const std::uint8_t> piece) = 0;
     // Calls changed on a thread of its own whenever the sequencer announces a client or a port
     // that starts, ends or changes, until the watch goes; null with why in error when it cannot.
     virtual std::unique_ptr<Watch> watch(std::function<void()> changed, std::string& error) = 0;
+    // Starts hearing of ports and clients that end; null with why in error when it cannot.
+    virtual std::unique_ptr<Departures> departures(std::string& error) = 0;
 };
+
+// The input queue of client, asked of the sequencer device that fd belongs to: libasound asks
+// only about the caller's own client.
+std::optional<InputQueue> askInputQueue(int fd, int client);
 
 // Opens the machine's sequencer as a client called name; null with why in error when it has none.
 std::unique_ptr<Sequencer> openSequencer(const std::string& name, std::string& error);
@@ -96,13 +130,19 @@ struct Pace {
 // holds 4 KiB and cuts a SysEx that does not fit without telling anyone, so a quarter of it is
 // the most we let wait there.
 constexpr Pace HardwarePace { 31250.0 / 11.0, 1024 };
-// A program's input queue holds about 5.5 KiB and is cleared whole when it overflows, so the pace
-// must stay under what a slow receiver takes. Measured on the ALSA test machine (tests/alsa) with
-// a receiver that spends 5 ms over each event, during 1 MiB messages: it kept up with 47,000 B/s
-// and overflowed at 49,000 B/s, 1 KiB waiting. Two thirds of that, a piece every 8 ms, leaves room
-// for a receiver slower still or a busy machine; 1 KiB waiting lets a late wake-up catch up, so
-// the pace holds as the time estimates assume.
+// A program is sent to no faster than this, and no faster than it empties its input queue (see
+// ProgramWindow): the queue holds about 5.5 KiB by default and is cleared whole when it
+// overflows, and a program may take a long time over each event. On the ALSA test machine
+// (tests/alsa/baseline slow) 100 KiB reached receivers that take 5, 10 and 50 ms over each event
+// whole, in 3.7, 4.9 and 21.0 s.
 constexpr Pace SoftwarePace { 32000.0, 1024 };
+// At most this many cells wait in a program's input queue when a piece of ours goes, eight whole
+// pieces (2 KiB), and never more than half the queue.
+constexpr int ProgramWindow = 8 * cellsFor(PieceSize);
+// How often a full queue is looked at again, and how long it may stay without a cell read before
+// the program is taken to have stopped reading.
+constexpr std::chrono::milliseconds QueueLook { 1 };
+constexpr std::chrono::seconds QueueStuck { 5 };
 
 // The estimated backlog of one destination: bytes handed over that have not yet left it.
 class Pacer {

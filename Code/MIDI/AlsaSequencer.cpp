@@ -1,7 +1,6 @@
 // The sequencer calls themselves: the one file of the ALSA backend that needs a sequencer to run.
 
 #include "Alsa.h"
-
 #include "Process/FileDescriptor.h"
 
 #include <alsa/asoundlib.h>
@@ -27,6 +26,16 @@ int openQuietly(snd_seq_t** handle, int streams)
     static std::once_flag once;
     std::call_once(once, [] { snd_lib_error_set_handler(silentAlsaLib); });
     return snd_seq_open(handle, "default", streams, SND_SEQ_NONBLOCK);
+}
+
+// Why a client of ours could not be opened. The kernel runs out of room for programs' clients
+// long before it runs out of memory, and says ENOMEM for both.
+std::string openError(int result)
+{
+    if (result == -ENOMEM)
+        return "the sequencer takes no more programs (64 at most): close one that uses MIDI and "
+               "try again";
+    return snd_strerror(result);
 }
 
 template <typename Info, int (*Make)(Info**), void (*Free)(Info*)>
@@ -76,8 +85,8 @@ private:
         std::vector<pollfd> watched(
             static_cast<std::size_t>(snd_seq_poll_descriptors_count(mHandle.get(), POLLIN)) + 1);
         watched[0] = { mStop.get(), POLLIN, 0 };
-        snd_seq_poll_descriptors(mHandle.get(), watched.data() + 1,
-            static_cast<unsigned>(watched.size() - 1), POLLIN);
+        snd_seq_poll_descriptors(
+            mHandle.get(), watched.data() + 1, static_cast<unsigned>(watched.size() - 1), POLLIN);
         for (;;) {
             // poll fails only for want of kernel memory; trying again is all there is to do.
             if (::poll(watched.data(), watched.size(), -1) < 0 || watched[0].revents != 0) {
@@ -88,8 +97,9 @@ private:
             bool changed = false;
             snd_seq_event_t* event = nullptr;
             while (snd_seq_event_input(mHandle.get(), &event) >= 0 && event)
-                changed = changed || (event->type >= SND_SEQ_EVENT_CLIENT_START
-                                         && event->type <= SND_SEQ_EVENT_PORT_CHANGE);
+                changed = changed
+                    || (event->type >= SND_SEQ_EVENT_CLIENT_START
+                        && event->type <= SND_SEQ_EVENT_PORT_CHANGE);
             if (changed)
                 mChanged();
         }
@@ -99,6 +109,60 @@ private:
     process::FileDescriptor mStop;
     const std::function<void()> mChanged;
     std::thread mThread;
+};
+
+// A client of its own, named as ours, with a port of no MIDI type that nobody else sees: it only
+// hears the sequencer's announcements. Null with libasound's error in result when it cannot be
+// opened.
+Handle listenToAnnouncements(int& result)
+{
+    snd_seq_t* opened = nullptr;
+    if (result = openQuietly(&opened, SND_SEQ_OPEN_INPUT); result < 0)
+        return { nullptr, snd_seq_close };
+    Handle handle(opened, snd_seq_close);
+    const int port = snd_seq_create_simple_port(handle.get(), "Announcements",
+        SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT, SND_SEQ_PORT_TYPE_APPLICATION);
+    result = port < 0 ? port : snd_seq_set_client_name(handle.get(), "Morvex");
+    if (result >= 0)
+        result = snd_seq_connect_from(
+            handle.get(), port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+    if (result < 0)
+        return { nullptr, snd_seq_close };
+    return handle;
+}
+
+// Reads the announcements that wait, without waiting itself. The kernel announces a client's end
+// before another client can take its number, so a device swapped at the address is seen as gone
+// before anything could go to its successor.
+class AnnouncedDepartures final : public Departures {
+public:
+    explicit AnnouncedDepartures(Handle handle)
+        : mHandle(std::move(handle))
+    {
+    }
+
+    bool ended(Address address) override
+    {
+        bool ended = false;
+        for (;;) {
+            snd_seq_event_t* event = nullptr;
+            const int result = snd_seq_event_input(mHandle.get(), &event);
+            if (result == -ENOSPC) {
+                ended = true; // the queue overflowed and was emptied: announcements were lost
+                continue;
+            }
+            if (result < 0 || !event)
+                return ended;
+            const snd_seq_addr_t& about = event->data.addr;
+            ended = ended
+                || (event->type == SND_SEQ_EVENT_CLIENT_EXIT && about.client == address.client)
+                || (event->type == SND_SEQ_EVENT_PORT_EXIT && about.client == address.client
+                    && about.port == address.port);
+        }
+    }
+
+private:
+    Handle mHandle;
 };
 
 class KernelSequencer final : public Sequencer {
@@ -159,6 +223,14 @@ public:
         return snd_seq_disconnect_to(mHandle.get(), port, destination.client, destination.port);
     }
 
+    std::optional<InputQueue> inputQueue(int client) override
+    {
+        pollfd descriptor {};
+        if (snd_seq_poll_descriptors(mHandle.get(), &descriptor, 1, POLLOUT) != 1)
+            return std::nullopt;
+        return askInputQueue(descriptor.fd, client);
+    }
+
     int sendSysex(int port, Address destination, std::span<const std::uint8_t> piece) override
     {
         snd_seq_event_t event;
@@ -172,30 +244,48 @@ public:
         return result < 0 ? result : 0;
     }
 
+    std::vector<Address> senders(Address address) override
+    {
+        auto query = make<snd_seq_query_subscribe_t, snd_seq_query_subscribe_malloc,
+            snd_seq_query_subscribe_free>();
+        const snd_seq_addr_t root { static_cast<unsigned char>(address.client),
+            static_cast<unsigned char>(address.port) };
+        snd_seq_query_subscribe_set_root(query.get(), &root);
+        snd_seq_query_subscribe_set_type(query.get(), SND_SEQ_QUERY_SUBS_WRITE);
+        std::vector<Address> result;
+        for (int index = 0;; ++index) {
+            snd_seq_query_subscribe_set_index(query.get(), index);
+            if (snd_seq_query_port_subscribers(mHandle.get(), query.get()) < 0)
+                return result;
+            const snd_seq_addr_t* sender = snd_seq_query_subscribe_get_addr(query.get());
+            result.push_back({ sender->client, sender->port });
+        }
+    }
+
     std::unique_ptr<Watch> watch(std::function<void()> changed, std::string& error) override
     {
-        snd_seq_t* opened = nullptr;
-        if (const int result = openQuietly(&opened, SND_SEQ_OPEN_INPUT); result < 0) {
-            error = std::string("Devices plugged in later are not seen: ") + snd_strerror(result)
-                + ".";
-            return nullptr;
-        }
-        Handle handle(opened, snd_seq_close);
-        // A port of no MIDI type that nobody else sees: it only hears the announcements.
-        const int port = snd_seq_create_simple_port(handle.get(), "Announcements",
-            SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT, SND_SEQ_PORT_TYPE_APPLICATION);
-        int result = port < 0 ? port : snd_seq_set_client_name(handle.get(), "Morvex");
-        if (result >= 0)
-            result = snd_seq_connect_from(
-                handle.get(), port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+        int result = 0;
+        Handle handle = listenToAnnouncements(result);
         process::FileDescriptor stop(::eventfd(0, EFD_CLOEXEC));
-        if (result < 0 || !stop.valid()) {
+        if (!handle || !stop.valid()) {
             error = std::string("Devices plugged in later are not seen: ")
-                + (result < 0 ? snd_strerror(result) : std::strerror(errno)) + ".";
+                + (!handle ? openError(result) : std::strerror(errno)) + ".";
             return nullptr;
         }
         return std::make_unique<AnnouncementWatch>(
             std::move(handle), std::move(stop), std::move(changed));
+    }
+
+    std::unique_ptr<Departures> departures(std::string& error) override
+    {
+        int result = 0;
+        Handle handle = listenToAnnouncements(result);
+        if (!handle) {
+            error
+                = std::string("Morvex cannot hear of devices that go: ") + openError(result) + ".";
+            return nullptr;
+        }
+        return std::make_unique<AnnouncedDepartures>(std::move(handle));
     }
 
 private:
@@ -210,7 +300,7 @@ std::unique_ptr<Sequencer> openSequencer(const std::string& name, std::string& e
     // Non-blocking: direct events are delivered inside the write anyway, and a full receiver
     // must come back as an error rather than a wait.
     if (const int result = openQuietly(&handle, SND_SEQ_OPEN_OUTPUT); result < 0) {
-        error = std::string("The ALSA sequencer cannot be opened: ") + snd_strerror(result) + ".";
+        error = std::string("The ALSA sequencer cannot be opened: ") + openError(result) + ".";
         return nullptr;
     }
     auto sequencer = std::make_unique<KernelSequencer>(handle);

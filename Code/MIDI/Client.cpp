@@ -2,6 +2,7 @@
 #include "Jack.h"
 #include "MIDI/Midi.h"
 #include "ServiceThread.h"
+#include "Text/Printable.h"
 
 #include <cstdlib>
 #include <mutex>
@@ -186,6 +187,15 @@ std::unique_ptr<Client> openAlsa(const std::string& name, std::string& error)
 }
 
 } // namespace
+
+std::string sharedReason(const std::string& destination, const std::vector<std::string>& others,
+    const std::string& bytesWentOut)
+{
+    return "Sending to " + text::quoted(destination) + " stopped: " + text::quotedList(others)
+        + " began to send to it too, and " + (others.size() == 1 ? "its" : "their")
+        + " messages would be mixed into the update"
+        + (bytesWentOut.empty() ? "" : " (" + bytesWentOut + ")") + ".";
+}
 
 ServiceChoice chooseServices(const std::string& named)
 {

@@ -8,11 +8,12 @@
 
 #include "JackCommon.h"
 #include "JackOutbox.h"
-#include "Text/Printable.h"
 #include "ServiceThread.h"
+#include "Text/Printable.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -159,16 +160,39 @@ struct Totals {
     }
 };
 
+// Whether the port a sender follows, its destination, has been unregistered since it began to
+// follow it: a port of that name that comes later belongs to another program or device, whoever
+// connects Morvex to it. Told on JACK's notification thread.
+class Departures {
+public:
+    void follow(jack_port_t* port)
+    {
+        mLeft.store(false);
+        mFollowed.store(port);
+    }
+    bool left() const { return mLeft.load(); }
+    void unregistered(jack_port_t* port)
+    {
+        if (port && port == mFollowed.load())
+            mLeft.store(true);
+    }
+
+private:
+    std::atomic<jack_port_t*> mFollowed { nullptr };
+    std::atomic<bool> mLeft { false };
+};
+
 class JackOutputPort final : public OutputPort {
 public:
     JackOutputPort(jack_client_t* client, ServiceThread& calls, Outbox& outbox, jack_port_t* port,
-        const std::vector<DestinationPort>& targets, FrameClock& clock)
+        const std::vector<DestinationPort>& targets, FrameClock& clock, Departures& departures)
         : mClient(client)
         , mCalls(calls)
         , mOutbox(outbox)
         , mPort(port)
         , mDestinationPorts(targets)
         , mClock(clock)
+        , mDepartures(departures)
     {
     }
 
@@ -205,9 +229,21 @@ public:
         if (auto lost = lostSinceSettled(); !lost.ok())
             return lost;
         const DestinationPort& target = mDestinationPorts[index];
+        if (mFollowing == target.portName && mDepartures.left())
+            return failed(SendError::DestinationGone,
+                text::quoted(target.destination.name)
+                    + " was closed or unplugged during the update: nothing more goes to a port "
+                      "that takes its name.");
         if (auto connected = connect(target); !connected.ok())
             return connected;
+        if (mFollowing != target.portName) {
+            mDepartures.follow(jack_port_by_name(mClient, target.portName.c_str()));
+            mFollowing = target.portName;
+        }
         mTarget = target;
+        if (!mShared)
+            if (const auto others = otherSenders(index); !others.empty())
+                return failed(SendError::Shared, sharedReason(target.destination.name, others, {}));
 
         const jack_nframes_t period = jack_get_buffer_size(mClient);
         const auto margin = std::max<jack_nframes_t>(period,
@@ -232,6 +268,36 @@ public:
         mFresh = false;
         mQueuedBytes += size;
         return {};
+    }
+
+    // libjack's own copy of the server's graph: asking waits on no other process.
+    std::vector<std::string> otherSenders(std::size_t index) override
+    {
+        if (index >= mDestinationPorts.size())
+            return {};
+        jack_port_t* destination
+            = jack_port_by_name(mClient, mDestinationPorts[index].portName.c_str());
+        if (!destination)
+            return {};
+        std::vector<std::string> names;
+        const char** connected = jack_port_get_all_connections(mClient, destination);
+        for (const char** name = connected; name && *name; ++name)
+            if (std::string_view(*name) != jack_port_name(mPort))
+                names.emplace_back(*name);
+        jack_free(connected);
+        return names;
+    }
+
+    void shareDestination() override { mShared = true; }
+    // A device plugged in again, under the name of the one that went, may have the next update.
+    // The connection goes, so that another program, another Morvex among them, may send to the
+    // destination without this port named as sending to it too.
+    void endUpdate() override
+    {
+        mShared = false;
+        mFollowing.reset();
+        (void)mCalls.call<int>(
+            [client = mClient, port = mPort] { return jack_port_disconnect(client, port); });
     }
 
     Settled settle() override
@@ -416,6 +482,9 @@ private:
     std::optional<DestinationPort> mTarget;
     Totals mSettled; // the process thread's totals at the last settle
     std::optional<SendResult> mStopped;
+    bool mShared = false; // the person agreed that others send to the destination too
+    Departures& mDepartures;
+    std::optional<std::string> mFollowing; // the port name whose departure mDepartures watches
 };
 
 // Ports that come and go, told on JACK's notification thread (never the process thread), passed
@@ -428,9 +497,15 @@ public:
         mChanged = std::move(changed);
     }
 
-    static void registered(jack_port_id_t, int, void* self)
+    void attach(jack_client_t* client) { mClient.store(client); }
+    Departures& departures() { return mDepartures; }
+
+    static void registered(jack_port_id_t id, int registering, void* self)
     {
-        static_cast<PortWatch*>(self)->tell();
+        auto& watch = *static_cast<PortWatch*>(self);
+        if (!registering)
+            watch.mDepartures.unregistered(jack_port_by_id(watch.mClient.load(), id));
+        watch.tell();
     }
     static void renamed(jack_port_id_t, const char*, const char*, void* self)
     {
@@ -447,6 +522,8 @@ private:
 
     std::mutex mMutex;
     std::function<void()> mChanged; // guarded by mMutex
+    std::atomic<jack_client_t*> mClient { nullptr };
+    Departures mDepartures;
 };
 
 // The handle and what JACK's threads call into, closed as one: whoever watched hears nothing more
@@ -549,8 +626,8 @@ public:
         if (!port)
             return { nullptr, "Cannot create the JACK port \"" + name + "\"." };
         mHadPort = true;
-        auto result = std::make_unique<JackOutputPort>(
-            mHandle, mCalls, mOutbox, port, mDestinationPorts, *mClock);
+        auto result = std::make_unique<JackOutputPort>(mHandle, mCalls, mOutbox, port,
+            mDestinationPorts, *mClock, mConnection->watch->departures());
         mOutbox.port.store(port);
         // The largest event is a property of a port's buffer, read in its first cycle.
         const auto deadline = std::chrono::steady_clock::now() + StallLimit;
@@ -633,6 +710,7 @@ std::unique_ptr<Client> openOutputClient(const std::string& name, std::string& e
         return nullptr;
     jack_client_t* handle = client.get();
     outbox->client.store(handle);
+    watch->attach(handle);
     if (jack_set_process_callback(handle, Outbox::process, outbox.get()) != 0
         || jack_set_xrun_callback(handle, Outbox::xrun, outbox.get()) != 0
         || jack_set_port_registration_callback(handle, PortWatch::registered, watch.get()) != 0

@@ -28,6 +28,7 @@ enum class SendError {
     ServiceStopped, // the MIDI service itself went away
     Stopped, // a stop request (quitting) cut the message short
     Uncertain, // the service hiccupped around the message: it may not have arrived
+    Shared, // another program began to send to the destination: its messages would be mixed in
     Failed, // any other failure of the service
 };
 
@@ -73,11 +74,33 @@ public:
         std::size_t destination, std::span<const std::uint8_t> message, timing::Clock& clock)
         = 0;
 
+    // The other programs that send to destination now, as a person knows them: ALSA's
+    // subscriptions to it and JACK's connections to it, other than this port's. Empty when there
+    // are none, or when the service cannot tell.
+    [[nodiscard]] virtual std::vector<std::string> otherSenders(std::size_t destination)
+    {
+        (void)destination;
+        return {};
+    }
+
+    // Until this is called, a send fails with Shared, before its next piece, once another
+    // program sends to its destination; after it, sends go on regardless: the person agreed to
+    // share the destination.
+    virtual void shareDestination() { }
+
+    // The update is over: the port lets go of its destination, so that another program may send
+    // to it, and forgets that the person agreed to share it.
+    virtual void endUpdate() { }
+
     // Returns once every message handed over since the last call has been dealt with by the
     // service, with what became of them. A service that delivers within send() has nothing
     // pending. Called from the thread that sends, between runs of messages (after each file).
     [[nodiscard]] virtual Settled settle() { return {}; }
 };
+
+// Why a send to destination stopped once the programs named in others began to send to it too.
+std::string sharedReason(const std::string& destination, const std::vector<std::string>& others,
+    const std::string& bytesWentOut);
 
 enum class Service { Alsa, Jack };
 

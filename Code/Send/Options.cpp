@@ -5,7 +5,8 @@
 namespace send {
 
 const std::string_view Usage = R"(Usage: morvex-send --list [--timeout SECONDS]
-       morvex-send --to DESTINATION [--dry-run] [--send-damaged] [--timeout SECONDS] [FOLDER]
+       morvex-send --to DESTINATION [--dry-run] [--send-damaged] [--share-destination]
+                   [--timeout SECONDS] [FOLDER]
        morvex-send --dry-run [FOLDER]
 
 Sends the System Exclusive messages of every "mid" file in FOLDER (default: the current folder)
@@ -23,6 +24,10 @@ client is "Morvex" and its output port "Morvex Output Port".
   --send-damaged      send an update even when some of its files are damaged (cannot be
                       read, are no format-0 MIDI file with one track, or are cut off), as far
                       as they can be read; without it such an update is not sent at all
+  --share-destination send even while other programs send to DESTINATION too (a clock,
+                      a patchbay's connection, another morvex-send): their messages are
+                      mixed into the update. Without it such an update is not sent, and
+                      one that another program joins stops before its next message
   --timeout SECONDS   how long to wait for the MIDI service to answer any one request
                       (opening, connecting, closing) before giving up on it (default 5)
   --help              show this text
@@ -38,8 +43,8 @@ message goes out (while the MIDI service opens, say), Ctrl-C and SIGTERM end it 
 Exit status:
   0    "Complete Update": every file was read alike twice and every message delivered
   1    "Update Incomplete": some file could not be read or sent whole (the reasons on standard
-       error), or damaged files stopped the update before it began; for --dry-run, some file is
-       damaged
+       error), or damaged files or other senders to the destination stopped the update before
+       it began; for --dry-run, some file is damaged
   2    bad usage
   3    nothing was sent: no MIDI service (or one that did not answer in time), no such
        destination, or a folder that cannot be listed or holds no "mid" file
@@ -54,6 +59,7 @@ ParsedOptions parseOptions(std::span<const char* const> arguments)
         { "--list" },
         { "--dry-run" },
         { "--send-damaged" },
+        { "--share-destination" },
         { "--to", true },
         { "--timeout", true },
     };
@@ -76,6 +82,7 @@ ParsedOptions parseOptions(std::span<const char* const> arguments)
         options.folder = line.operands().front();
     options.dryRun = line.has("--dry-run");
     options.sendDamaged = line.has("--send-damaged");
+    options.shareDestination = line.has("--share-destination");
     options.to = line.value("--to").value_or("");
     if (line.has("--to") && options.to.empty())
         return { std::nullopt, "--to needs a destination's number or name" };
@@ -87,7 +94,8 @@ ParsedOptions parseOptions(std::span<const char* const> arguments)
         options.limit = std::chrono::seconds(*seconds);
     }
     if (line.has("--list")) {
-        if (line.has("--to") || options.dryRun || options.sendDamaged || !line.operands().empty())
+        if (line.has("--to") || options.dryRun || options.sendDamaged || options.shareDestination
+            || !line.operands().empty())
             return { std::nullopt, "--list takes nothing else" };
         options.command = Options::Command::List;
         return { options, {} };

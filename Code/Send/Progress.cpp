@@ -74,6 +74,16 @@ bool Progress::sendDamaged(const std::string& reasons)
     return mSetting.sendDamaged;
 }
 
+bool Progress::shareDestination(const std::string& senders)
+{
+    std::fprintf(mErr, "%s%s\n", mSetting.shareDestination ? "" : "Nothing was sent: ",
+        (senders
+            + (mSetting.shareDestination ? " Sending all the same, as --share-destination asks."
+                                         : " (--share-destination sends the update all the same)"))
+            .c_str());
+    return mSetting.shareDestination;
+}
+
 void Progress::showRemaining(const transfer::Remaining& remaining)
 {
     const std::string left = text::duration(remaining.microseconds, text::DurationStyle::Clock) + " left";

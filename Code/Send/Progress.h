@@ -22,6 +22,7 @@ public:
         std::size_t destination = 0;
         std::size_t files = 0; // how many are listed
         bool sendDamaged = false; // the answer to the damaged files' question
+        bool shareDestination = false; // the answer to the other senders' question
         // Set once the first message is about to go out, for the thread that watches signals.
         std::atomic<bool>* sendPass = nullptr;
     };
@@ -31,6 +32,7 @@ public:
     std::string folderText() override { return mSetting.folder; }
     void setFileText(const std::string& name) override;
     bool sendDamaged(const std::string& reasons) override;
+    bool shareDestination(const std::string& senders) override;
     void showStatus(const std::string&) override { }
     void startSending() override;
     void setProgress(double percent) override { mPercent = static_cast<int>(percent); }

@@ -111,9 +111,11 @@ int report(const transfer::Outcome& outcome)
     case transfer::Outcome::End::Stopped:
         break;
     }
+    // What went out, a message cut short by quitting included, as its sentence below counts it.
     std::fprintf(stderr, "morvex-send: %s after %llu of %llu bytes\n",
         outcome.end == transfer::Outcome::End::Cancelled ? "cancelled" : "quit",
-        static_cast<unsigned long long>(outcome.bytesSent),
+        static_cast<unsigned long long>(outcome.bytesSent)
+            + static_cast<unsigned long long>(outcome.bytesCut),
         static_cast<unsigned long long>(outcome.total));
     // A message cut short by quitting is named, with its file, as not delivered.
     for (const transfer::FileProblem& problem : outcome.problems)
@@ -206,7 +208,7 @@ int run(const Options& options)
         return end(fail(Exit_Unavailable, port.error));
     Progress progress(stdout, stderr,
         { ::isatty(STDOUT_FILENO) == 1, options.folder, destination.index, listing.names.size(),
-            options.sendDamaged, &sendPass });
+            options.sendDamaged, options.shareDestination, &sendPass });
     transfer::Transfer transfer(
         progress, *port.port, clock, std::move(listing.names), client->destinations(), cancel);
     transferring.store(true);

@@ -136,3 +136,15 @@ std::string cutInTheMiddle(std::string_view shown, std::size_t size)
 }
 
 } // namespace text
+
+namespace text {
+
+std::string quotedList(const std::vector<std::string>& names)
+{
+    std::string list;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        list += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + quoted(names[i]);
+    return list;
+}
+
+} // namespace text

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace text {
 
@@ -21,6 +22,9 @@ std::string printable(std::string_view bytes);
 
 // printable(bytes) between double quotes, for a sentence that names it.
 std::string quoted(std::string_view bytes);
+
+// Each of names quoted, joined as a sentence lists them: "A", "A" and "B", "A", "B" and "C".
+std::string quotedList(const std::vector<std::string>& names);
 
 // shown cut in the middle to at most size bytes, an ellipsis standing for what was taken out, its
 // beginning and end kept; shown itself when it fits. Never splits a UTF-8 sequence. A terminal

@@ -15,7 +15,9 @@ namespace transfer {
 //   damaged files, unless cancelled: sendDamaged; a no there ends the transfer
 //   unless cancelled:      showStatus("Sending...")
 //   always:                startSending, setProgress(0), setPercentText("0 %"),
-//                          selectedDestination, showRemaining
+//                          selectedDestination; when other programs send to it too, unless
+//                          cancelled: shareDestination, a no there ends the transfer;
+//                          showRemaining
 //   send pass, per file:   folderText, setFileText; before each wait showRemaining; per
 //                          message sent setProgress, setPercentText, showRemaining
 //   unless cancelled:      showAlert
@@ -42,6 +44,9 @@ public:
     // Some files are damaged (named in reasons, one a line): answers whether to send the update
     // all the same, the damaged files as far as they can be read. Returns once answered.
     virtual bool sendDamaged(const std::string& reasons) = 0;
+    // Other programs send to the chosen destination too (named in senders, a sentence): answers
+    // whether to send the update all the same, their messages mixed in. Returns once answered.
+    virtual bool shareDestination(const std::string& senders) = 0;
     // The status field, set and redrawn at once; returns once it shows.
     virtual void showStatus(const std::string& text) = 0;
     // The size pass is over: the busy display gives way to a bar that goes from 0 to 100.

@@ -26,7 +26,11 @@ Outcome Transfer::run()
     const TimerSlack slack;
     mOutcome = {};
     mRouteGone = false;
-    if (sizePass() && askAboutDamage() && sendPass())
+    mHalted = false;
+    const bool sent = sizePass() && askAboutDamage() && sendPass();
+    // Before the alert, which may stay up a while: the destination is free once the update is.
+    mPort.endUpdate();
+    if (sent)
         finish();
     mSheet.end();
     return std::move(mOutcome);
@@ -81,6 +85,28 @@ bool Transfer::askAboutDamage()
     return end(Outcome::End::Declined);
 }
 
+// Before the first byte goes out: another program's messages would land among the update's,
+// and a clock byte inside a block of firmware spoils the block.
+bool Transfer::askAboutSharing()
+{
+    if (mCancel || !mDestination)
+        return true;
+    const std::vector<std::string> others = mPort.otherSenders(*mDestination);
+    if (others.empty())
+        return true;
+    std::string names;
+    for (const std::string& other : others)
+        names += (names.empty() ? "" : ", ") + text::printable(other);
+    const bool share = mSheet.shareDestination("Also sending to " + destinationName() + ": " + names
+        + ". Their messages would be mixed into the update.");
+    if (mClock.stopRequested())
+        return end(Outcome::End::Stopped);
+    if (!share)
+        return end(Outcome::End::Declined);
+    mPort.shareDestination();
+    return true;
+}
+
 bool Transfer::sendPass()
 {
     if (!mCancel)
@@ -89,6 +115,8 @@ bool Transfer::sendPass()
     mSheet.setProgress(0.0);
     mSheet.setPercentText("0 %");
     mDestination = mSheet.selectedDestination();
+    if (!askAboutSharing())
+        return false;
     mMicrosecondsLeft = mPlan.microsecondsFrom(0, bytesPerSecond());
     showRemaining(0);
     const RealtimePriority priority;
@@ -147,10 +175,11 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
         if (!wait(mRouteGone ? 0 : events[j].time()))
             return false;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(events[j].ptr());
-        const midi::SendResult result = mDestination
-            ? mPort.send(*mDestination, { bytes, events[j].size() }, mClock)
-            : midi::SendResult { midi::SendError::NoSuchDestination, 0,
-                  "No MIDI destination was chosen." };
+        const midi::SendResult result = mHalted ? midi::SendResult { midi::SendError::Shared, 0,
+            "Nothing more was sent once another program sent to " + destinationName() + "." }
+            : mDestination ? mPort.send(*mDestination, { bytes, events[j].size() }, mClock)
+                           : midi::SendResult { midi::SendError::NoSuchDestination, 0,
+                                 "No MIDI destination was chosen." };
         if (result.error == midi::SendError::Uncertain) {
             // The service handed the message over but hiccupped around it. Nothing says it was
             // lost, so the update goes on; the user is told at the end which file to check.
@@ -163,9 +192,12 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
             // with the least wrong data. The next file still gets its pause and its chance.
             unsent = events.size() - j;
             unsentReason = result.reason;
+            mOutcome.bytesCut += result.bytesSent;
             stopped = result.error == midi::SendError::Stopped;
             mRouteGone = mRouteGone || result.error == midi::SendError::DestinationGone
-                || result.error == midi::SendError::ServiceStopped;
+                || result.error == midi::SendError::ServiceStopped
+                || result.error == midi::SendError::Shared;
+            mHalted = mHalted || result.error == midi::SendError::Shared;
             break;
         }
         mOutcome.bytesSent += events[j].size();

@@ -32,7 +32,7 @@ struct [[nodiscard]] Outcome {
     enum class End {
         Completed, // every file read alike twice, every message delivered: "Complete Update"
         Incomplete, // ran to its end with problems: "Update Incomplete" named them
-        Declined, // damaged files were found and the person chose not to send
+        Declined, // damaged files or other senders were found and the person chose not to send
         Cancelled, // the cancel flag was seen at a check: no alert
         Stopped, // a stop request ended the run at once: no alert
     };
@@ -40,6 +40,7 @@ struct [[nodiscard]] Outcome {
     std::vector<FileProblem> problems; // in list order, for the files taken up before the end
     std::uint64_t total = 0; // message bytes the size pass counted
     std::uint64_t bytesSent = 0; // bytes of the messages delivered whole
+    std::uint64_t bytesCut = 0; // bytes that went out of messages cut short
 };
 
 // One Send: reads every listed file and totals its message bytes, asks before sending damaged
@@ -65,6 +66,7 @@ private:
     // The steps of a run. Each answers false when the run ends there, with how in mOutcome.
     bool sizePass();
     bool askAboutDamage();
+    bool askAboutSharing();
     bool sendPass();
     // These answer false when a stop request ended the run.
     bool sendFile(std::size_t index);
@@ -94,6 +96,8 @@ private:
     // A send found the destination or the service gone: every later message fails at once, so
     // the files after it are named without their pauses and delays.
     bool mRouteGone = false;
+    // A send found another program sending to the destination: nothing more goes out.
+    bool mHalted = false;
     Outcome mOutcome;
 };
 

@@ -17,6 +17,8 @@ struct StandInScript {
     std::atomic<std::size_t> sends = 0; // counted by the transfer thread as the test's thread looks
     std::atomic<std::size_t> destination = SIZE_MAX; // the index the last send was given
     std::atomic<bool> holding = false; // while set, every send waits inside the port
+    std::vector<std::string> others; // the other senders the port names; set while none sends
+    std::atomic<bool> shared = false; // the port was told to share its destination
     // The destinations' names, listed when the client opens and at each refresh; and the
     // client's watch, which the test calls when it has changed them. Both on the UI thread.
     std::vector<std::string> names;
@@ -41,6 +43,8 @@ struct StandInPort : midi::OutputPort {
         mScript->holding.wait(true);
         return { midi::SendError::None, static_cast<std::uint32_t>(message.size()), {} };
     }
+    std::vector<std::string> otherSenders(std::size_t) override { return mScript->others; }
+    void shareDestination() override { mScript->shared = true; }
 };
 
 // A MIDI service whose destinations are the script's names.

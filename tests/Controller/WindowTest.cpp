@@ -217,10 +217,10 @@ TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
     EXPECT_EQ(rows(table), "Z.mid");
 }
 
-// A file that is not whole is asked about before anything goes out; Cancel is the default. Names
-// are shown as they are, never as markup, and a name that is not UTF-8 shows its bytes and still
-// opens. Send takes the window under a modal sheet, fresh each time, sends to the destination
-// chosen, and Cancel gives the window back.
+// A file that is not whole is asked about before anything goes out, as are other programs that
+// send to the device; Cancel is the default. Names are shown as they are, never as markup, and a
+// name that is not UTF-8 shows its bytes and still opens. Send takes the window under a modal
+// sheet, fresh each time, sends to the destination chosen, and Cancel gives the window back.
 TEST_F(Window, SendAsksBeforeSendingDamagedFilesTakesTheWindowAndCancelGivesItBack)
 {
     files.write("A.mid", SmfWriter().sysexOfSize(0, 100, 1).sysexOfSize(0, 300, 2).file());
@@ -253,6 +253,21 @@ TEST_F(Window, SendAsksBeforeSendingDamagedFilesTakesTheWindowAndCancelGivesItBa
 
     std::filesystem::remove(files.path() / "caf\xE9.mid");
     controller->scanDirectory(pathOf(files.path()));
+    // Other programs that send to the device are asked about alike; Cancel sends nothing.
+    midi->others = { "Clock: out" };
+    whenUp<QMessageBox>([](QMessageBox& question) {
+        EXPECT_EQ(question.objectName(), "sharedQuestion");
+        EXPECT_EQ(question.defaultButton(), question.button(QMessageBox::Cancel));
+        EXPECT_EQ(question.informativeText(),
+            "Also sending to Synth: Clock: out. Their messages would be mixed into the update.");
+        question.defaultButton()->click();
+    });
+    QTest::mouseClick(sendButton, Qt::LeftButton);
+    ASSERT_TRUE(waitFor("the question about other senders answered and the window idle",
+        [&] { return !watch.isActive() && idle(); }));
+    EXPECT_EQ(midi->sends, 4u);
+    EXPECT_FALSE(midi->shared);
+    midi->others.clear();
     midi->holding = true;
     QTest::mouseClick(sendButton, Qt::LeftButton);
     EXPECT_TRUE(sheet->isVisible() && sheet->isModal());
@@ -333,8 +348,8 @@ TEST_F(Window, NamesFromOutsideShowEscapedOnceAndALongOneIsCutInTheMiddle)
     texts << QString::fromStdString(rows(popUp->model())) << QString::fromStdString(rows(table));
     pressOkOnAlert();
     midi->release();
-    ASSERT_TRUE(waitFor("the end alert and the window idle",
-        [&] { return alerts.size() == 1 && idle(); }));
+    ASSERT_TRUE(
+        waitFor("the end alert and the window idle", [&] { return alerts.size() == 1 && idle(); }));
     EXPECT_EQ(midi->sends, 3u) << "every message went out";
     // What stood behind the alert, and its one remark.
     const QStringList alert = QString::fromStdString(alerts[0]).split('\n');
@@ -386,8 +401,8 @@ TEST_F(Window, SpeaksTheLanguageOfTheLocale)
         question.buttons().front()->click();
     });
     QTest::mouseClick(sendButton, Qt::LeftButton);
-    ASSERT_TRUE(waitFor("the end alert and the window idle",
-        [&] { return alerts.size() == 1 && idle(); }));
+    ASSERT_TRUE(
+        waitFor("the end alert and the window idle", [&] { return alerts.size() == 1 && idle(); }));
     shown.push_back(alerts[0].substr(0, alerts[0].find('\n')));
     const auto language = expected.find(QLocale().language());
     EXPECT_EQ(shown, (language != expected.end() ? language : expected.find(QLocale::C))->second);
@@ -521,12 +536,12 @@ TEST_F(FrozenServer, TheWindowAnswersNamesTheServerAndFillsInOnceItRunsAgain)
     popUp = controller->mainWindow()->findChild<QComboBox*>("mDevicePopUpButton");
     QString shownWhileConnecting;
     QTimer::singleShot(0, [&] { shownWhileConnecting = popUp->itemText(0); });
-    ASSERT_TRUE(waitFor("the pop-up while connecting",
-        [&] { return !shownWhileConnecting.isEmpty(); }));
+    ASSERT_TRUE(
+        waitFor("the pop-up while connecting", [&] { return !shownWhileConnecting.isEmpty(); }));
     EXPECT_EQ(shownWhileConnecting.toStdString(), "Connecting to the MIDI service...");
     const std::string server = "The JACK server \"" + jack->server().name() + "\"";
-    ASSERT_TRUE(waitFor("the pop-up naming the server",
-        [&] { return popUp->itemText(0).startsWith("The JACK"); }));
+    ASSERT_TRUE(waitFor(
+        "the pop-up naming the server", [&] { return popUp->itemText(0).startsWith("The JACK"); }));
     EXPECT_EQ(popUp->itemText(0).toStdString(), server + " does not answer");
     EXPECT_EQ(controller->mainWindow()->statusBar()->currentMessage().toStdString(),
         server

@@ -43,15 +43,42 @@ struct FakeSequencer final : Sequencer {
     std::vector<PortInfo> ports() override { return { synth }; }
     int createPort(const std::string&) override { return 0; }
     void deletePort(int) override { }
-    std::optional<PortInfo> port(Address) override { return synth; }
+    std::optional<PortInfo> port(Address address) override
+    {
+        if (address == synth.address)
+            return synth;
+        const auto other = std::ranges::find(others, address, &PortInfo::address);
+        return other == others.end() ? std::nullopt : std::optional(*other);
+    }
     int connect(int, Address) override { return ++connects, 0; }
     int disconnect(int, Address) override { return 0; }
     std::unique_ptr<Watch> watch(std::function<void()>, std::string&) override { return {}; }
+    std::vector<Address> senders(Address) override { return subscribers; }
+    std::optional<InputQueue> inputQueue(int) override
+    {
+        if (queue && reader)
+            reader(*queue);
+        return queue;
+    }
+    std::unique_ptr<Departures> departures(std::string&) override
+    {
+        struct Told final : Departures {
+            FakeSequencer& sequencer;
+            explicit Told(FakeSequencer& sequencer)
+                : sequencer(sequencer)
+            {
+            }
+            bool ended(Address) override { return std::exchange(sequencer.departed, false); }
+        };
+        return std::make_unique<Told>(*this);
+    }
     int sendSysex(int, Address, std::span<const std::uint8_t> piece) override
     {
         if (const auto failure = failures.find(calls++); failure != failures.end())
             return -failure->second;
         pieces.emplace_back(piece.begin(), piece.end());
+        if (afterPiece)
+            afterPiece(pieces.size());
         if (clock)
             times.push_back(sinceStart(*clock));
         return 0;
@@ -61,6 +88,12 @@ struct FakeSequencer final : Sequencer {
     const timing::Clock* clock = nullptr;
     std::vector<std::int64_t> times; // µs
     std::map<int, int> failures;
+    std::vector<PortInfo> others; // ports of other clients
+    std::vector<Address> subscribers; // Morvex's own port is 0
+    std::function<void(std::size_t pieces)> afterPiece;
+    std::optional<InputQueue> queue; // the synth's input queue, when the sequencer tells it
+    std::function<void(InputQueue&)> reader; // what the synth read since the last look
+    bool departed = false; // the synth's client ended since the last look
     int calls = 0;
     int connects = 0;
     std::vector<Bytes> pieces;
@@ -126,8 +159,9 @@ TEST(AlsaDestinations, AreWritableMidiPortsOfOthersHardwareFirst)
             "Synth: in", "Keys: Bluetooth, paced" }));
 }
 
-// A failure on a piece ends the message with F7 and is named for what it means. A device closed
-// before the first byte is reopened, once: nothing of the message is lost by that.
+// A failure on a piece ends the message with F7 and is named for what it means; a device still
+// there without Morvex's connection was taken away by another program. A device closed before the
+// first byte is reopened, once: nothing of the message is lost by that.
 TEST(AlsaSend, AFailureEndsTheMessageWithF7AndADeviceClosedBeforeTheFirstByteIsReopenedOnce)
 {
     const Opened opened = open();
@@ -139,6 +173,7 @@ TEST(AlsaSend, AFailureEndsTheMessageWithF7AndADeviceClosedBeforeTheFirstByteIsR
               { ENODEV, SendError::DestinationGone }, { EPERM, SendError::NotConnected },
               { EAGAIN, SendError::Overloaded }, { ENOMEM, SendError::Overloaded },
               { EINVAL, SendError::DestinationGone }, { EIO, SendError::Failed } };
+    sequencer.subscribers = { { Own, 0 } }; // Morvex's connection stands
     for (const auto& [error, meaning] : cases) {
         sequencer.pieces.clear();
         sequencer.failures = { { sequencer.calls + 3, error } };
@@ -150,8 +185,24 @@ TEST(AlsaSend, AFailureEndsTheMessageWithF7AndADeviceClosedBeforeTheFirstByteIsR
     }
     EXPECT_EQ(output->send(1, sysex(10), clock).error, SendError::NoSuchDestination);
 
+    // The device still there without Morvex's connection: another program took it away. The
+    // message is closed on a connection made again.
+    sequencer.pieces.clear();
+    sequencer.subscribers.clear();
+    sequencer.failures = { { sequencer.calls + 3, ENODEV } };
+    int connects = sequencer.connects;
+    const auto taken = output->send(0, sysex(2000), clock);
+    EXPECT_EQ(taken.error, SendError::NotConnected);
+    EXPECT_EQ(taken.reason,
+        "Sending to \"Synth: in\" failed: another program ended Morvex's connection to it, or "
+        "took the device for itself (768 of 2000 bytes went out).");
+    EXPECT_EQ(sequencer.connects, connects + 1);
+    ASSERT_EQ(sequencer.pieces.size(), 4u);
+    EXPECT_EQ(sequencer.pieces.back(), Bytes { 0xF7 });
+    sequencer.subscribers = { { Own, 0 } };
+
     sequencer.failures = { { sequencer.calls, ENODEV } };
-    const int connects = sequencer.connects;
+    connects = sequencer.connects;
     EXPECT_TRUE(output->send(0, sysex(600), clock).ok());
     EXPECT_EQ(sequencer.connects, connects + 1);
     sequencer.failures = { { sequencer.calls, ENODEV }, { sequencer.calls + 1, ENODEV } };
@@ -187,6 +238,141 @@ TEST(AlsaSend, PacesToItsBacklogWaitsOutTheWireAndEndsAStoppedMessageWithF7)
     EXPECT_EQ(result.bytesSent, 4u * 256);
     ASSERT_EQ(stopped.sequencer->pieces.size(), 5u);
     EXPECT_EQ(stopped.sequencer->pieces.back(), Bytes { 0xF7 });
+}
+
+// Before each piece, not only after a failure: the address must still hold the port chosen, and
+// must not have been left by its client (a device unplugged and plugged in again, or another of
+// the same name). A swapped device gets nothing more, not even an F7. Whatever came and went
+// before the first byte harms nothing.
+TEST(AlsaSend, ADeviceSwappedOrGoneAtItsAddressGetsNothingMoreEvenWhenHeld)
+{
+    timing::SteadyClock clock;
+    // Whether the client's end is announced, and whether the port at the address then has another
+    // name: the same device plugged in again, another device, another that came unannounced (the
+    // announcements were lost).
+    for (const auto& [announced, renamed] :
+        { std::pair { true, false }, { true, true }, { false, true } }) {
+        SCOPED_TRACE(std::to_string(announced) + std::to_string(renamed));
+        const Opened opened = open();
+        FakeSequencer& sequencer = *opened.sequencer;
+        sequencer.departed = true;
+        ASSERT_TRUE(opened.port->send(0, sysex(300), clock).ok());
+        sequencer.afterPiece = [&](std::size_t pieces) {
+            if (pieces == 4) {
+                sequencer.departed = announced;
+                if (renamed)
+                    sequencer.synth.clientName = "Other";
+            }
+        };
+        const std::string why = renamed ? "its place is now taken by \"Other: in\""
+                                        : "the destination was closed or unplugged";
+        const auto cut = opened.port->send(0, sysex(2000), clock);
+        EXPECT_EQ(cut.error, SendError::DestinationGone);
+        EXPECT_EQ(cut.bytesSent, 512u);
+        EXPECT_EQ(sequencer.pieces.size(), 4u) << "no F7 to the device that took the place";
+        EXPECT_EQ(cut.reason,
+            "Sending to \"Synth: in\" failed: " + why + " (512 of 2000 bytes went out).");
+        sequencer.afterPiece = nullptr;
+        const auto next = opened.port->send(0, sysex(10), clock);
+        EXPECT_EQ(next.error, SendError::DestinationGone);
+        EXPECT_EQ(
+            next.reason, "Sending to \"Synth: in\" failed: " + why + " (0 of 10 bytes went out).");
+        EXPECT_EQ(sequencer.pieces.size(), 4u);
+
+        // Listed anew, another device at the address is a destination of its own; the same one
+        // again may have the next update, not the rest of this one.
+        sequencer.departed = false;
+        opened.client->refreshDestinations();
+        const int connects = sequencer.connects;
+        EXPECT_EQ(opened.port->send(0, sysex(10), clock).ok(), renamed);
+        opened.port->endUpdate();
+        EXPECT_TRUE(opened.port->send(0, sysex(10), clock).ok());
+        EXPECT_EQ(sequencer.connects, connects + (renamed ? 2 : 1)) << "each subscribed anew";
+    }
+}
+
+// Other programs subscribed to the destination are named, Morvex's own port not among them. One
+// that subscribes during a message stops it before the next piece, closed with F7; once the
+// person agreed to share the destination, sends go on.
+TEST(AlsaSend, AnotherSenderStopsTheMessageBeforeItsNextPieceUnlessShared)
+{
+    const Opened opened = open();
+    FakeSequencer& sequencer = *opened.sequencer;
+    timing::SteadyClock clock;
+    sequencer.others = { port(Own + 2, 1, "Clock", "Clock out") };
+    sequencer.subscribers = { { Own, 0 } };
+    EXPECT_EQ(opened.port->otherSenders(0), std::vector<std::string> {});
+    ASSERT_TRUE(opened.port->send(0, sysex(300), clock).ok());
+
+    sequencer.afterPiece = [&](std::size_t pieces) {
+        if (pieces == 5)
+            sequencer.subscribers = { { Own, 0 }, { Own + 2, 1 }, { Own + 3, 0 } };
+    };
+    const auto cut = opened.port->send(0, sysex(2000), clock);
+    EXPECT_EQ(cut.error, SendError::Shared);
+    EXPECT_EQ(cut.bytesSent, 3u * 256);
+    ASSERT_EQ(sequencer.pieces.size(), 6u);
+    EXPECT_EQ(sequencer.pieces.back(), Bytes { 0xF7 });
+    EXPECT_EQ(cut.reason,
+        "Sending to \"Synth: in\" stopped: \"Clock: out\" and \"131:0\" began to send to it too, "
+        "and their messages would be mixed into the update (768 of 2000 bytes went out).");
+    EXPECT_EQ(opened.port->otherSenders(0), (std::vector<std::string> { "Clock: out", "131:0" }));
+
+    opened.port->shareDestination();
+    sequencer.afterPiece = nullptr;
+    EXPECT_TRUE(opened.port->send(0, sysex(2000), clock).ok());
+}
+
+// A program that takes 50 ms over each event gets every piece, as slowly as it reads: a piece goes
+// only when its input queue has room for it within the window (eight pieces, 88 cells of its 200).
+// One that reads nothing for a while has stopped reading: the message ends there with F7. A stop
+// while waiting for room ends it too.
+TEST(AlsaSend, APieceToAProgramWaitsForRoomInItsInputQueue)
+{
+    const Opened opened = open();
+    FakeSequencer& sequencer = *opened.sequencer;
+    RecordingClock clock;
+    sequencer.clock = &clock;
+    sequencer.queue = InputQueue { 200, 0 };
+    int most = 0;
+    sequencer.afterPiece = [&](std::size_t) {
+        sequencer.queue->used += cellsFor(PieceSize);
+        most = std::max(most, sequencer.queue->used);
+    };
+    auto readAt = clock.now();
+    sequencer.reader = [&](InputQueue& queue) {
+        for (; clock.now() - readAt >= std::chrono::milliseconds(50) && queue.used > 0;
+             readAt += std::chrono::milliseconds(50))
+            queue.used -= cellsFor(PieceSize);
+        if (queue.used == 0)
+            readAt = clock.now();
+    };
+    const auto result = opened.port->send(0, sysex(32 * 256), clock);
+    ASSERT_TRUE(result.ok()) << result.reason;
+    EXPECT_EQ(sequencer.pieces.size(), 32u);
+    EXPECT_EQ(most, ProgramWindow);
+    EXPECT_GE(sinceStart(clock), 24 * 50'000) << "as fast as the program reads, not faster";
+
+    sequencer.pieces.clear();
+    sequencer.reader = nullptr;
+    sequencer.queue->used = 0;
+    const auto stuck = opened.port->send(0, sysex(32 * 256), clock);
+    EXPECT_EQ(stuck.error, SendError::Overloaded);
+    EXPECT_EQ(stuck.bytesSent, 8u * 256);
+    EXPECT_EQ(stuck.reason,
+        "Sending to \"Synth: in\" failed: it read nothing of its input for 5 s (2048 of 8192 bytes "
+        "went out).");
+    ASSERT_EQ(sequencer.pieces.size(), 9u);
+    EXPECT_EQ(sequencer.pieces.back(), Bytes { 0xF7 });
+
+    const Opened quitting = open();
+    RecordingClock stopping;
+    quitting.sequencer->queue = InputQueue { 200, 195 };
+    stopping.stopAt = 3;
+    const auto stopped = quitting.port->send(0, sysex(300), stopping);
+    EXPECT_EQ(stopped.error, SendError::Stopped);
+    EXPECT_EQ(stopped.bytesSent, 0u);
+    EXPECT_TRUE(quitting.sequencer->pieces.empty());
 }
 
 } // namespace

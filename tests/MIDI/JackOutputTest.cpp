@@ -139,8 +139,8 @@ void expectArrivedOrFlagged(JackReceiver& receiver, std::size_t& checked,
         EXPECT_EQ(flagged, 0u) << "of " << sent.size() << " messages";
     }
     const std::size_t before = checked;
-    const auto& received = receiver.waitFor(before + sent.size(),
-        flagged > 0 ? std::optional(std::chrono::seconds(3)) : std::nullopt);
+    const auto& received = receiver.waitFor(
+        before + sent.size(), flagged > 0 ? std::optional(std::chrono::seconds(3)) : std::nullopt);
     checked = received.size();
     auto next = sent.begin();
     for (std::size_t i = before; i < received.size(); ++i) {
@@ -290,6 +290,79 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
                     "The connection to \"fir\\est:in\" was lost."));
         }
     }
+}
+
+// Another program's output connected to the destination is named, before the update and during
+// it, Morvex's own connection never; the send after it joined stops, and once the person agreed
+// to share the destination sends go on. A destination that goes, and whose name another port then
+// takes, gets nothing more, even when a patchbay connects Morvex to that port at once. Once the
+// update is over, Morvex lets go of its destination.
+TEST(JackOutput, NamesAnotherSenderAndNeverSendsToAPortThatTookTheDestinationsName)
+{
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
+    testsupport::JackServer server;
+    std::optional<JackReceiver> synth(std::in_place, "synth", "in");
+    const std::unique_ptr<jack_client_t, int (*)(jack_client_t*)> clock(
+        jack_client_open("clock", JackNoStartServer, nullptr), jack_client_close);
+    ASSERT_TRUE(clock);
+    jack_port_t* out
+        = jack_port_register(clock.get(), "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    ASSERT_TRUE(out);
+    // A silent clock: jackd -S waits in every cycle for each client's process callback.
+    const auto silent = [](jack_nframes_t frames, void* port) {
+        jack_midi_clear_buffer(jack_port_get_buffer(static_cast<jack_port_t*>(port), frames));
+        return 0;
+    };
+    ASSERT_EQ(jack_set_process_callback(clock.get(), silent, out), 0);
+    ASSERT_EQ(jack_activate(clock.get()), 0);
+    ASSERT_EQ(jack_connect(clock.get(), "clock:out", "synth:in"), 0);
+    Morvex morvex;
+    const auto others = [&] { return morvex.port->otherSenders(0); };
+    ASSERT_TRUE(testsupport::waitFor(
+        "Morvex to see clock:out connected to synth:in", [&] { return !others().empty(); }));
+    EXPECT_EQ(others(), std::vector<std::string> { "clock:out" });
+    const midi::SendResult refused = morvex.send(0, sysex(10));
+    EXPECT_EQ(refused.error, midi::SendError::Shared);
+    EXPECT_EQ(refused.reason,
+        "Sending to \"synth:in\" stopped: \"clock:out\" began to send to it too, and its "
+        "messages would be mixed into the update.");
+
+    ASSERT_EQ(jack_disconnect(clock.get(), "clock:out", "synth:in"), 0);
+    ASSERT_TRUE(testsupport::waitFor(
+        "Morvex to see clock:out go from synth:in", [&] { return others().empty(); }));
+    ASSERT_TRUE(morvex.send(0, sysex(10, 1)).ok());
+    EXPECT_EQ(others(), std::vector<std::string> {}) << "Morvex's own connection is not another's";
+
+    ASSERT_EQ(jack_connect(clock.get(), "clock:out", "synth:in"), 0);
+    ASSERT_TRUE(
+        testsupport::waitFor("Morvex to see clock:out joined", [&] { return !others().empty(); }));
+    EXPECT_EQ(morvex.send(0, sysex(10, 2)).error, midi::SendError::Shared);
+    morvex.port->shareDestination();
+    ASSERT_TRUE(morvex.send(0, sysex(10, 3)).ok());
+    EXPECT_TRUE(morvex.port->settle().notDelivered == 0);
+    const auto& arrived = synth->waitFor(2);
+    ASSERT_EQ(arrived.size(), 2u);
+    EXPECT_EQ(arrived[0].bytes, sysex(10, 1));
+    EXPECT_EQ(arrived[1].bytes, sysex(10, 3));
+
+    ASSERT_EQ(jack_disconnect(clock.get(), "clock:out", "synth:in"), 0);
+    synth.emplace("synth", "in");
+    ASSERT_EQ(jack_connect(clock.get(), "Morvex:Morvex Output Port", "synth:in"), 0);
+    ASSERT_TRUE(testsupport::waitFor("the patchbay's connection to the new synth:in", [&] {
+        return jack_port_connected(jack_port_by_name(clock.get(), "Morvex:Morvex Output Port")) > 0;
+    }));
+    const midi::SendResult swapped = morvex.send(0, sysex(10, 4));
+    EXPECT_EQ(swapped.error, midi::SendError::DestinationGone);
+    EXPECT_EQ(swapped.reason,
+        "\"synth:in\" was closed or unplugged during the update: nothing more goes to a port that "
+        "takes its name.");
+    (void)morvex.port->settle();
+    EXPECT_EQ(synth->waitFor(1, std::chrono::seconds(1)).size(), 0u);
+    morvex.port->endUpdate();
+    ASSERT_TRUE(testsupport::waitFor("Morvex's port to let go of synth:in once the update was over",
+        [&] { return jack_port_connected(jack_port_by_name(clock.get(), "synth:in")) == 0; }));
+    ASSERT_TRUE(morvex.send(0, sysex(10, 5)).ok()) << "the next update may have it";
+    EXPECT_EQ(synth->waitFor(1).size(), 1u);
 }
 
 // The same spacing where a cycle is 1,024 frames long.

@@ -74,7 +74,7 @@ TEST(SendOptions, AcceptsTheThreeFormsAndRefusesWhatCannotBeMeant)
         if (options.command != send::Options::Command::Send)
             return options.command == send::Options::Command::List ? "list" : "help";
         return (options.dryRun ? "dry run to '" : "send to '") + options.to + "' from '"
-            + options.folder + "'";
+            + options.folder + "'" + (options.shareDestination ? ", shared" : "");
     };
     const std::vector<std::pair<std::vector<const char*>, std::string>> cases {
         { { "--list" }, "list" },
@@ -88,13 +88,19 @@ TEST(SendOptions, AcceptsTheThreeFormsAndRefusesWhatCannotBeMeant)
         { { "--to", "1", "a", "b" }, "refused: one folder at most, not also \"b\"" },
         { { "--list", "--to", "1" }, "refused: --list takes nothing else" },
         { { "--list", "updates" }, "refused: --list takes nothing else" },
+        { { "--share-destination", "--to", "1" }, "send to '1' from '.', shared" },
+        { { "--list", "--share-destination" }, "refused: --list takes nothing else" },
         { { "--verbose", "--to", "1" }, "refused: unknown option \"--verbose\"" },
         { { "--timeout", "0", "--list" }, "refused: --timeout takes whole seconds" },
     };
-    // A refusal is told by its reason, so that one for the wrong reason fails.
-    for (const auto& [arguments, expected] : cases)
-        EXPECT_THAT(meaning(arguments), testing::StartsWith(expected))
-            << testing::PrintToString(arguments);
+    // A refusal is told by the start of its reason, so that one for the wrong reason fails.
+    for (const auto& [arguments, expected] : cases) {
+        const std::string said = meaning(arguments);
+        if (expected.starts_with("refused: "))
+            EXPECT_THAT(said, testing::StartsWith(expected)) << testing::PrintToString(arguments);
+        else
+            EXPECT_EQ(said, expected) << testing::PrintToString(arguments);
+    }
 }
 
 // At 48 ticks per quarter and the default 500,000 µs per quarter, 96 ticks are one second. None of
@@ -140,9 +146,9 @@ TEST(SendDryRun, FiguresAreTheFilesOwnDelaysAndPausesAndStatusesSayWhatWentWrong
 // On a private JACK server, to morvex-monitor by its number in the list (there is no number 0): a
 // damaged file stops the update before anything is sent, unless --send-damaged says to go on.
 // Then, while morvex-send waits 3 s before b.mid's second message, the monitor goes: that is
-// named. On a new one, Ctrl-C in the same wait lets that message out and nothing after it. The
-// wait only makes room for the test to act: a machine that took longer would fail here, not pass
-// wrongly.
+// named. On a new one, a second morvex-send refuses, and Ctrl-C in the same wait lets that message
+// out and nothing after it. The wait only makes room for the test to act: a machine that took
+// longer would fail here, not pass wrongly.
 TEST(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
 {
     MORVEX_SKIP_WITHOUT_JACK_SERVER();
@@ -184,9 +190,18 @@ TEST(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
         testing::HasSubstr("Update Incomplete\na.mid could not be read: it is a folder.\nb.mid: 2 "
                            "of 3 messages were not delivered to monitor:Monitor"));
 
+    // A second morvex-send to the same destination meanwhile names the first and sends nothing.
     jack.emplace();
     auto cancelled = start({ "--send-damaged" });
     ASSERT_TRUE(waitingForTheSecondMessage());
+    TempDir secondLogs;
+    const auto second = testsupport::run(
+        { MORVEX_SEND, "--send-damaged", "--to", "1", folder.path().string() }, secondLogs.path());
+    EXPECT_EQ(second.status, 1);
+    EXPECT_THAT(second.err,
+        testing::HasSubstr("Nothing was sent: Also sending to monitor:Monitor: Morvex:Morvex "
+                           "Output Port. Their messages would be mixed into the update. "
+                           "(--share-destination sends the update all the same)"));
     const int status = cancelled.stop(SIGINT);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
     EXPECT_THAT(readText(logs.path() / "err.txt"),

@@ -34,6 +34,9 @@ public:
     testsupport::TempDir dir;
     std::atomic<bool> cancel { false };
     bool sendAnyway = false;
+    bool shareAnyway = false;
+    std::vector<std::string> others; // what otherSenders answers
+    bool shared = false; // shareDestination was called
     std::vector<std::string> log;
     std::string at;
     std::function<void()> action;
@@ -52,6 +55,10 @@ public:
     std::string folderText() override { return note("folder"), dir.path().string(); }
     void setFileText(const std::string& name) override { note("file ", name); }
     bool sendDamaged(const std::string& why) override { return note("damaged ", why), sendAnyway; }
+    bool shareDestination(const std::string& why) override
+    {
+        return note("shared ", why), shareAnyway;
+    }
     void showStatus(const std::string& text) override { note("status ", text); }
     void startSending() override { note("sending"); }
     void setProgress(double percent) override { note("bar ", percent); }
@@ -79,6 +86,12 @@ public:
     }
 
     midi::Settled settle() override { return std::exchange(settled, {}); }
+    std::vector<std::string> otherSenders(std::size_t to) override
+    {
+        EXPECT_EQ(to, 1u);
+        return others;
+    }
+    void shareDestination() override { shared = true; }
 
     TimePoint now() const override { return mNow; }
     bool sleepUntil(TimePoint when) override
@@ -211,6 +224,45 @@ TEST(Transfer, ADamagedFileIsAskedAboutBeforeAnythingIsSent)
         EXPECT_EQ(s.sent.size(), sent);
         EXPECT_EQ(s.linesOf({ "damaged", "alert" }), seen);
     }
+}
+
+// Another program that sends to the destination is named before the first byte, and nothing goes
+// without a yes. One that begins to send during the update stops it at that message: nothing
+// more goes, to any file, and without the pauses there would be no reason for.
+TEST(Transfer, OtherSendersAreAskedAboutFirstAndOneThatJoinsStopsTheUpdate)
+{
+    for (const bool share : { false, true }) {
+        Scene s;
+        s.dir.write("One.mid", msFile().sysexOfSize(0, 10).file());
+        s.others = { "Clock: out", "Patch\nbay" };
+        s.shareAnyway = share;
+        EXPECT_EQ(s.run({ "One.mid" }).end, share ? Completed : Declined);
+        EXPECT_EQ(s.sent.size(), share ? 1u : 0u);
+        EXPECT_EQ(s.shared, share);
+        EXPECT_EQ(s.linesOf({ "shared" }),
+            "shared Also sending to Synth\\tB: Clock: out, Patch\\nbay. Their messages would be "
+            "mixed into the update.");
+        EXPECT_EQ(s.linesOf({ "alert" }), share ? "alert Complete Update | " : "");
+    }
+
+    Scene s;
+    s.dir.write(
+        "A.mid", msFile().sysexOfSize(0, 10).sysexOfSize(0, 10, 1).sysexOfSize(0, 10, 2).file());
+    s.dir.write("B.mid", msFile().sysexOfSize(0, 10).file());
+    s.faults
+        = { { 1, { midi::SendError::Shared, 3, "Sending stopped: \"Clock\" began to send." } } };
+    const Outcome stopped = s.run({ "A.mid", "B.mid" });
+    EXPECT_EQ(stopped.end, Incomplete);
+    EXPECT_EQ(stopped.bytesSent, 10u);
+    EXPECT_EQ(stopped.bytesCut, 3u) << "the part of the message that went out";
+    EXPECT_EQ(s.sent.size(), 1u);
+    EXPECT_EQ(s.linesOf({ "shared" }), "") << "nobody else sent when the update began";
+    EXPECT_EQ(s.linesOf({ "alert" }),
+        "alert Update Incomplete | A.mid: 2 of 3 messages were not delivered to Synth\\tB. "
+        "Sending stopped: \"Clock\" began to send.\n"
+        "B.mid: 1 of 1 messages were not delivered to Synth\\tB. Nothing more was sent once "
+        "another program sent to Synth\\tB.");
+    EXPECT_EQ(std::ranges::count(s.log, "sleep 2000000"), 0) << "no pause before B.mid";
 }
 
 // A file that was read in the size pass and removed, or rewritten, before the send pass reads it
