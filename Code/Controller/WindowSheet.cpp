@@ -124,13 +124,17 @@ void WindowSheet::showRemaining(const transfer::Remaining& remaining)
     });
 }
 
-void WindowSheet::showAlert(const std::string& title, const std::string& message)
+// What the device said follows the problems, a blank line between.
+void WindowSheet::showAlert(
+    const std::string& title, const std::string& message, const std::string& heard)
 {
-    (void)mQueue.call<bool>([this, title, message] {
+    const std::string informative
+        = message + (message.empty() || heard.empty() ? "" : "\n\n") + heard;
+    (void)mQueue.call<bool>([this, title, informative] {
         QMessageBox alert(QMessageBox::NoIcon, translated(title), translated(title),
             QMessageBox::Ok, mElements.alertParent);
         alert.setObjectName(QStringLiteral("alert"));
-        alert.setInformativeText(QString::fromStdString(message));
+        alert.setInformativeText(QString::fromStdString(informative));
         ask(alert);
         return true;
     });

@@ -415,7 +415,8 @@ void _Controller::thread()
 {
     MissingPort missing(mMidiProblem.toStdString());
     transfer::Transfer transfer(*mSheet, mPort ? *mPort : static_cast<midi::OutputPort&>(missing),
-        *mClock, mFileArray, mClient->destinations(), mCancel);
+        *mClock, mFileArray, mClient->destinations(), mCancel,
+        [this](std::size_t destination) { return mClient->listen(destination); });
     // The user has seen the outcome in the alert; the window keeps nothing of it.
     [[maybe_unused]] const transfer::Outcome outcome = transfer.run();
 }

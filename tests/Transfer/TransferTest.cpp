@@ -62,9 +62,10 @@ public:
             r.waiting ? ", wait " + std::to_string(r.waiting / 1000) : "");
     }
     std::optional<std::size_t> selectedDestination() override { return note("destination"), 1; }
-    void showAlert(const std::string& title, const std::string& text) override
+    void showAlert(
+        const std::string& title, const std::string& text, const std::string& heard) override
     {
-        note("alert ", title, " | ", text);
+        note("alert ", title, " | ", text, heard.empty() ? "" : " | heard: " + heard);
     }
     void end() override { note("end"); }
 
