@@ -16,7 +16,7 @@ client is "Morvex" and its output port "Morvex Output Port".
 
   --list              print the MIDI destinations, numbered from 1 in the order of the
                       window's device pop-up: 1 is the entry just under the separator;
-                      the words (cannot answer) follow those that have no way back
+                      the words (can answer) follow those that have a way back to Morvex
   --identify          ask DESTINATION who it is (the Identity Request F0 7E 7F 06 01 F7)
                       and print each Identity Reply that comes within 2 s: the device ID,
                       manufacturer, family, model and software revision

@@ -74,7 +74,7 @@ int list(const midi::Client& client)
     for (std::size_t i = 0; i < client.destinations().size(); ++i) {
         const midi::Destination& destination = client.destinations()[i];
         std::printf("%zu  %s%s\n", i + 1, text::printable(destination.name).c_str(),
-            destination.answers ? "" : "  (cannot answer)");
+            destination.answers ? "  (can answer)" : "");
     }
     return Exit_Complete;
 }
