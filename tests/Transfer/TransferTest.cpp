@@ -399,6 +399,8 @@ TEST(TransferHeard, WaitHoldsTheNextMessageUntilTheDeviceSpeaksOrCancelOrSilence
     cancelled.action = [&cancelled] { cancelled.cancel = true; };
     EXPECT_EQ(cancelled.run({ "A", "B" }).end, Cancelled);
     EXPECT_EQ(cancelled.sent.size(), 1u);
+    EXPECT_LT(cancelled.now() - cancelled.sendTimes[0], std::chrono::seconds(1))
+        << "Cancel ended the hold at once";
 
     Scene silent;
     writeFourMessages(silent);
