@@ -395,7 +395,7 @@ TEST(TransferHeard, WaitHoldsTheNextMessageUntilTheDeviceSpeaksOrCancelOrSilence
     Scene cancelled;
     writeFourMessages(cancelled);
     cancelled.voice = { { 1, std::chrono::milliseconds(1), handshake(Wait, 0) } };
-    cancelled.at = "status Waiting for the device...";
+    cancelled.at = "sleep 5000"; // a look at the way back during the hold
     cancelled.action = [&cancelled] { cancelled.cancel = true; };
     EXPECT_EQ(cancelled.run({ "A", "B" }).end, Cancelled);
     EXPECT_EQ(cancelled.sent.size(), 1u);
