@@ -23,6 +23,7 @@ constexpr int Int_BarScale = 1000;
 // here, and listed for lupdate. Sentences that name files stay as the transfer writes them.
 [[maybe_unused]] constexpr const char* TransferTexts[] = {
     QT_TRANSLATE_NOOP("Transfer", "Sending..."),
+    QT_TRANSLATE_NOOP("Transfer", "Waiting for the device..."),
     QT_TRANSLATE_NOOP("Transfer", "Complete Update"),
     QT_TRANSLATE_NOOP("Transfer", "Update Incomplete"),
 };

@@ -331,8 +331,8 @@ TEST_F(Window, NamesFromOutsideShowEscapedOnceAndALongOneIsCutInTheMiddle)
     texts << QString::fromStdString(rows(popUp->model())) << QString::fromStdString(rows(table));
     pressOkOnAlert();
     midi->release();
-    ASSERT_TRUE(waitFor("the end alert and the window idle",
-        [&] { return alerts.size() == 1 && idle(); }));
+    ASSERT_TRUE(
+        waitFor("the end alert and the window idle", [&] { return alerts.size() == 1 && idle(); }));
     EXPECT_EQ(midi->sends, 3u) << "every message went out";
     // What stood behind the alert, and its one remark.
     const QStringList alert = QString::fromStdString(alerts[0]).split('\n');
@@ -384,8 +384,8 @@ TEST_F(Window, SpeaksTheLanguageOfTheLocale)
         question.buttons().front()->click();
     });
     QTest::mouseClick(sendButton, Qt::LeftButton);
-    ASSERT_TRUE(waitFor("the end alert and the window idle",
-        [&] { return alerts.size() == 1 && idle(); }));
+    ASSERT_TRUE(
+        waitFor("the end alert and the window idle", [&] { return alerts.size() == 1 && idle(); }));
     shown.push_back(alerts[0].substr(0, alerts[0].find('\n')));
     const auto language = expected.find(QLocale().language());
     EXPECT_EQ(shown, (language != expected.end() ? language : expected.find(QLocale::C))->second);
@@ -500,6 +500,46 @@ TEST_F(Window, OnJackTheSampleUpdateArrivesWholeInOrderAndThePopUpFollowsDestina
     EXPECT_EQ(popUp->currentText().toStdString(), "synth:in") << "still chosen, at its new place";
 }
 
+// The device talks back, on a private JACK server with morvex-monitor answering. Device ▸ Identify
+// Device is enabled only with a device chosen that can answer, and shows the monitor's ID; the
+// monitor holds the update with a WAIT to its first message, the sheet says so, and Cancel ends
+// the update there, with nothing sent after the message held and no alert.
+TEST_F(Window, OnJackIdentifyShowsTheDevicesIdAndCancelEndsAHoldOfTheDevice)
+{
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
+    jack.emplace(std::vector<std::string> { "--at", "1:wait", "--hold", "60000" });
+    launch({}, [](const std::string& name) { return midi::Client::open(name); });
+    controller->scanDirectory(MORVEX_SAMPLE_FOLDER);
+    auto* identify = window->findChild<QAction*>("mIdentifyMenuItem");
+    popUp->setCurrentIndex(0);
+    controller->device(popUp);
+    EXPECT_FALSE(identify->isEnabled()) << "no device chosen";
+    popUp->setCurrentIndex(2);
+    controller->device(popUp);
+    ASSERT_TRUE(waitFor("Identify Device enabled", [&] { return identify->isEnabled(); }));
+    pressOkOnAlert();
+    identify->trigger();
+    ASSERT_TRUE(waitFor("the identity shown", [&] { return alerts.size() == 1; }));
+    EXPECT_TRUE(alerts[0].starts_with("Identify Device alone")
+        && alerts[0].ends_with("\nDevice ID 10: manufacturer 7D, family 4D 56 (11085), model 01 00 "
+                               "(1), software revision 00 00 00 01 (0.0.0.1)"))
+        << alerts[0];
+
+    ASSERT_TRUE(waitFor("Send enabled again", [&] { return sendButton->isEnabled(); }));
+    QTest::mouseClick(sendButton, Qt::LeftButton);
+    ASSERT_TRUE(waitFor("the sheet waiting for the device", [&] {
+        return sheetShows().starts_with("Waiting for the device...|");
+    })) << sheetShows();
+    EXPECT_FALSE(identify->isEnabled()) << "not during an update";
+    QTest::mouseClick(sheet->findChild<QPushButton*>("mCancelButton"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor("the window idle after Cancel", [&] { return idle(); }));
+    EXPECT_EQ(alerts.size(), 1u) << "Cancel shows no alert";
+    // The WAIT to the first block may come back after the second has gone: it holds the next.
+    const std::size_t received = jack->received(2).size();
+    EXPECT_TRUE(received == 6 + 256 || received == 6 + 2 * 256)
+        << received << " bytes: the request and the blocks before the hold, nothing after";
+}
+
 // A JACK server stopped dead (SIGSTOP), in a /dev/shm of the test's own (tests/support/private-shm
 // runs these). The window answers all along: a timer fires while the pop-up says that it is
 // connecting, then the pop-up names the server that does not answer; once the server runs again,
@@ -519,12 +559,12 @@ TEST_F(FrozenServer, TheWindowAnswersNamesTheServerAndFillsInOnceItRunsAgain)
     popUp = controller->mainWindow()->findChild<QComboBox*>("mDevicePopUpButton");
     QString shownWhileConnecting;
     QTimer::singleShot(0, [&] { shownWhileConnecting = popUp->itemText(0); });
-    ASSERT_TRUE(waitFor("the pop-up while connecting",
-        [&] { return !shownWhileConnecting.isEmpty(); }));
+    ASSERT_TRUE(
+        waitFor("the pop-up while connecting", [&] { return !shownWhileConnecting.isEmpty(); }));
     EXPECT_EQ(shownWhileConnecting.toStdString(), "Connecting to the MIDI service...");
     const std::string server = "The JACK server \"" + jack->server().name() + "\"";
-    ASSERT_TRUE(waitFor("the pop-up naming the server",
-        [&] { return popUp->itemText(0).startsWith("The JACK"); }));
+    ASSERT_TRUE(waitFor(
+        "the pop-up naming the server", [&] { return popUp->itemText(0).startsWith("The JACK"); }));
     EXPECT_EQ(popUp->itemText(0).toStdString(), server + " does not answer");
     EXPECT_EQ(controller->mainWindow()->statusBar()->currentMessage().toStdString(),
         server
