@@ -151,6 +151,23 @@ private:
     std::optional<std::pair<std::chrono::steady_clock::time_point, std::uint8_t>> mAckDue;
 };
 
+// The whole milliseconds given to option name, into field; false, with why in error, when they
+// are not whole.
+bool takeMilliseconds(const process::CommandLine& line, std::string_view name,
+    std::chrono::milliseconds& field, std::string& error)
+{
+    const auto text = line.value(name);
+    if (!text)
+        return true;
+    const auto milliseconds = process::wholeNumber(*text);
+    if (!milliseconds) {
+        error = std::string(name) + " takes whole milliseconds, not \"" + *text + "\"";
+        return false;
+    }
+    field = std::chrono::milliseconds(*milliseconds);
+    return true;
+}
+
 // Options, or why the command line cannot be taken.
 std::optional<Options> parse(std::span<const char* const> arguments, std::string& error)
 {
@@ -194,14 +211,9 @@ std::optional<Options> parse(std::span<const char* const> arguments, std::string
         options.at = kind->first;
         options.atKind = found->second;
     }
-    if (const auto hold = parsed.line->value("--hold")) {
-        const auto milliseconds = process::wholeNumber(*hold);
-        if (!milliseconds) {
-            error = "--hold takes whole milliseconds, not \"" + *hold + "\"";
-            return std::nullopt;
-        }
-        options.hold = std::chrono::milliseconds(*milliseconds);
-    }
+    if (!takeMilliseconds(*parsed.line, "--hold", options.hold, error)
+        || !takeMilliseconds(*parsed.line, "--slow", options.slow, error))
+        return std::nullopt;
     if (const auto dump = parsed.line->value("--dump")) {
         const auto size = numbered(*dump);
         const auto bytes = size ? process::wholeNumber(size->second) : std::nullopt;
@@ -215,14 +227,6 @@ std::optional<Options> parse(std::span<const char* const> arguments, std::string
     if (options.answers.empty() && (options.ack || options.at || options.dumpAfter)) {
         error = "--ack, --at and --dump answer through the port --answers names";
         return std::nullopt;
-    }
-    if (const auto slow = parsed.line->value("--slow")) {
-        const auto milliseconds = process::wholeNumber(*slow);
-        if (!milliseconds) {
-            error = "--slow takes whole milliseconds, not \"" + *slow + "\"";
-            return std::nullopt;
-        }
-        options.slow = std::chrono::milliseconds(*milliseconds);
     }
     return options;
 }

@@ -363,7 +363,7 @@ TEST(SendHeard, AckedEveryMessageIdentifiedAndALongReplyKept)
     EXPECT_EQ(jack.received(318).size(), 6 + 109824u) << "the Identity Request, then the update";
 }
 
-// 36 messages in a burst, then one every 500 ms, longer than any answer takes to come back. A NAK
+// 36 messages in a burst, then one a second, longer than any answer takes to come back. A NAK
 // or CANCEL to the 37th stops the update before the 38th, and the end names the message refused.
 // A WAIT to the 37th holds the 38th until the ACK the monitor sends a second later.
 TEST(SendHeard, ARefusalStopsTheUpdateAndAWaitHoldsIt)
@@ -373,7 +373,7 @@ TEST(SendHeard, ARefusalStopsTheUpdateAndAWaitHoldsIt)
     TempDir folder;
     SmfWriter update(48);
     for (std::uint8_t i = 0; i < 40; ++i)
-        update.sysexOfSize(i < 36 ? 0 : 48, 20, i); // 48 ticks: 500 ms
+        update.sysexOfSize(i < 36 ? 0 : 96, 20, i); // 96 ticks: 1 s
     folder.write("02 System.mid", update.file());
     const auto send = [&] {
         return testsupport::run(
