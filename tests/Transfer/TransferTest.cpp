@@ -2,6 +2,7 @@
 
 #include "SMF/SmfWriter.h"
 #include "Transfer/Heard.h"
+#include "Transfer/Identify.h"
 #include "Transfer/UpdateFolder.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
@@ -56,10 +57,7 @@ public:
     {
         transfer::Listen listen;
         if (voice)
-            listen = [this](std::size_t to) {
-                EXPECT_EQ(to, 1u);
-                return midi::WayBackResult { std::make_unique<Device>(*this), {} };
-            };
+            listen = [this](std::size_t to) { return midi::WayBackResult { listenTo(to), {} }; };
         return transfer::Transfer(*this, *this, *this, std::move(files),
             { { "Synth A", "a" }, { "Synth\tB", "b", 1000 } }, cancel, std::move(listen))
             .run();
@@ -116,6 +114,12 @@ public:
             if (std::ranges::any_of(prefixes, [&](auto p) { return line.starts_with(p); }))
                 lines += (lines.empty() ? "" : ", ") + line;
         return lines;
+    }
+
+    std::unique_ptr<midi::WayBack> listenTo(std::size_t destination)
+    {
+        EXPECT_EQ(destination, 1u);
+        return std::make_unique<Device>(*this);
     }
 
 private:
@@ -447,6 +451,37 @@ TEST(TransferHeard, OtherRepliesAreKeptAndShownButNeverActedUpon)
                   0x20, 0x33, 0x7F, 0x7F, 0x02, 0x00, 0x01, 0x02, 0x03, 0x04, 0xF7 })),
         "Device ID 7F: manufacturer 00 20 33, family 7F 7F (16383), model 02 00 (2), software "
         "revision 01 02 03 04 (1.2.3.4)");
+}
+
+// Identify sends the Identity Request once and shows each Identity Reply that comes within 2 s,
+// passing over anything else; a second device has a quarter second after the first to answer
+// too. Nothing within 2 s is said plainly.
+TEST(Identify, ShowsEachReplyWithin2SecondsOrSaysThatNoneCame)
+{
+    const std::vector<std::uint8_t> first { 0xF0, 0x7E, 0x10, 0x06, 0x02, 0x7D, 0x4D, 0x56, 0x01,
+        0x00, 0x00, 0x00, 0x00, 0x01, 0xF7 };
+    std::vector<std::uint8_t> second = first;
+    second[2] = 0x11;
+    Scene s;
+    s.voice = { { 1, std::chrono::milliseconds(1500), first },
+        { 1, std::chrono::milliseconds(1510), handshake(Ack, 0) },
+        { 1, std::chrono::milliseconds(1700), second },
+        { 1, std::chrono::milliseconds(1990), second } };
+    const auto listening = s.listenTo(1);
+    const transfer::Identified identified = transfer::identify(s, *listening, 1, s);
+    EXPECT_THAT(s.sent, ElementsAre(smf::Bytes { 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 }));
+    EXPECT_EQ(transfer::identifiedText(identified),
+        "Device ID 10: manufacturer 7D, family 4D 56 (11085), model 01 00 (1), software revision "
+        "00 00 00 01 (0.0.0.1)\n"
+        "Device ID 11: manufacturer 7D, family 4D 56 (11085), model 01 00 (1), software revision "
+        "00 00 00 01 (0.0.0.1)");
+    EXPECT_EQ(s.now() - s.sendTimes[0], std::chrono::milliseconds(1950)) << "a quarter second on";
+
+    Scene silent;
+    silent.voice = { { 1, std::chrono::milliseconds(2001), first } };
+    const auto deaf = silent.listenTo(1);
+    EXPECT_EQ(transfer::identifiedText(transfer::identify(silent, *deaf, 1, silent)),
+        "No answer within 2 s. Many devices do not answer while they wait for an update.");
 }
 
 // The time left is rounded up to whole seconds: "0 s" only when nothing remains.
