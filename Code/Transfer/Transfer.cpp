@@ -271,7 +271,8 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
             break;
         }
         mOutcome.bytesSent += events[j].size();
-        mFollowed = "message " + std::to_string(j + 1) + " of " + shown;
+        if (mWayBack)
+            mFollowed = "message " + std::to_string(j + 1) + " of " + shown;
         mMicrosecondsLeft
             -= std::min(mMicrosecondsLeft, wireMicroseconds(events[j].size(), bytesPerSecond()));
         showProgress();
