@@ -376,6 +376,9 @@ void _Controller::identify()
         return;
     mSendButton->setEnabled(false);
     mIdentifyMenuItem->setEnabled(false);
+    // The list stays as it is while the question reads it: the way back's own client comes and
+    // goes meanwhile.
+    mDestinationsFrozen = true;
     if (mTransferThread.joinable())
         mTransferThread.join();
     mClock = std::make_unique<timing::SteadyClock>();
@@ -390,6 +393,7 @@ void _Controller::identify()
         listening.wayBack.reset();
         mSendLock->release();
         mUiQueue->post([this, answer] {
+            thawDestinations();
             controlSend();
             QMessageBox box(QMessageBox::NoIcon, tr("Identify Device"), tr("Identify Device"),
                 QMessageBox::Ok, mMainWindow);
@@ -461,11 +465,14 @@ void _Controller::cancel2()
     // Its reads of the pop-up and the file list happen on the UI thread, where they are current.
     mUiQueue->post([this] { controlSend(); });
     // The transfer has let go of the destinations: what changed meanwhile is listed now.
-    mUiQueue->post([this] {
-        mDestinationsFrozen = false;
-        if (mDestinationsChanged)
-            destinationsChanged();
-    });
+    mUiQueue->post([this] { thawDestinations(); });
+}
+
+void _Controller::thawDestinations()
+{
+    mDestinationsFrozen = false;
+    if (mDestinationsChanged)
+        destinationsChanged();
 }
 
 // On the transfer thread. The file list and the destinations do not change while the sheet is up.

@@ -103,6 +103,9 @@ private:
     // keeping the chosen destination while it exists, except during an update, when the list
     // stays as it is until the update has ended.
     void destinationsChanged();
+    // UI thread: a transfer or a question has let go of the destinations; what changed meanwhile
+    // is listed now.
+    void thawDestinations();
     // The summary line: what the listed files hold and how long they take to the chosen
     // destination, once the plan has been read.
     void showSummary();
