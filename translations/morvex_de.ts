@@ -90,6 +90,18 @@
         <source>Ctrl+O</source>
         <translation>Ctrl+O</translation>
     </message>
+    <message>
+        <source>&amp;Device</source>
+        <translation>&amp;Gerät</translation>
+    </message>
+    <message>
+        <source>&amp;Identify Device</source>
+        <translation>Gerät &amp;identifizieren</translation>
+    </message>
+    <message>
+        <source>Ask the chosen device who it is and which software it runs</source>
+        <translation>Das gewählte Gerät fragen, was es ist und welche Software es ausführt</translation>
+    </message>
 </context>
 <context>
     <name>ProgressSheet</name>
@@ -175,6 +187,10 @@ Ein Gerät, das nur einen Teil eines Updates erhält, startet womöglich nicht m
         <source>Update Incomplete</source>
         <translation>Update unvollständig</translation>
     </message>
+    <message>
+        <source>Waiting for the device...</source>
+        <translation>Warten auf das Gerät...</translation>
+    </message>
 </context>
 <context>
     <name>_Controller</name>
@@ -233,6 +249,14 @@ MIDI-Dienst: %1</translation>
     <message>
         <source>about %1</source>
         <translation>etwa %1</translation>
+    </message>
+    <message>
+        <source>This device cannot answer: Morvex finds no way back from it.</source>
+        <translation>Dieses Gerät kann nicht antworten: Morvex findet keinen Rückweg von ihm.</translation>
+    </message>
+    <message>
+        <source>Identify Device</source>
+        <translation>Gerät identifizieren</translation>
     </message>
 </context>
 </TS>

@@ -90,6 +90,18 @@
         <source>Ctrl+O</source>
         <translation>Ctrl+O</translation>
     </message>
+    <message>
+        <source>&amp;Device</source>
+        <translation>&amp;Dispositivo</translation>
+    </message>
+    <message>
+        <source>&amp;Identify Device</source>
+        <translation>&amp;Identificar dispositivo</translation>
+    </message>
+    <message>
+        <source>Ask the chosen device who it is and which software it runs</source>
+        <translation>Preguntar al dispositivo elegido quién es y qué software ejecuta</translation>
+    </message>
 </context>
 <context>
     <name>ProgressSheet</name>
@@ -175,6 +187,10 @@ Un dispositivo que recibe solo parte de una actualización puede no volver a arr
         <source>Update Incomplete</source>
         <translation>Actualización incompleta</translation>
     </message>
+    <message>
+        <source>Waiting for the device...</source>
+        <translation>Esperando al dispositivo...</translation>
+    </message>
 </context>
 <context>
     <name>_Controller</name>
@@ -233,6 +249,14 @@ Servicio MIDI: %1</translation>
     <message>
         <source>about %1</source>
         <translation>unos %1</translation>
+    </message>
+    <message>
+        <source>This device cannot answer: Morvex finds no way back from it.</source>
+        <translation>Este dispositivo no puede responder: Morvex no encuentra un camino de vuelta desde él.</translation>
+    </message>
+    <message>
+        <source>Identify Device</source>
+        <translation>Identificar dispositivo</translation>
     </message>
 </context>
 </TS>

@@ -90,6 +90,18 @@
         <source>Ctrl+O</source>
         <translation>Ctrl+O</translation>
     </message>
+    <message>
+        <source>&amp;Device</source>
+        <translation>&amp;Appareil</translation>
+    </message>
+    <message>
+        <source>&amp;Identify Device</source>
+        <translation>&amp;Identifier l’appareil</translation>
+    </message>
+    <message>
+        <source>Ask the chosen device who it is and which software it runs</source>
+        <translation>Demander à l’appareil choisi qui il est et quel logiciel il exécute</translation>
+    </message>
 </context>
 <context>
     <name>ProgressSheet</name>
@@ -175,6 +187,10 @@ Un appareil qui ne reçoit qu’une partie d’une mise à jour risque de ne plu
         <source>Update Incomplete</source>
         <translation>Mise à jour incomplète</translation>
     </message>
+    <message>
+        <source>Waiting for the device...</source>
+        <translation>En attente de l’appareil...</translation>
+    </message>
 </context>
 <context>
     <name>_Controller</name>
@@ -233,6 +249,14 @@ Service MIDI : %1</translation>
     <message>
         <source>about %1</source>
         <translation>environ %1</translation>
+    </message>
+    <message>
+        <source>This device cannot answer: Morvex finds no way back from it.</source>
+        <translation>Cet appareil ne peut pas répondre : Morvex ne trouve aucun chemin de retour depuis lui.</translation>
+    </message>
+    <message>
+        <source>Identify Device</source>
+        <translation>Identifier l’appareil</translation>
     </message>
 </context>
 </TS>

@@ -90,6 +90,18 @@
         <source>Ctrl+O</source>
         <translation>Ctrl+O</translation>
     </message>
+    <message>
+        <source>&amp;Device</source>
+        <translation>デバイス(&amp;D)</translation>
+    </message>
+    <message>
+        <source>&amp;Identify Device</source>
+        <translation>デバイスを識別(&amp;I)</translation>
+    </message>
+    <message>
+        <source>Ask the chosen device who it is and which software it runs</source>
+        <translation>選択したデバイスに、その種類と実行中のソフトウェアを問い合わせます</translation>
+    </message>
 </context>
 <context>
     <name>ProgressSheet</name>
@@ -175,6 +187,10 @@ A device given part of an update may not start again.</source>
         <source>Update Incomplete</source>
         <translation>アップデート未完了</translation>
     </message>
+    <message>
+        <source>Waiting for the device...</source>
+        <translation>デバイスを待っています...</translation>
+    </message>
 </context>
 <context>
     <name>_Controller</name>
@@ -233,6 +249,14 @@ MIDI サービス: %1</translation>
     <message>
         <source>about %1</source>
         <translation>約 %1</translation>
+    </message>
+    <message>
+        <source>This device cannot answer: Morvex finds no way back from it.</source>
+        <translation>このデバイスは応答できません: Morvex はこのデバイスからの戻り経路を見つけられません。</translation>
+    </message>
+    <message>
+        <source>Identify Device</source>
+        <translation>デバイスを識別</translation>
     </message>
 </context>
 </TS>

@@ -24,6 +24,7 @@ constexpr int Int_BarScale = 1000;
 // here, and listed for lupdate. Sentences that name files stay as the transfer writes them.
 [[maybe_unused]] constexpr const char* TransferTexts[] = {
     QT_TRANSLATE_NOOP("Transfer", "Sending..."),
+    QT_TRANSLATE_NOOP("Transfer", "Waiting for the device..."),
     QT_TRANSLATE_NOOP("Transfer", "Complete Update"),
     QT_TRANSLATE_NOOP("Transfer", "Update Incomplete"),
 };
@@ -140,13 +141,17 @@ void WindowSheet::showRemaining(const transfer::Remaining& remaining)
     });
 }
 
-void WindowSheet::showAlert(const std::string& title, const std::string& message)
+// What the device said follows the problems, a blank line between.
+void WindowSheet::showAlert(
+    const std::string& title, const std::string& message, const std::string& heard)
 {
-    (void)mQueue.call<bool>([this, title, message] {
+    const std::string informative
+        = message + (message.empty() || heard.empty() ? "" : "\n\n") + heard;
+    (void)mQueue.call<bool>([this, title, informative] {
         QMessageBox alert(QMessageBox::NoIcon, translated(title), translated(title),
             QMessageBox::Ok, mElements.alertParent);
         alert.setObjectName(QStringLiteral("alert"));
-        alert.setInformativeText(QString::fromStdString(message));
+        alert.setInformativeText(QString::fromStdString(informative));
         ask(alert);
         return true;
     });

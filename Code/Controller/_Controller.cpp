@@ -7,6 +7,7 @@
 #include "PlanReader.h"
 #include "Text/Duration.h"
 #include "ProgressSheet.h"
+#include "Transfer/Identify.h"
 #include "Transfer/Transfer.h"
 #include "Transfer/UpdateFolder.h"
 #include "UiQueue.h"
@@ -63,6 +64,7 @@ _Controller::_Controller(OpenClient openClient)
     window.setupUi(mWindowDefinition.get());
     mQuitMenuItem = window.mQuitMenuItem;
     mSelectMenuItem = window.mSelectMenuItem;
+    mIdentifyMenuItem = window.mIdentifyMenuItem;
     mMainWindow = mWindowDefinition.get();
     mDevicePopUpButton = window.mDevicePopUpButton;
     mFolderTextField = window.mFolderTextField;
@@ -103,6 +105,7 @@ _Controller::_Controller(OpenClient openClient)
     connect(
         mDevicePopUpButton, &QComboBox::activated, this, [this] { device(mDevicePopUpButton); });
     connect(mSendButton, &QPushButton::clicked, this, [this] { send(mSendButton); });
+    connect(mIdentifyMenuItem, &QAction::triggered, this, &_Controller::identify);
     connect(sheet.mCancelButton, &QPushButton::clicked, this,
         [this, button = sheet.mCancelButton] { cancel(button); });
     connect(mProgressWindow, &ProgressSheet::cancelRequested, this,
@@ -174,7 +177,7 @@ void _Controller::connected(Opened opened)
         // Every destination gets an entry, same names included, its name escaped as
         // text::printable does.
         for (const midi::Destination& destination : mClient->destinations())
-            mDevicePopUpButton->addItem(displayName(destination.name));
+            addDestination(destination);
     }
     mPort = std::move(opened.port.port);
     mMidiProblem = QString::fromStdString(mPort ? mClient->problem() : opened.port.error);
@@ -296,7 +299,7 @@ void _Controller::destinationsChanged()
         mDevicePopUpButton->removeItem(2);
     int reselected = 0;
     for (const midi::Destination& destination : mClient->destinations()) {
-        mDevicePopUpButton->addItem(displayName(destination.name));
+        addDestination(destination);
         if (!chosen.empty() && destination.id == chosen)
             reselected = mDevicePopUpButton->count() - 1;
     }
@@ -348,9 +351,65 @@ double _Controller::chosenBytesPerSecond() const
     return mClient->destinations()[static_cast<std::size_t>(entry - 2)].bytesPerSecond;
 }
 
+void _Controller::addDestination(const midi::Destination& destination)
+{
+    mDevicePopUpButton->addItem(displayName(destination.name));
+    if (!destination.answers)
+        mDevicePopUpButton->setItemData(mDevicePopUpButton->count() - 1,
+            tr("This device cannot answer: Morvex finds no way back from it."), Qt::ToolTipRole);
+}
+
+std::optional<std::size_t> _Controller::chosenDestination() const
+{
+    const int entry = mDevicePopUpButton->currentIndex();
+    if (!mClient || entry < 2
+        || static_cast<std::size_t>(entry - 2) >= mClient->destinations().size())
+        return std::nullopt;
+    return static_cast<std::size_t>(entry - 2);
+}
+
+// Like a transfer, it holds the send lock and runs on the transfer's thread, with a clock of its
+// own that quitting stops; the answer is shown on the UI thread once the lock is free again.
+void _Controller::identify()
+{
+    const std::optional<std::size_t> destination = chosenDestination();
+    if (!destination || !mPort || !mSendLock || !mSendLock->try_acquire())
+        return;
+    mSendButton->setEnabled(false);
+    mIdentifyMenuItem->setEnabled(false);
+    // The list stays as it is while the question reads it: the way back's own client comes and
+    // goes meanwhile.
+    mDestinationsFrozen = true;
+    if (mTransferThread.joinable())
+        mTransferThread.join();
+    mClock = std::make_unique<timing::SteadyClock>();
+    mTransferThread = std::thread([this, destination = *destination] {
+        midi::WayBackResult listening = mClient->listen(destination);
+        std::string answer = listening.error.empty()
+            ? "This device cannot answer: Morvex finds no way back from it."
+            : listening.error;
+        if (listening.wayBack)
+            answer = transfer::identifiedText(
+                transfer::identify(*mPort, *listening.wayBack, destination, *mClock));
+        listening.wayBack.reset();
+        mSendLock->release();
+        mUiQueue->post([this, answer] {
+            thawDestinations();
+            controlSend();
+            QMessageBox box(QMessageBox::NoIcon, tr("Identify Device"), tr("Identify Device"),
+                QMessageBox::Ok, mMainWindow);
+            box.setObjectName(QStringLiteral("identified"));
+            box.setTextFormat(Qt::PlainText);
+            box.setInformativeText(QString::fromStdString(answer));
+            box.exec();
+        });
+    });
+}
+
 void _Controller::send(QObject*)
 {
     mSendButton->setEnabled(false);
+    mIdentifyMenuItem->setEnabled(false);
     if (!mSendLock || !mSendLock->try_acquire())
         return;
     mQuitAction = mQuitMenuItem->isEnabled();
@@ -380,6 +439,9 @@ void _Controller::controlSend()
     const int s = mDevicePopUpButton->currentIndex();
     const std::size_t c = mFileArray.size();
     mSendButton->setEnabled(s != 0 && c != 0);
+    const std::optional<std::size_t> chosen = chosenDestination();
+    mIdentifyMenuItem->setEnabled(mPort && chosen && mClient->destinations()[*chosen].answers
+        && !mProgressWindow->isVisible());
 }
 
 void _Controller::sheetDidEnd(int)
@@ -404,11 +466,14 @@ void _Controller::cancel2()
     // Its reads of the pop-up and the file list happen on the UI thread, where they are current.
     mUiQueue->post([this] { controlSend(); });
     // The transfer has let go of the destinations: what changed meanwhile is listed now.
-    mUiQueue->post([this] {
-        mDestinationsFrozen = false;
-        if (mDestinationsChanged)
-            destinationsChanged();
-    });
+    mUiQueue->post([this] { thawDestinations(); });
+}
+
+void _Controller::thawDestinations()
+{
+    mDestinationsFrozen = false;
+    if (mDestinationsChanged)
+        destinationsChanged();
 }
 
 // On the transfer thread. The file list and the destinations do not change while the sheet is up.
@@ -416,7 +481,8 @@ void _Controller::thread()
 {
     MissingPort missing(mMidiProblem.toStdString());
     transfer::Transfer transfer(*mSheet, mPort ? *mPort : static_cast<midi::OutputPort&>(missing),
-        *mClock, mFileArray, mClient->destinations(), mCancel);
+        *mClock, mFileArray, mClient->destinations(), mCancel,
+        [this](std::size_t destination) { return mClient->listen(destination); });
     // The user has seen the outcome in the alert; the window keeps nothing of it.
     [[maybe_unused]] const transfer::Outcome outcome = transfer.run();
 }

@@ -71,7 +71,12 @@ public:
     QString problemForRow(int row) const;
 
     void send(QObject* sender);
+    // Send, and Device ▸ Identify Device: enabled when a destination that can answer is chosen
+    // and no update or question runs.
     void controlSend();
+    // Asks the chosen device who it is, on a thread of its own as a transfer runs, and shows
+    // what it answered.
+    void identify();
     void sheetDidEnd(int returnCode);
     void cancel(QObject* sender);
     void cancel2();
@@ -98,16 +103,24 @@ private:
     // keeping the chosen destination while it exists, except during an update, when the list
     // stays as it is until the update has ended.
     void destinationsChanged();
+    // UI thread: a transfer or a question has let go of the destinations; what changed meanwhile
+    // is listed now.
+    void thawDestinations();
     // The summary line: what the listed files hold and how long they take to the chosen
     // destination, once the plan has been read.
     void showSummary();
     double chosenBytesPerSecond() const;
+    // The chosen destination's index, when one is chosen.
+    std::optional<std::size_t> chosenDestination() const;
+    // A pop-up entry for destination, its tooltip saying when it cannot answer.
+    void addDestination(const midi::Destination& destination);
 
     // Owns every element below; created first so that it goes last.
     std::unique_ptr<QMainWindow> mWindowDefinition;
 
     QAction* mQuitMenuItem;
     QAction* mSelectMenuItem;
+    QAction* mIdentifyMenuItem;
     QMainWindow* mMainWindow;
     QComboBox*
         mDevicePopUpButton; // entry 0 no device, entry 1 a separator, entry k destination k-2

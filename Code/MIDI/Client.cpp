@@ -138,6 +138,10 @@ public:
     {
         return takeUp() ? mUsing->createOutputPort(name) : PortResult { nullptr, problem() };
     }
+    WayBackResult listen(std::size_t destination) override
+    {
+        return takeUp() ? mUsing->listen(destination) : WayBackResult {};
+    }
     void close() override
     {
         if (mUsing)

@@ -8,6 +8,9 @@
 
 #include "JackCommon.h"
 #include "JackOutbox.h"
+#include "MIDI/JackPairing.h"
+#include "MIDI/Rejoiner.h"
+#include "Monitor/JackInput.h"
 #include "ServiceThread.h"
 #include "Text/Printable.h"
 
@@ -90,6 +93,7 @@ private:
 struct DestinationPort {
     Destination destination;
     std::string portName; // the full "client:port" name JACK connects by
+    std::string wayBack; // the port the device answers by; empty when none is certain
 };
 
 // JACK's own "client:port" name, which no other port on the server can have. A device port (one
@@ -97,31 +101,51 @@ struct DestinationPort {
 // jack2's ALSA backends put the card's name there. Pretty names from JACK's metadata are not
 // used: jack2 keeps them after their port has gone, and a later port with the same id would show
 // another's name.
-std::string nameOf(jack_port_t* port)
+PortFacts factsOf(jack_port_t* port)
 {
-    if ((jack_port_flags(port) & JackPortIsPhysical) != 0) {
-        std::vector<char> first(static_cast<std::size_t>(jack_port_name_size()));
-        std::vector<char> second(first.size());
-        char* aliases[] = { first.data(), second.data() };
-        if (jack_port_get_aliases(port, aliases) > 0 && first[0] != '\0')
-            return first.data();
+    PortFacts facts { jack_port_name(port), {}, (jack_port_flags(port) & JackPortIsPhysical) != 0 };
+    std::vector<char> first(static_cast<std::size_t>(jack_port_name_size()));
+    std::vector<char> second(first.size());
+    char* aliases[] = { first.data(), second.data() };
+    const int count = jack_port_get_aliases(port, aliases);
+    for (int i = 0; i < count && i < 2; ++i)
+        facts.aliases.emplace_back(aliases[i]);
+    return facts;
+}
+
+std::string nameOf(const PortFacts& port)
+{
+    if (port.physical && !port.aliases.empty() && !port.aliases.front().empty())
+        return port.aliases.front();
+    return port.name;
+}
+
+// The MIDI ports of the server that flags describe, as facts, leaving out the client's own.
+std::vector<PortFacts> portsOf(jack_client_t* client, unsigned long flags)
+{
+    std::vector<PortFacts> ports;
+    const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, flags);
+    for (const char** name = names; name && *name; ++name) {
+        jack_port_t* port = jack_port_by_name(client, *name);
+        if (port && !jack_port_is_mine(client, port))
+            ports.push_back(factsOf(port));
     }
-    return jack_port_name(port);
+    jack_free(names);
+    return ports;
 }
 
 std::vector<DestinationPort> listDestinations(jack_client_t* client)
 {
     std::vector<DestinationPort> targets;
     std::vector<bool> physical;
-    const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput);
-    for (const char** name = names; name && *name; ++name) {
-        jack_port_t* port = jack_port_by_name(client, *name);
-        if (!port || jack_port_is_mine(client, port))
-            continue;
-        targets.push_back({ { nameOf(port), *name }, *name });
-        physical.push_back((jack_port_flags(port) & JackPortIsPhysical) != 0);
+    const std::vector<PortFacts> outputs = portsOf(client, JackPortIsOutput);
+    for (const PortFacts& port : portsOf(client, JackPortIsInput)) {
+        std::string wayBack = pairedCapture(port, outputs);
+        const bool answers = !wayBack.empty();
+        targets.push_back(
+            { { nameOf(port), port.name, 0, answers }, port.name, std::move(wayBack) });
+        physical.push_back(port.physical);
     }
-    jack_free(names);
     // Devices before programs, each group in the server's order.
     std::vector<DestinationPort> ordered;
     for (const bool wanted : { true, false })
@@ -487,6 +511,42 @@ private:
     std::optional<std::string> mFollowing; // the port name whose departure mDepartures watches
 };
 
+// The port of the way back's client.
+constexpr const char* WayBackPort = "Morvex Input Port";
+
+// What the device says, from the receiving client: JACK carries a SysEx in as many events as the
+// device's side cut it into. The client closes on the service thread, which may wait on the
+// server.
+class JackWayBack final : public WayBack {
+public:
+    JackWayBack(std::shared_ptr<Input> input, ServiceThread& calls)
+        : mInput(std::move(input))
+        , mCalls(calls)
+    {
+    }
+    ~JackWayBack() override
+    {
+        mCalls.post([input = std::move(mInput)]() mutable { input.reset(); });
+    }
+    JackWayBack(const JackWayBack&) = delete;
+    JackWayBack& operator=(const JackWayBack&) = delete;
+
+    void take(std::vector<std::vector<std::uint8_t>>& out) override
+    {
+        mInput->take(mArrived);
+        for (const Received& piece : mArrived)
+            mRejoiner.feed(piece.bytes, out);
+        mArrived.clear();
+    }
+    std::uint64_t realTimeBytes() const override { return mRejoiner.realTimeBytes(); }
+
+private:
+    std::shared_ptr<Input> mInput;
+    ServiceThread& mCalls;
+    std::vector<Received> mArrived;
+    Rejoiner mRejoiner;
+};
+
 // Ports that come and go, told on JACK's notification thread (never the process thread), passed
 // on to whoever watches. It outlives the client handle, so no callback can reach it once gone.
 class PortWatch {
@@ -607,6 +667,37 @@ public:
         mDestinations.clear();
         for (const auto& port : mDestinationPorts)
             mDestinations.push_back(port.destination);
+    }
+
+    // The way back is a receiving client of its own beside this one, so that the sending client's
+    // cycle stays the sender's alone; it takes the one connection this makes.
+    WayBackResult listen(std::size_t index) override
+    {
+        if (index >= mDestinationPorts.size() || mDestinationPorts[index].wayBack.empty())
+            return {};
+        struct Opened {
+            std::shared_ptr<Input> input;
+            std::string error;
+        };
+        const std::string clientName = std::string(jack_get_client_name(mHandle)) + " Input";
+        const std::optional<Opened> opened = mCalls.call<Opened>(
+            [handle = mHandle, clientName, from = mDestinationPorts[index].wayBack] {
+                Opened result;
+                std::shared_ptr<Input> input = openInput(clientName, WayBackPort, result.error);
+                if (!input)
+                    return result;
+                if (jack_connect(handle, from.c_str(), input->portName().c_str()) != 0) {
+                    result.error = "JACK refused to connect " + text::quoted(from) + " to Morvex.";
+                    return result;
+                }
+                result.input = std::move(input);
+                return result;
+            });
+        if (!opened)
+            return { nullptr, notAnswering(mCalls) };
+        if (!opened->input)
+            return { nullptr, opened->error };
+        return { std::make_unique<JackWayBack>(opened->input, mCalls), {} };
     }
 
     // One port in the client's life: the process thread's account of cycles and messages

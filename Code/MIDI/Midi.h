@@ -60,6 +60,26 @@ struct Destination {
     // How fast the destination takes bytes off its wire, for the time an update will take;
     // 0 when a send hands a message over at once.
     double bytesPerSecond = 0;
+    // Whether the same device has a way back to Morvex that the service makes certain: only then
+    // can it be heard during an update or asked who it is.
+    bool answers = false;
+};
+
+// What a destination says back, taken whole: a SysEx however the service split it, any other
+// message as it came. Real-time bytes (clock, active sensing) are only counted.
+class WayBack {
+public:
+    virtual ~WayBack() = default;
+    // Appends the whole messages that arrived since the last call, oldest first. Called from one
+    // thread at a time.
+    virtual void take(std::vector<std::vector<std::uint8_t>>& out) = 0;
+    // Real-time bytes that arrived so far.
+    virtual std::uint64_t realTimeBytes() const = 0;
+};
+
+struct [[nodiscard]] WayBackResult {
+    std::unique_ptr<WayBack> wayBack; // null when the destination has none, or on failure
+    std::string error; // a sentence for a person when it has one that could not be opened
 };
 
 // Sends through one output port. The port belongs to its client and must go before it.
@@ -156,6 +176,11 @@ public:
     virtual void refreshDestinations() = 0;
 
     virtual PortResult createOutputPort(const std::string& name) = 0;
+
+    // Starts listening to what destination sends back, until the result goes, which must be
+    // before the client. No way back (the destination does not answer) is no error. Like a send,
+    // it reads the list of destinations.
+    virtual WayBackResult listen(std::size_t /*destination*/) { return {}; }
 
     // Closes the client now, once its port has gone, waiting for the service up to the limit; a
     // close that does not come back in time is left to its thread, and leftWaiting() says so.

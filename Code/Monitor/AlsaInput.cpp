@@ -19,6 +19,8 @@ public:
 
     std::string portName() const override { return mPortName; }
     std::uint64_t lost() const override { return mLost; }
+    // The sequencer's port takes messages only.
+    bool answer(std::span<const std::uint8_t>) override { return false; }
 
     // A SysEx arrives in pieces (the kernel cuts hardware input at 256 bytes, senders cut
     // their own): a message is whole at its F7.

@@ -3,6 +3,7 @@
 // Receiving, for the monitor and the tests: an input port that keeps every message it is sent.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ public:
     virtual void take(std::vector<Received>& out) = 0;
     // Messages that arrived but could not be kept (the queue to the reading thread was full).
     virtual std::uint64_t lost() const = 0;
+    // Sends message out of the port that answers for this one, in pieces as the service carries
+    // them; false when there is no such port or its queue is full. Called from the thread that
+    // takes.
+    virtual bool answer(std::span<const std::uint8_t> message) = 0;
 };
 
 // The standard CRC-32 (as zlib and .zip files compute it), to compare what arrived with what went.

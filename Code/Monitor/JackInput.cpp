@@ -3,6 +3,7 @@
 #include "MIDI/JackCommon.h"
 #include "MIDI/SpscRing.h"
 
+#include <algorithm>
 #include <atomic>
 #include <jack/midiport.h>
 
@@ -12,6 +13,11 @@ namespace {
 
 // Room for several seconds of the fastest sending, so the reading thread may be slow.
 constexpr std::size_t RingBytes = std::size_t { 8 } * 1024 * 1024;
+// Answers wait here for the process thread; a few large replies fit.
+constexpr std::size_t AnswerRingBytes = std::size_t { 1 } * 1024 * 1024;
+// An answer goes out in events of at most this size, as a device's MIDI interface cuts a long
+// SysEx, so that the receiving side has to join it.
+constexpr std::size_t AnswerPiece = 512;
 
 struct Header {
     std::uint64_t microseconds;
@@ -25,10 +31,15 @@ struct Inbox {
     std::atomic<jack_client_t*> client { nullptr };
     std::atomic<jack_port_t*> port { nullptr };
     std::atomic<std::uint64_t> lost { 0 };
+    // Answers, each a size and its bytes, and how far the process thread is into the first.
+    SpscRing answers { AnswerRingBytes };
+    std::atomic<jack_port_t*> answerPort { nullptr };
+    std::uint32_t answerOffset = 0; // the process thread's only
 
     static int process(jack_nframes_t frames, void* self) noexcept
     {
         auto& inbox = *static_cast<Inbox*>(self);
+        inbox.writeAnswers(frames);
         jack_port_t* port = inbox.port.load();
         jack_client_t* client = inbox.client.load();
         if (!port || !client)
@@ -52,6 +63,33 @@ struct Inbox {
         bufferDone(buffer);
         return 0;
     }
+
+    // As many pieces of the waiting answers as this cycle's buffer takes; the rest next cycle.
+    void writeAnswers(jack_nframes_t frames) noexcept
+    {
+        jack_port_t* port = answerPort.load();
+        if (!port)
+            return;
+        void* buffer = jack_port_get_buffer(port, frames);
+        bufferTaken(buffer);
+        jack_midi_clear_buffer(buffer);
+        std::uint32_t size = 0;
+        while (answers.readable() >= sizeof size) {
+            answers.peek(std::as_writable_bytes(std::span(&size, 1)));
+            const std::size_t piece = std::min<std::size_t>(AnswerPiece, size - answerOffset);
+            jack_midi_data_t* into = jack_midi_event_reserve(buffer, 0, piece);
+            if (!into)
+                break;
+            answers.peek(
+                std::as_writable_bytes(std::span(into, piece)), sizeof size + answerOffset);
+            answerOffset += static_cast<std::uint32_t>(piece);
+            if (answerOffset == size) {
+                answers.consume(sizeof size + size);
+                answerOffset = 0;
+            }
+        }
+        bufferDone(buffer);
+    }
 };
 
 class JackInput final : public Input {
@@ -65,6 +103,15 @@ public:
 
     std::string portName() const override { return mPortName; }
     std::uint64_t lost() const override { return mInbox->lost.load(); }
+
+    bool answer(std::span<const std::uint8_t> message) override
+    {
+        if (!mInbox->answerPort.load() || message.empty())
+            return false;
+        const auto size = static_cast<std::uint32_t>(message.size());
+        return mInbox->answers.write(
+            { std::as_bytes(std::span(&size, 1)), std::as_bytes(message) });
+    }
 
     void take(std::vector<Received>& out) override
     {
@@ -88,8 +135,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Input> openInput(
-    const std::string& clientName, const std::string& portName, std::string& error)
+std::unique_ptr<Input> openInput(const std::string& clientName, const std::string& portName,
+    std::string& error, const std::string& answerName)
 {
     auto inbox = std::make_unique<Inbox>();
     auto client = openClient(clientName, error);
@@ -100,6 +147,15 @@ std::unique_ptr<Input> openInput(
     if (!port) {
         error = "Cannot create the JACK input port \"" + portName + "\".";
         return nullptr;
+    }
+    if (!answerName.empty()) {
+        jack_port_t* answers = jack_port_register(
+            client.get(), answerName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        if (!answers) {
+            error = "Cannot create the JACK output port \"" + answerName + "\".";
+            return nullptr;
+        }
+        inbox->answerPort.store(answers);
     }
     inbox->client.store(client.get());
     inbox->port.store(port);

@@ -9,6 +9,7 @@
 #include "Process/CommandLine.h"
 #include "Process/QuitSignals.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +34,17 @@ Options:
   --slow MS        (ALSA) take MS milliseconds over every sequencer event, with the sequencer's
                    default input queue, as a slow synthesizer program does: to try whether a
                    sender's pace suits such a receiver ("messages lost" says it does not)
+  --answers NAME   (JACK) answer through an output port NAME of the client: the one output a
+                   sender pairs with the input as the device's way back. An Identity Request
+                   (F0 7E 7F 06 01 F7, or to device ID 10) is answered with an Identity Reply:
+                   manufacturer 7D, family 4D 56, model 01 00, device ID 10
+  --ack            with --answers: answer every message with ACK (F0 7E 10 7F pp F7, pp the
+                   message's number from 0, modulo 128)
+  --at N:KIND      with --answers: answer the Nth message (from 1) with KIND instead, "nak",
+                   "cancel" or "wait"
+  --hold MS        after a WAIT, send ACK once MS milliseconds have passed (default 1000)
+  --dump N:BYTES   with --answers: after answering the Nth message, send a SysEx of BYTES bytes
+                   (F0 7D, then 0 to 7F over and over, F7), to rehearse a long reply
   --help           show this text
   --version        print the version
 Stops on Ctrl-C (SIGINT), SIGTERM or SIGHUP.
@@ -44,8 +56,117 @@ struct Options {
     std::string service;
     std::string syx;
     std::chrono::milliseconds slow { 0 };
+    std::string answers; // the output port's name; empty: no answers
+    bool ack = false;
+    std::uint32_t at = 0; // the message answered with atKind instead; 0 for none
+    std::uint8_t atKind = 0;
+    std::chrono::milliseconds hold { 1000 };
+    std::uint32_t dumpAfter = 0; // 0 for none
+    std::uint32_t dumpBytes = 0;
     bool version = false;
 };
+
+// The rehearsal device's own numbers, for its handshake and its Identity Reply.
+constexpr std::uint8_t DeviceId = 0x10;
+constexpr std::uint8_t Ack = 0x7F;
+constexpr std::uint8_t Nak = 0x7E;
+constexpr std::uint8_t Cancel = 0x7D;
+constexpr std::uint8_t Wait = 0x7C;
+
+// "N:WORD" as a number from 1 and what follows the colon.
+std::optional<std::pair<std::uint32_t, std::string>> numbered(const std::string& text)
+{
+    const auto colon = text.find(':');
+    if (colon == std::string::npos)
+        return std::nullopt;
+    const auto number = process::wholeNumber(std::string_view(text).substr(0, colon));
+    if (!number || *number == 0)
+        return std::nullopt;
+    return std::pair { *number, text.substr(colon + 1) };
+}
+
+// What the rehearsal device says back: the handshake it was told to give, its identity, a long
+// reply where asked.
+class Answerer {
+public:
+    explicit Answerer(const Options& options)
+        : mOptions(options)
+    {
+    }
+
+    void heard(const std::vector<std::uint8_t>& message, std::chrono::steady_clock::time_point now,
+        midi::Input& input)
+    {
+        const auto& m = message;
+        if (m.size() == 6 && m[0] == 0xF0 && m[1] == 0x7E && (m[2] == 0x7F || m[2] == DeviceId)
+            && m[3] == 0x06 && m[4] == 0x01 && m[5] == 0xF7) {
+            send(input, identity());
+            return;
+        }
+        ++mCount;
+        const std::uint8_t packet = static_cast<std::uint8_t>((mCount - 1) & 0x7F);
+        if (mCount == mOptions.at) {
+            send(input, { 0xF0, 0x7E, DeviceId, mOptions.atKind, packet, 0xF7 });
+            if (mOptions.atKind == Wait)
+                mAckDue = { now + mOptions.hold, packet };
+        } else if (mOptions.ack) {
+            send(input, { 0xF0, 0x7E, DeviceId, Ack, packet, 0xF7 });
+        }
+        if (mCount == mOptions.dumpAfter) {
+            std::vector<std::uint8_t> dump(mOptions.dumpBytes);
+            for (std::size_t i = 0; i < dump.size(); ++i)
+                dump[i] = static_cast<std::uint8_t>(i & 0x7F);
+            dump.front() = 0xF0;
+            dump[1] = 0x7D;
+            dump.back() = 0xF7;
+            send(input, dump);
+        }
+    }
+
+    // The ACK that ends a WAIT, once its time has come.
+    void tick(std::chrono::steady_clock::time_point now, midi::Input& input)
+    {
+        if (mAckDue && now >= mAckDue->first) {
+            send(input, { 0xF0, 0x7E, DeviceId, Ack, mAckDue->second, 0xF7 });
+            mAckDue.reset();
+        }
+    }
+
+private:
+    static std::vector<std::uint8_t> identity()
+    {
+        return { 0xF0, 0x7E, DeviceId, 0x06, 0x02, 0x7D, 0x4D, 0x56, 0x01, 0x00, 0x00, 0x00, 0x00,
+            0x01, 0xF7 };
+    }
+
+    static void send(midi::Input& input, const std::vector<std::uint8_t>& message)
+    {
+        if (!input.answer(message))
+            std::fprintf(stderr, "morvex-monitor: an answer of %zu bytes could not be sent\n",
+                message.size());
+    }
+
+    const Options& mOptions;
+    std::uint32_t mCount = 0; // messages heard, Identity Requests aside
+    std::optional<std::pair<std::chrono::steady_clock::time_point, std::uint8_t>> mAckDue;
+};
+
+// The whole milliseconds given to option name, into field; false, with why in error, when they
+// are not whole.
+bool takeMilliseconds(const process::CommandLine& line, std::string_view name,
+    std::chrono::milliseconds& field, std::string& error)
+{
+    const auto text = line.value(name);
+    if (!text)
+        return true;
+    const auto milliseconds = process::wholeNumber(*text);
+    if (!milliseconds) {
+        error = std::string(name) + " takes whole milliseconds, not \"" + *text + "\"";
+        return false;
+    }
+    field = std::chrono::milliseconds(*milliseconds);
+    return true;
+}
 
 // Options, or why the command line cannot be taken.
 std::optional<Options> parse(std::span<const char* const> arguments, std::string& error)
@@ -56,6 +177,11 @@ std::optional<Options> parse(std::span<const char* const> arguments, std::string
         { "--service", true },
         { "--syx", true },
         { "--slow", true },
+        { "--answers", true },
+        { "--ack" },
+        { "--at", true },
+        { "--hold", true },
+        { "--dump", true },
         { "--version" },
     };
     const process::ParsedCommandLine parsed = process::CommandLine::parse(arguments, Known);
@@ -65,18 +191,42 @@ std::optional<Options> parse(std::span<const char* const> arguments, std::string
         return std::nullopt;
     }
     Options options;
-    for (const auto& [name, field] :
-        { std::pair { "--name", &options.name }, { "--client", &options.client },
-            { "--service", &options.service }, { "--syx", &options.syx } })
+    for (const auto& [name, field] : { std::pair { "--name", &options.name },
+             { "--client", &options.client }, { "--service", &options.service },
+             { "--syx", &options.syx }, { "--answers", &options.answers } })
         *field = parsed.line->value(name).value_or(*field);
     options.version = parsed.line->has("--version");
-    if (const auto slow = parsed.line->value("--slow")) {
-        const auto milliseconds = process::wholeNumber(*slow);
-        if (!milliseconds) {
-            error = "--slow takes whole milliseconds, not \"" + *slow + "\"";
+    options.ack = parsed.line->has("--ack");
+    if (const auto at = parsed.line->value("--at")) {
+        const auto kind = numbered(*at);
+        static const std::pair<const char*, std::uint8_t> Kinds[]
+            = { { "nak", Nak }, { "cancel", Cancel }, { "wait", Wait } };
+        const auto* found = kind ? std::ranges::find_if(Kinds,
+                                [&](const auto& known) { return kind->second == known.first; })
+                                 : std::end(Kinds);
+        if (found == std::end(Kinds)) {
+            error = "--at takes N:nak, N:cancel or N:wait, not \"" + *at + "\"";
             return std::nullopt;
         }
-        options.slow = std::chrono::milliseconds(*milliseconds);
+        options.at = kind->first;
+        options.atKind = found->second;
+    }
+    if (!takeMilliseconds(*parsed.line, "--hold", options.hold, error)
+        || !takeMilliseconds(*parsed.line, "--slow", options.slow, error))
+        return std::nullopt;
+    if (const auto dump = parsed.line->value("--dump")) {
+        const auto size = numbered(*dump);
+        const auto bytes = size ? process::wholeNumber(size->second) : std::nullopt;
+        if (!bytes || *bytes < 3 || *bytes > 512 * 1024) {
+            error = "--dump takes N:BYTES, BYTES from 3 to 524288, not \"" + *dump + "\"";
+            return std::nullopt;
+        }
+        options.dumpAfter = size->first;
+        options.dumpBytes = *bytes;
+    }
+    if (options.answers.empty() && (options.ack || options.at || options.dumpAfter)) {
+        error = "--ack, --at and --dump answer through the port --answers names";
+        return std::nullopt;
     }
     return options;
 }
@@ -90,9 +240,13 @@ std::unique_ptr<midi::Input> open(const Options& options, std::string& error)
             error = "--slow takes its time over the ALSA sequencer's events; JACK has none.";
             continue;
         }
+        if (service == midi::Service::Alsa && !options.answers.empty()) {
+            error = "--answers answers through a JACK port; on the ALSA sequencer it cannot yet.";
+            continue;
+        }
         auto input = service == midi::Service::Alsa
             ? monitor::openAlsaInput(options.client, options.name, options.slow, error)
-            : midi::jack::openInput(options.client, options.name, error);
+            : midi::jack::openInput(options.client, options.name, error, options.answers);
         if (input)
             return input;
     }
@@ -151,9 +305,13 @@ int main(int argc, char** argv)
     std::optional<std::uint64_t> first;
     std::uint64_t lostReported = 0;
     std::vector<midi::Received> messages;
+    Answerer answerer(*options);
     const auto report = [&] {
         input->take(messages);
+        const auto now = std::chrono::steady_clock::now();
         for (const auto& message : messages) {
+            if (!options->answers.empty())
+                answerer.heard(message.bytes, now, *input);
             if (!first)
                 first = message.microseconds;
             print(message, *first);
@@ -175,6 +333,7 @@ int main(int argc, char** argv)
     while (!quit.quitSignals->take()) {
         (void)::poll(&signals, 1, Milliseconds_Poll); // an error only means looking again sooner
         report();
+        answerer.tick(std::chrono::steady_clock::now(), *input);
     }
     // What arrived since the last poll is reported too, so that nothing received goes unsaid.
     report();

@@ -8,6 +8,7 @@ const std::string_view Usage = R"(Usage: morvex-send --list [--timeout SECONDS]
        morvex-send --to DESTINATION [--dry-run] [--send-damaged] [--share-destination]
                    [--timeout SECONDS] [FOLDER]
        morvex-send --dry-run [FOLDER]
+       morvex-send --identify --to DESTINATION [--timeout SECONDS]
 
 Sends the System Exclusive messages of every "mid" file in FOLDER (default: the current folder)
 to one MIDI destination, as the Morvex window does: the files in the order the window lists them,
@@ -15,7 +16,11 @@ each message after its own delay, a 2-second pause before every file but the fir
 client is "Morvex" and its output port "Morvex Output Port".
 
   --list              print the MIDI destinations, numbered from 1 in the order of the
-                      window's device pop-up: 1 is the entry just under the separator
+                      window's device pop-up: 1 is the entry just under the separator;
+                      the words (can answer) follow those that have a way back to Morvex
+  --identify          ask DESTINATION who it is (the Identity Request F0 7E 7F 06 01 F7)
+                      and print each Identity Reply that comes within 2 s: the device ID,
+                      manufacturer, family, model and software revision
   --to DESTINATION    send to DESTINATION: its number from --list (digits only), or its
                       whole name
   --dry-run           send nothing: print for each file its messages, its bytes and the time
@@ -35,16 +40,23 @@ client is "Morvex" and its output port "Morvex Output Port".
 
 On a terminal one line shows the file in hand, the percentage, the bytes and the time left;
 otherwise plain lines are printed as the update goes.
+A destination that can answer is listened to during the update. NAK (F0 7E cc 7E pp F7) or
+CANCEL (F0 7E cc 7D pp F7) from it stops the update before its next message, and the end names
+the message refused; WAIT (F0 7E cc 7C pp F7) holds the next message until the device says
+anything else ("Waiting for the device..."), for 30 s at most; ACK (F0 7E cc 7F pp F7) is
+counted. The last lines say how many replies of each kind came, and show the last few in hex.
 Ctrl-C cancels: the message whose delay is under way still goes out, nothing after it.
 A second Ctrl-C, SIGTERM or SIGHUP quits at once: the wait under way is cut short, a message
 being paced to a hardware port is ended there, and nothing more is sent. Before the first
 message goes out (while the MIDI service opens, say), Ctrl-C and SIGTERM end it at once.
 
 Exit status:
-  0    "Complete Update": every file was read alike twice and every message delivered
+  0    "Complete Update": every file was read alike twice and every message delivered;
+       for --identify, a device answered
   1    "Update Incomplete": some file could not be read or sent whole (the reasons on standard
-       error), or damaged files or other senders to the destination stopped the update before
-       it began; for --dry-run, some file is damaged
+       error), the device refused a message, or damaged files or other senders to the
+       destination stopped the update before it began; for --dry-run, some file is damaged; for
+       --identify, no device answered
   2    bad usage
   3    nothing was sent: no MIDI service (or one that did not answer in time), no such
        destination, or a folder that cannot be listed or holds no "mid" file
@@ -60,6 +72,7 @@ ParsedOptions parseOptions(std::span<const char* const> arguments)
         { "--dry-run" },
         { "--send-damaged" },
         { "--share-destination" },
+        { "--identify" },
         { "--to", true },
         { "--timeout", true },
     };
@@ -98,6 +111,12 @@ ParsedOptions parseOptions(std::span<const char* const> arguments)
             || !line.operands().empty())
             return { std::nullopt, "--list takes nothing else" };
         options.command = Options::Command::List;
+        return { options, {} };
+    }
+    if (line.has("--identify")) {
+        if (options.to.empty() || options.dryRun || options.sendDamaged || !line.operands().empty())
+            return { std::nullopt, "--identify takes --to and nothing else" };
+        options.command = Options::Command::Identify;
         return { options, {} };
     }
     if (options.to.empty() && !options.dryRun)

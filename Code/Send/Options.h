@@ -21,7 +21,7 @@ enum ExitStatus : int {
 };
 
 struct Options {
-    enum class Command { Help, Version, List, Send };
+    enum class Command { Help, Version, List, Send, Identify };
     Command command = Command::Send;
     std::string to; // the destination's number from 1, or its name; empty for a dry run without
     std::string folder = ".";

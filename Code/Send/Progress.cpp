@@ -120,11 +120,21 @@ void Progress::showRemaining(const transfer::Remaining& remaining)
     }
 }
 
-void Progress::showAlert(const std::string& title, const std::string& message)
+// Once messages go out, a status says that the device holds the update, or lets it go on.
+void Progress::showStatus(const std::string& text)
+{
+    if (mSending)
+        show(text);
+}
+
+// What the device said comes last, to the same stream as the title.
+void Progress::showAlert(
+    const std::string& title, const std::string& message, const std::string& heard)
 {
     endLine();
     std::FILE* to = title == "Complete Update" ? mOut : mErr;
-    std::fprintf(to, "%s\n%s", title.c_str(), message.empty() ? "" : (message + "\n").c_str());
+    std::fprintf(to, "%s\n%s%s", title.c_str(), message.empty() ? "" : (message + "\n").c_str(),
+        heard.empty() ? "" : (heard + "\n").c_str());
     std::fflush(to);
 }
 

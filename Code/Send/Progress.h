@@ -33,13 +33,14 @@ public:
     void setFileText(const std::string& name) override;
     bool sendDamaged(const std::string& reasons) override;
     bool shareDestination(const std::string& senders) override;
-    void showStatus(const std::string&) override { }
+    void showStatus(const std::string& text) override;
     void startSending() override;
     void setProgress(double percent) override { mPercent = static_cast<int>(percent); }
     void setPercentText(const std::string&) override { }
     void showRemaining(const transfer::Remaining& remaining) override;
     std::optional<std::size_t> selectedDestination() override { return mSetting.destination; }
-    void showAlert(const std::string& title, const std::string& message) override;
+    void showAlert(
+        const std::string& title, const std::string& message, const std::string& heard) override;
     void end() override { endLine(); }
 
 private:

@@ -9,6 +9,7 @@
 #include "Text/Duration.h"
 #include "Text/Printable.h"
 #include "Timing/Clock.h"
+#include "Transfer/Identify.h"
 #include "Transfer/Transfer.h"
 #include "Transfer/UpdateFolder.h"
 
@@ -71,9 +72,37 @@ int list(const midi::Client& client)
     if (client.destinations().empty())
         std::fprintf(stderr, "morvex-send: no MIDI destination is open on %s\n",
             client.serviceName().c_str());
-    for (std::size_t i = 0; i < client.destinations().size(); ++i)
-        std::printf("%zu  %s\n", i + 1, text::printable(client.destinations()[i].name).c_str());
+    for (std::size_t i = 0; i < client.destinations().size(); ++i) {
+        const midi::Destination& destination = client.destinations()[i];
+        std::printf("%zu  %s%s\n", i + 1, text::printable(destination.name).c_str(),
+            destination.answers ? "  (can answer)" : "");
+    }
     return Exit_Complete;
+}
+
+// Asks the destination who it is: only on this request, never during an update.
+int identify(midi::Client& client, std::size_t destination, timing::Clock& clock)
+{
+    midi::WayBackResult listening = client.listen(destination);
+    if (!listening.wayBack)
+        return fail(Exit_Unavailable,
+            listening.error.empty() ? text::quoted(client.destinations()[destination].name)
+                    + " cannot answer: the MIDI service offers no way back from it"
+                                    : listening.error);
+    midi::PortResult port = client.createOutputPort("Morvex Output Port");
+    if (!port.port)
+        return fail(Exit_Unavailable, port.error);
+    const transfer::Identified identified
+        = transfer::identify(*port.port, *listening.wayBack, destination, clock);
+    port.port.reset();
+    listening.wayBack.reset();
+    if (identified.stopped)
+        return Exit_Cancelled;
+    if (!identified.error.empty())
+        return fail(Exit_Unavailable, identified.error);
+    std::FILE* to = identified.identities.empty() ? stderr : stdout;
+    std::fprintf(to, "%s\n", transfer::identifiedText(identified).c_str());
+    return identified.identities.empty() ? Exit_Incomplete : Exit_Complete;
 }
 
 // destination: where the update would go, for its wire time; none for a dry run without --to.
@@ -193,6 +222,11 @@ int run(const Options& options)
         if (!destination.error.empty())
             return end(fail(Exit_Unavailable, destination.error));
     }
+    if (options.command == Options::Command::Identify) {
+        // The question may be out: a Ctrl-C now lets the 2 s of listening end, a second one quits.
+        transferring.store(true);
+        return end(identify(*client, destination.index, clock));
+    }
 
     transfer::MidiFileListing listing = transfer::listMidiFiles(options.folder);
     if (!listing.error.empty())
@@ -209,8 +243,9 @@ int run(const Options& options)
     Progress progress(stdout, stderr,
         { ::isatty(STDOUT_FILENO) == 1, options.folder, destination.index, listing.names.size(),
             options.sendDamaged, options.shareDestination, &sendPass });
-    transfer::Transfer transfer(
-        progress, *port.port, clock, std::move(listing.names), client->destinations(), cancel);
+    transfer::Transfer transfer(progress, *port.port, clock, std::move(listing.names),
+        client->destinations(), cancel,
+        [&client](std::size_t destination) { return client->listen(destination); });
     transferring.store(true);
     const transfer::Outcome outcome = transfer.run();
     port.port.reset(); // before the client, as ever; a thread left waiting is looked at below

@@ -19,7 +19,9 @@ namespace transfer {
 //                          cancelled: shareDestination, a no there ends the transfer;
 //                          showRemaining
 //   send pass, per file:   folderText, setFileText; before each wait showRemaining; per
-//                          message sent setProgress, setPercentText, showRemaining
+//                          message sent setProgress, setPercentText, showRemaining; while the
+//                          device holds the next message (WAIT) showStatus("Waiting for the
+//                          device..."), then showStatus("Sending...") when it lets it go
 //   unless cancelled:      showAlert
 //   always, last:          end
 //
@@ -56,8 +58,11 @@ public:
     virtual void showRemaining(const Remaining& remaining) = 0;
     // The destination chosen: an index into the MIDI client's destinations, or none.
     virtual std::optional<std::size_t> selectedDestination() = 0;
-    // A modal alert with the one button "OK"; returns once the user has dismissed it.
-    virtual void showAlert(const std::string& title, const std::string& message) = 0;
+    // A modal alert with the one button "OK"; returns once the user has dismissed it. heard:
+    // what the device said back, for the alert's informative text; empty when it said nothing.
+    virtual void showAlert(
+        const std::string& title, const std::string& message, const std::string& heard)
+        = 0;
     // The transfer is over (completed, cancelled, incomplete or stopped): the window ends the
     // sheet, gives the menus back and releases the send lock.
     virtual void end() = 0;

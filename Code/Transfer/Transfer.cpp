@@ -1,6 +1,7 @@
 #include "Transfer/Transfer.h"
 
 #include "FileImage.h"
+#include "Listening.h"
 #include "Text/Printable.h"
 #include "ThreadTuning.h"
 
@@ -11,15 +12,25 @@ namespace transfer {
 
 Transfer::Transfer(Sheet& sheet, midi::OutputPort& port, timing::Clock& clock,
     std::vector<std::string> files, std::vector<midi::Destination> destinations,
-    const std::atomic<bool>& cancel)
+    const std::atomic<bool>& cancel, Listen listen)
     : mSheet(sheet)
     , mPort(port)
     , mClock(clock)
     , mFiles(std::move(files))
     , mDestinations(std::move(destinations))
     , mCancel(cancel)
+    , mListen(std::move(listen))
 {
 }
+
+namespace {
+
+// After the last message, how long the device has to answer it: the listening ends once it has
+// been quiet this long, and at the latest after the longer time.
+constexpr std::chrono::milliseconds LastWordQuiet { 500 };
+constexpr std::chrono::milliseconds LastWordLimit { 2000 };
+
+} // namespace
 
 Outcome Transfer::run()
 {
@@ -27,11 +38,15 @@ Outcome Transfer::run()
     mOutcome = {};
     mRouteGone = false;
     mHalted = false;
+    mHeld = false;
+    mDeviceStopped = false;
+    mFollowed = "before the first message";
     const bool sent = sizePass() && askAboutDamage() && sendPass();
     // Before the alert, which may stay up a while: the destination is free once the update is.
     mPort.endUpdate();
     if (sent)
         finish();
+    mWayBack.reset();
     mSheet.end();
     return std::move(mOutcome);
 }
@@ -119,12 +134,93 @@ bool Transfer::sendPass()
         return false;
     mMicrosecondsLeft = mPlan.microsecondsFrom(0, bytesPerSecond());
     showRemaining(0);
+    if (mListen && mDestination && !mCancel) {
+        midi::WayBackResult listening = mListen(*mDestination);
+        mWayBack = std::move(listening.wayBack);
+        if (!listening.error.empty())
+            mOutcome.heard.problem = "Morvex could not listen to the device: " + listening.error;
+    }
     const RealtimePriority priority;
-    for (std::size_t i = 0; i < mFiles.size() && !mCancel; ++i) {
+    for (std::size_t i = 0; i < mFiles.size() && !mCancel && !mDeviceStopped; ++i) {
         if (!sendFile(i))
             return end(Outcome::End::Stopped);
     }
+    if (!hearTheLastWord())
+        return end(Outcome::End::Stopped);
     return !mClock.stopRequested() || end(Outcome::End::Stopped);
+}
+
+void Transfer::hear(std::vector<std::vector<std::uint8_t>> arrived)
+{
+    if (!mWayBack)
+        return;
+    mWayBack->take(arrived);
+    Heard& heard = mOutcome.heard;
+    heard.realTimeBytes = mWayBack->realTimeBytes();
+    for (auto& bytes : arrived) {
+        const ReplyKind kind = kindOf(bytes);
+        ++heard.counts[static_cast<std::size_t>(kind)];
+        mHeld = kind == ReplyKind::Wait;
+        if ((kind == ReplyKind::Nak || kind == ReplyKind::Cancel) && !mDeviceStopped) {
+            mDeviceStopped = true;
+            problem(FileProblem::Kind::Refused,
+                "The device refused " + mFollowed + " (" + nameOf(kind)
+                    + "). Nothing was sent after it: a device that refused a message expects the "
+                      "whole update again.");
+        }
+        heard.replies.push_back({ std::move(bytes), mFollowed });
+    }
+}
+
+Transfer::Go Transfer::deviceLetsGo()
+{
+    hear();
+    if (mDeviceStopped)
+        return Go::Halt;
+    if (!mHeld)
+        return Go::On;
+    mSheet.showStatus("Waiting for the device...");
+    const auto limit = std::chrono::microseconds(Time_DeviceWaitLimit);
+    auto until = mClock.now() + limit;
+    while (mHeld && !mDeviceStopped && !mCancel) {
+        if (mClock.now() >= until) {
+            mDeviceStopped = true;
+            problem(FileProblem::Kind::Refused,
+                "The device asked Morvex to wait (WAIT) after " + mFollowed
+                    + " and then said nothing for "
+                    + std::to_string(Time_DeviceWaitLimit / 1'000'000)
+                    + " s. Nothing was sent after it: send the whole update again once the "
+                      "device is ready.");
+            break;
+        }
+        std::vector<std::vector<std::uint8_t>> arrived;
+        if (!awaitWord(*mWayBack, mClock, until, &mCancel, arrived))
+            return Go::Stop;
+        const bool said = !arrived.empty();
+        hear(std::move(arrived));
+        if (said && mHeld)
+            until = mClock.now() + limit; // a new WAIT starts the limit again
+    }
+    if (mDeviceStopped || mCancel)
+        return Go::Halt;
+    mSheet.showStatus("Sending...");
+    return Go::On;
+}
+
+bool Transfer::hearTheLastWord()
+{
+    if (!mWayBack || mCancel || mDeviceStopped)
+        return true;
+    const auto limit = mClock.now() + LastWordLimit;
+    for (auto quiet = mClock.now() + LastWordQuiet; mClock.now() < std::min(quiet, limit);) {
+        std::vector<std::vector<std::uint8_t>> arrived;
+        if (!awaitWord(*mWayBack, mClock, std::min(quiet, limit), &mCancel, arrived))
+            return false;
+        if (!arrived.empty())
+            quiet = mClock.now() + LastWordQuiet;
+        hear(std::move(arrived));
+    }
+    return true;
 }
 
 bool Transfer::sendFile(std::size_t index)
@@ -174,6 +270,12 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
         // A delay cut short by a stop request ends the run: its message would go out early.
         if (!wait(mRouteGone ? 0 : events[j].time()))
             return false;
+        // The device's word comes before the message: a refusal stops the update here.
+        if (const Go go = deviceLetsGo(); go != Go::On) {
+            if (go == Go::Stop)
+                return false;
+            break;
+        }
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(events[j].ptr());
         const midi::SendResult result = mHalted ? midi::SendResult { midi::SendError::Shared, 0,
             "Nothing more was sent once another program sent to " + destinationName() + "." }
@@ -201,6 +303,8 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
             break;
         }
         mOutcome.bytesSent += events[j].size();
+        if (mWayBack)
+            mFollowed = "message " + std::to_string(j + 1) + " of " + shown;
         mMicrosecondsLeft
             -= std::min(mMicrosecondsLeft, wireMicroseconds(events[j].size(), bytesPerSecond()));
         showProgress();
@@ -301,7 +405,8 @@ void Transfer::finish()
         failed = failed || problem.kind != FileProblem::Kind::NoEndOfTrack;
     }
     mOutcome.end = failed ? Outcome::End::Incomplete : Outcome::End::Completed;
-    mSheet.showAlert(failed ? "Update Incomplete" : "Complete Update", message);
+    mSheet.showAlert(
+        failed ? "Update Incomplete" : "Complete Update", message, heardText(mOutcome.heard));
 }
 
 } // namespace transfer

@@ -3,12 +3,15 @@
 #include "MIDI/Midi.h"
 #include "SMF/_SMF.h"
 #include "Timing/Clock.h"
+#include "Transfer/Heard.h"
 #include "Transfer/Plan.h"
 #include "Transfer/Sheet.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +26,7 @@ struct FileProblem {
         Changed, // the two passes read it differently, or only one could read it
         Undelivered, // a message did not reach the destination whole
         Uncertain, // the service could not vouch that some messages arrived
+        Refused, // the device refused a message (NAK, CANCEL) or went silent after a WAIT
     };
     Kind kind;
     std::string text; // a sentence for a person, the file's name first
@@ -41,7 +45,14 @@ struct [[nodiscard]] Outcome {
     std::uint64_t total = 0; // message bytes the size pass counted
     std::uint64_t bytesSent = 0; // bytes of the messages delivered whole
     std::uint64_t bytesCut = 0; // bytes that went out of messages cut short
+    Heard heard; // what the device said, when it has a way back
 };
+
+// How long the device may hold the update with a WAIT without a word before the update stops.
+constexpr std::uint32_t Time_DeviceWaitLimit = 30'000'000;
+
+// Opens the chosen destination's way back, for a transfer that listens to the device.
+using Listen = std::function<midi::WayBackResult(std::size_t destination)>;
 
 // One Send: reads every listed file and totals its message bytes, asks before sending damaged
 // files, then sends each file's messages to the destination chosen in the sheet, each after its
@@ -56,9 +67,14 @@ public:
     // cancel: raised by Cancel; read at the checks before each file of each pass, after the size
     // pass, before each message and before the alert, never during a wait. The clock times every
     // wait, the port's pacing included, and stops the run. Every reference must outlive run().
+    // listen: given, the transfer listens to the destination's way back from the first message
+    // to the end and acts on the handshake: NAK or CANCEL stop the update before its next
+    // message, WAIT holds the next message until the device says anything else (Cancel works,
+    // Time_DeviceWaitLimit without a word stops the update), ACK is counted. Without it, or
+    // without a way back, the update runs deaf.
     Transfer(Sheet& sheet, midi::OutputPort& port, timing::Clock& clock,
         std::vector<std::string> files, std::vector<midi::Destination> destinations,
-        const std::atomic<bool>& cancel);
+        const std::atomic<bool>& cancel, Listen listen = {});
 
     Outcome run();
 
@@ -72,6 +88,15 @@ private:
     bool sendFile(std::size_t index);
     bool sendEvents(const std::string& name, const std::vector<_Event>& events);
     bool wait(std::uint32_t microseconds);
+    // What the device said since the last look, after arrived (taken already): counted, kept,
+    // and acted on.
+    void hear(std::vector<std::vector<std::uint8_t>> arrived = {});
+    enum class Go { On, Halt, Stop };
+    // Before a message: On when the device lets it go; Halt when it refused, a hold ended in
+    // Cancel or in silence; Stop when a stop request came during a hold.
+    Go deviceLetsGo();
+    // After the last message: the device's answers to it, until it has been quiet a while.
+    bool hearTheLastWord();
     bool end(Outcome::End how); // always false
     void judge(std::size_t index, const FileReading& sent);
     void problem(FileProblem::Kind kind, std::string text);
@@ -88,6 +113,7 @@ private:
     const std::vector<std::string> mFiles;
     const std::vector<midi::Destination> mDestinations;
     const std::atomic<bool>& mCancel;
+    const Listen mListen;
 
     // One run's state.
     Plan mPlan; // what the size pass read
@@ -98,6 +124,10 @@ private:
     bool mRouteGone = false;
     // A send found another program sending to the destination: nothing more goes out.
     bool mHalted = false;
+    std::unique_ptr<midi::WayBack> mWayBack; // while the send pass listens
+    std::string mFollowed; // the last message sent, as a reply names it
+    bool mHeld = false; // the device's last word was WAIT
+    bool mDeviceStopped = false; // a refusal, or silence after WAIT, ended the update
     Outcome mOutcome;
 };
 

@@ -517,6 +517,45 @@ TEST_F(Window, OnJackTheSampleUpdateArrivesWholeInOrderAndThePopUpFollowsDestina
     EXPECT_EQ(popUp->currentText().toStdString(), "synth:in") << "still chosen, at its new place";
 }
 
+// The device talks back, on a private JACK server with morvex-monitor answering. Device ▸ Identify
+// Device is enabled only with a device chosen that can answer, and shows the monitor's ID; the
+// monitor holds the update with a WAIT to its first message, the sheet says so, and Cancel ends
+// the update there, with nothing sent after the first block and no alert.
+TEST_F(Window, OnJackIdentifyShowsTheDevicesIdAndCancelEndsAHoldOfTheDevice)
+{
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
+    jack.emplace(std::vector<std::string> { "--at", "1:wait", "--hold", "60000" });
+    // Blocks a second apart: the WAIT to the first is back long before the second is due.
+    files.write("update.mid",
+        SmfWriter(48).sysexOfSize(0, 256).sysexOfSize(96, 256, 1).sysexOfSize(96, 256, 2).file());
+    launch({}, [](const std::string& name) { return midi::Client::open(name); });
+    auto* identify = window->findChild<QAction*>("mIdentifyMenuItem");
+    popUp->setCurrentIndex(0);
+    controller->device(popUp);
+    EXPECT_FALSE(identify->isEnabled()) << "no device chosen";
+    popUp->setCurrentIndex(2);
+    controller->device(popUp);
+    ASSERT_TRUE(waitFor("Identify Device enabled", [&] { return identify->isEnabled(); }));
+    pressOkOnAlert();
+    identify->trigger();
+    ASSERT_TRUE(waitFor("the identity shown", [&] { return alerts.size() == 1; }));
+    EXPECT_TRUE(alerts[0].starts_with("Identify Device alone")
+        && alerts[0].ends_with("\nDevice ID 10: manufacturer 7D, family 4D 56 (11085), model 01 00 "
+                               "(1), software revision 00 00 00 01 (0.0.0.1)"))
+        << alerts[0];
+
+    ASSERT_TRUE(waitFor("Send enabled again", [&] { return sendButton->isEnabled(); }));
+    QTest::mouseClick(sendButton, Qt::LeftButton);
+    ASSERT_TRUE(waitFor("the sheet waiting for the device", [&] {
+        return sheetShows().starts_with("Waiting for the device...|");
+    })) << sheetShows();
+    EXPECT_FALSE(identify->isEnabled()) << "not during an update";
+    QTest::mouseClick(sheet->findChild<QPushButton*>("mCancelButton"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor("the window idle after Cancel", [&] { return idle(); }));
+    EXPECT_EQ(alerts.size(), 1u) << "Cancel shows no alert";
+    EXPECT_EQ(jack->received(2).size(), 6u + 256) << "the request and the first block only";
+}
+
 // A JACK server stopped dead (SIGSTOP), in a /dev/shm of the test's own (tests/support/private-shm
 // runs these). The window answers all along: a timer fires while the pop-up says that it is
 // connecting, then the pop-up names the server that does not answer; once the server runs again,

@@ -4,6 +4,7 @@
 
 #include "Process/FileDescriptor.h"
 #include "SMF/SmfWriter.h"
+#include "Sample/SampleUpdate.h"
 #include "Send/Options.h"
 #include "support/Jack.h"
 #include "support/OutsideNames.h"
@@ -330,6 +331,93 @@ TEST(FrozenServer, SendNamesTheServerThatDoesNotAnswerAndSignalsEndItsWait)
                 testing::Not(testing::HasSubstr("under way"))));
     }
     ::unsetenv("MORVEX_MIDI");
+}
+
+// The device talks back: morvex-monitor answering as told, on a server of its own for each way
+// it answers. The listing says which destination can answer; --identify shows the monitor's ID.
+// ACK to every message of the sample update is counted, and a 100 kB reply after the fifth is
+// kept whole among them. The dummy backend may miss a deadline on a busy machine, which makes
+// some message uncertain: then that, and only that, makes the update incomplete.
+TEST(SendHeard, AckedEveryMessageIdentifiedAndALongReplyKept)
+{
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
+    TempDir logs;
+    TempDir folder;
+    for (const sample::UpdateFile& file : sample::makeUpdate({}))
+        folder.write(file.name, file.bytes);
+    JackMonitor jack({ "--ack", "--dump", "5:100000" });
+    const testsupport::JackReceiver deaf("deaf", "In");
+    const auto list = testsupport::run({ MORVEX_SEND, "--list" }, logs.path());
+    EXPECT_THAT(list.out,
+        testing::AllOf(testing::HasSubstr("  monitor:Monitor  (can answer)\n"),
+            testing::HasSubstr("  deaf:In\n")));
+    const auto identified
+        = testsupport::run({ MORVEX_SEND, "--identify", "--to", "monitor:Monitor" }, logs.path());
+    EXPECT_EQ(identified.status, 0) << identified.err;
+    EXPECT_EQ(identified.out,
+        "Device ID 10: manufacturer 7D, family 4D 56 (11085), model 01 00 (1), software revision "
+        "00 00 00 01 (0.0.0.1)\n");
+    const auto cannot
+        = testsupport::run({ MORVEX_SEND, "--identify", "--to", "deaf:In" }, logs.path());
+    EXPECT_EQ(cannot.status, 3);
+    EXPECT_THAT(cannot.err, testing::HasSubstr("\"deaf:In\" cannot answer"));
+
+    const auto sent = testsupport::run(
+        { MORVEX_SEND, "--to", "monitor:Monitor", folder.path().string() }, logs.path());
+    // Which message a reply followed depends on how fast it came back: here only the count, and
+    // that the last ACK came last.
+    const auto heard = testing::AllOf(
+        testing::HasSubstr("The device answered 318 times: 317 ACK, 1 other. The last:\n"),
+        testing::EndsWith("-settings-tempo-change.mid: F0 7E 10 7F 3C F7\n"));
+    if (sent.status == 0) {
+        EXPECT_THAT(sent.out, testing::HasSubstr("Complete Update\nThe device answered"));
+        EXPECT_THAT(sent.out, heard);
+    } else {
+        EXPECT_EQ(sent.status, 1);
+        EXPECT_THAT(sent.err,
+            testing::AllOf(testing::HasSubstr("may not have arrived"),
+                testing::Not(testing::HasSubstr("refused")), heard));
+    }
+    EXPECT_EQ(jack.received(318).size(), 6 + 109824u) << "the Identity Request, then the update";
+}
+
+// 36 messages in a burst, then one a second, longer than any answer takes to come back. A NAK
+// or CANCEL to the 37th stops the update before the 38th, and the end names the message refused.
+// A WAIT to the 37th holds the 38th until the ACK the monitor sends a second later.
+TEST(SendHeard, ARefusalStopsTheUpdateAndAWaitHoldsIt)
+{
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
+    TempDir logs;
+    TempDir folder;
+    SmfWriter update(48);
+    for (std::uint8_t i = 0; i < 40; ++i)
+        update.sysexOfSize(i < 36 ? 0 : 96, 20, i); // 96 ticks: 1 s
+    folder.write("02 System.mid", update.file());
+    const auto send = [&] {
+        return testsupport::run(
+            { MORVEX_SEND, "--to", "monitor:Monitor", folder.path().string() }, logs.path());
+    };
+    for (const auto& [kind, name] : { std::pair { "37:nak", "NAK" }, { "37:cancel", "CANCEL" } }) {
+        SCOPED_TRACE(name);
+        JackMonitor jack({ "--ack", "--at", kind });
+        const auto refused = send();
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_THAT(refused.err,
+            testing::HasSubstr("Update Incomplete\nThe device refused message 37 of 02 System.mid ("
+                + std::string(name) + "). Nothing was sent after it"));
+        EXPECT_THAT(refused.err, testing::HasSubstr("37 times: 36 ACK, 1 " + std::string(name)));
+        EXPECT_EQ(jack.received(37).size(), 37u * 20) << "nothing after the 37th";
+    }
+
+    JackMonitor jack({ "--ack", "--at", "37:wait", "--hold", "1000" });
+    const auto held = send();
+    EXPECT_THAT(held.out + held.err,
+        testing::AllOf(testing::HasSubstr("Waiting for the device..."),
+            testing::HasSubstr("The device answered 41 times: 40 ACK, 1 WAIT.")));
+    EXPECT_EQ(jack.received(40).size(), 40u * 20);
+    const std::vector<std::uint64_t> arrivals = jack.arrivals();
+    ASSERT_EQ(arrivals.size(), 40u);
+    EXPECT_GE(arrivals[37] - arrivals[36], 1000000u) << "the 38th went before the ACK";
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #include "Transfer/Transfer.h"
 
 #include "SMF/SmfWriter.h"
+#include "Transfer/Heard.h"
+#include "Transfer/Identify.h"
 #include "Transfer/UpdateFolder.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
@@ -44,11 +46,23 @@ public:
     std::vector<smf::Bytes> sent;
     std::map<std::size_t, midi::SendResult> faults;
     midi::Settled settled; // what the next settle reports
+    // With a voice, the device talks back: after the nth message sent (from 1), that much later.
+    struct Said {
+        std::size_t after;
+        std::chrono::milliseconds later;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::optional<std::vector<Said>> voice;
+    std::uint64_t realTimeBytes = 0;
+    std::vector<TimePoint> sendTimes;
 
     Outcome run(std::vector<std::string> files)
     {
+        transfer::Listen listen;
+        if (voice)
+            listen = [this](std::size_t to) { return midi::WayBackResult { listenTo(to), {} }; };
         return transfer::Transfer(*this, *this, *this, std::move(files),
-            { { "Synth A", "a" }, { "Synth\tB", "b", 1000 } }, cancel)
+            { { "Synth A", "a" }, { "Synth\tB", "b", 1000 } }, cancel, std::move(listen))
             .run();
     }
 
@@ -69,9 +83,10 @@ public:
             r.waiting ? ", wait " + std::to_string(r.waiting / 1000) : "");
     }
     std::optional<std::size_t> selectedDestination() override { return note("destination"), 1; }
-    void showAlert(const std::string& title, const std::string& text) override
+    void showAlert(
+        const std::string& title, const std::string& text, const std::string& heard) override
     {
-        note("alert ", title, " | ", text);
+        note("alert ", title, " | ", text, heard.empty() ? "" : " | heard: " + heard);
     }
     void end() override { note("end"); }
 
@@ -79,8 +94,10 @@ public:
     {
         const auto fault = faults.find(mSends++);
         const midi::SendResult result = fault == faults.end() ? midi::SendResult {} : fault->second;
-        if (result.ok() || result.error == midi::SendError::Uncertain)
+        if (result.ok() || result.error == midi::SendError::Uncertain) {
             sent.emplace_back(m.begin(), m.end());
+            sendTimes.push_back(mNow);
+        }
         EXPECT_EQ(to, 1u);
         return result;
     }
@@ -112,7 +129,38 @@ public:
         return lines;
     }
 
+    std::unique_ptr<midi::WayBack> listenTo(std::size_t destination)
+    {
+        EXPECT_EQ(destination, 1u);
+        return std::make_unique<Device>(*this);
+    }
+
 private:
+    // What the scene's voice says, each reply once its time has come.
+    class Device final : public midi::WayBack {
+    public:
+        explicit Device(Scene& scene)
+            : mScene(scene)
+        {
+        }
+        void take(std::vector<std::vector<std::uint8_t>>& out) override
+        {
+            auto& said = *mScene.voice;
+            const auto& times = mScene.sendTimes;
+            for (auto it = said.begin(); it != said.end();)
+                if (times.size() >= it->after && mScene.mNow >= times[it->after - 1] + it->later) {
+                    out.push_back(it->bytes);
+                    it = said.erase(it);
+                } else {
+                    ++it;
+                }
+        }
+        std::uint64_t realTimeBytes() const override { return mScene.realTimeBytes; }
+
+    private:
+        Scene& mScene;
+    };
+
     template <typename... Parts> void note(const Parts&... parts)
     {
         log.push_back((std::ostringstream() << ... << parts).str());
@@ -326,6 +374,166 @@ TEST(Transfer, UpdateIncompleteNamesEveryFileThatWentWrong)
         EXPECT_EQ(
             one.linesOf({ "alert" }), std::string("alert Update Incomplete | One.mid: ") + said);
     }
+}
+
+// The handshake as a device sends it, from device ID 00, for packet pp.
+std::vector<std::uint8_t> handshake(std::uint8_t kind, std::uint8_t pp)
+{
+    return { 0xF0, 0x7E, 0x00, kind, pp, 0xF7 };
+}
+constexpr std::uint8_t Ack = 0x7F;
+constexpr std::uint8_t Nak = 0x7E;
+constexpr std::uint8_t Cancel = 0x7D;
+constexpr std::uint8_t Wait = 0x7C;
+
+// Three messages in A and one in B, 10 ms apart.
+void writeFourMessages(Scene& s)
+{
+    s.dir.write(
+        "A", msFile().sysexOfSize(10, 8).sysexOfSize(10, 8, 1).sysexOfSize(10, 8, 2).file());
+    s.dir.write("B", msFile().sysexOfSize(10, 8, 3).file());
+}
+
+// NAK or CANCEL, heard before the next message, stops the update there: nothing more is sent, not
+// even the next file, and the end names the message the device refused. One heard only after the
+// last message, while Morvex still listens, is named too.
+TEST(TransferHeard, ARefusalStopsTheUpdateBeforeItsNextMessageAndTheEndNamesIt)
+{
+    const std::string refused = "Nothing was sent after it: a device that refused a message "
+                                "expects the whole update again.";
+    const std::tuple<std::uint8_t, std::size_t, std::size_t, std::string> cases[] = {
+        { Nak, 2, 2,
+            "alert Update Incomplete | The device refused message 2 of A (NAK). " + refused
+                + " | heard: The device answered 2 times: 1 ACK, 1 NAK.\n"
+                  "message 1 of A: F0 7E 00 7F 00 F7\nmessage 2 of A: F0 7E 00 7E 01 F7" },
+        { Cancel, 2, 2,
+            "alert Update Incomplete | The device refused message 2 of A (CANCEL). " + refused
+                + " | heard: The device answered 2 times: 1 ACK, 1 CANCEL.\n"
+                  "message 1 of A: F0 7E 00 7F 00 F7\nmessage 2 of A: F0 7E 00 7D 01 F7" },
+        { Nak, 4, 4,
+            "alert Update Incomplete | The device refused message 1 of B (NAK). " + refused
+                + " | heard: The device answered 2 times: 1 ACK, 1 NAK.\n"
+                  "message 1 of A: F0 7E 00 7F 00 F7\nmessage 1 of B: F0 7E 00 7E 01 F7" },
+    };
+    for (const auto& [kind, after, sent, alert] : cases) {
+        SCOPED_TRACE(alert);
+        Scene s;
+        writeFourMessages(s);
+        s.voice = { { 1, std::chrono::milliseconds(2), handshake(Ack, 0) },
+            { after, std::chrono::milliseconds(5), handshake(kind, 1) } };
+        const Outcome outcome = s.run({ "A", "B" });
+        EXPECT_EQ(outcome.end, Incomplete);
+        EXPECT_EQ(s.sent.size(), sent);
+        EXPECT_EQ(s.linesOf({ "alert" }), alert);
+        EXPECT_EQ(outcome.heard.replies.size(), 2u);
+    }
+}
+
+// WAIT holds the next message, its own delay counted from the one before, until the device says
+// anything else; the sheet says so meanwhile. Cancel ends the hold as it ends a delay, and 30 s
+// without a word stop the update.
+TEST(TransferHeard, WaitHoldsTheNextMessageUntilTheDeviceSpeaksOrCancelOrSilenceEndsIt)
+{
+    Scene s;
+    writeFourMessages(s);
+    s.voice = { { 1, std::chrono::milliseconds(1), handshake(Wait, 0) },
+        { 1, std::chrono::milliseconds(300), handshake(Ack, 0) } };
+    EXPECT_EQ(s.run({ "A", "B" }).end, Completed);
+    ASSERT_EQ(s.sendTimes.size(), 4u);
+    EXPECT_GE(s.sendTimes[1] - s.sendTimes[0], std::chrono::milliseconds(300));
+    EXPECT_LE(s.sendTimes[1] - s.sendTimes[0], std::chrono::milliseconds(305))
+        << "the held message's delay ran during the hold";
+    EXPECT_EQ(s.linesOf({ "status", "alert" }),
+        "status Sending..., status Waiting for the device..., status Sending..., alert Complete "
+        "Update |  | heard: The device answered 2 times: 1 ACK, 1 WAIT.\n"
+        "message 1 of A: F0 7E 00 7C 00 F7\nmessage 1 of A: F0 7E 00 7F 00 F7");
+
+    Scene cancelled;
+    writeFourMessages(cancelled);
+    cancelled.voice = { { 1, std::chrono::milliseconds(1), handshake(Wait, 0) } };
+    cancelled.at = "sleep 5000"; // a look at the way back during the hold
+    cancelled.action = [&cancelled] { cancelled.cancel = true; };
+    EXPECT_EQ(cancelled.run({ "A", "B" }).end, Cancelled);
+    EXPECT_EQ(cancelled.sent.size(), 1u);
+    EXPECT_LT(cancelled.now() - cancelled.sendTimes[0], std::chrono::seconds(1))
+        << "Cancel ended the hold at once";
+
+    Scene silent;
+    writeFourMessages(silent);
+    silent.voice = { { 1, std::chrono::milliseconds(1), handshake(Wait, 0) } };
+    EXPECT_EQ(silent.run({ "A", "B" }).end, Incomplete);
+    EXPECT_EQ(silent.sent.size(), 1u);
+    EXPECT_GE(silent.now() - silent.sendTimes[0],
+        std::chrono::microseconds(transfer::Time_DeviceWaitLimit));
+    EXPECT_THAT(silent.linesOf({ "alert" }),
+        testing::StartsWith("alert Update Incomplete | The device asked Morvex to wait (WAIT) "
+                            "after message 1 of A and then said nothing for 30 s."));
+}
+
+// Replies that are no refusal, and real-time bytes, change nothing: they are counted, the last
+// few shown.
+TEST(TransferHeard, OtherRepliesAreKeptAndShownButNeverActedUpon)
+{
+    Scene s;
+    writeFourMessages(s);
+    s.realTimeBytes = 5;
+    s.voice = { { 1, std::chrono::milliseconds(1), { 0xF0, 0x7D, 0x01, 0xF7 } },
+        { 2, std::chrono::milliseconds(1), { 0x90, 0x3C, 0x40 } },
+        { 3, std::chrono::milliseconds(1),
+            { 0xF0, 0x7E, 0x10, 0x06, 0x02, 0x7D, 0x4D, 0x56, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01,
+                0xF7 } },
+        { 4, std::chrono::milliseconds(1), std::vector<std::uint8_t>(40, 0x11) } };
+    const Outcome outcome = s.run({ "A", "B" });
+    EXPECT_EQ(outcome.end, Completed);
+    EXPECT_EQ(s.sent.size(), 4u);
+    EXPECT_EQ(outcome.heard.count(transfer::ReplyKind::IdentityReply), 1u);
+    EXPECT_EQ(s.linesOf({ "alert" }),
+        "alert Complete Update |  | heard: The device answered 4 times: 1 Identity Reply, 3 "
+        "other. The last:\n"
+        "message 2 of A: 90 3C 40\n"
+        "message 3 of A: F0 7E 10 06 02 7D 4D 56 01 00 00 00 00 01 F7\n"
+        "message 1 of B: 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 ... (40 bytes)\n"
+        "The device sent 5 real-time bytes (clock, active sensing).");
+    const auto identity = transfer::identityOf(outcome.heard.replies[2].bytes);
+    ASSERT_TRUE(identity);
+    EXPECT_EQ(transfer::identityText(*identity),
+        "Device ID 10: manufacturer 7D, family 4D 56 (11085), model 01 00 (1), software "
+        "revision 00 00 00 01 (0.0.0.1)");
+    EXPECT_EQ(transfer::identityText(*transfer::identityOf({ 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x00,
+                  0x20, 0x33, 0x7F, 0x7F, 0x02, 0x00, 0x01, 0x02, 0x03, 0x04, 0xF7 })),
+        "Device ID 7F: manufacturer 00 20 33, family 7F 7F (16383), model 02 00 (2), software "
+        "revision 01 02 03 04 (1.2.3.4)");
+}
+
+// Identify sends the Identity Request once and shows each Identity Reply that comes within 2 s,
+// passing over anything else; a second device has a quarter second after the first to answer
+// too. Nothing within 2 s is said plainly.
+TEST(Identify, ShowsEachReplyWithin2SecondsOrSaysThatNoneCame)
+{
+    const std::vector<std::uint8_t> first { 0xF0, 0x7E, 0x10, 0x06, 0x02, 0x7D, 0x4D, 0x56, 0x01,
+        0x00, 0x00, 0x00, 0x00, 0x01, 0xF7 };
+    std::vector<std::uint8_t> second = first;
+    second[2] = 0x11;
+    Scene s;
+    s.voice = { { 1, std::chrono::milliseconds(1500), first },
+        { 1, std::chrono::milliseconds(1510), handshake(Ack, 0) },
+        { 1, std::chrono::milliseconds(1700), second },
+        { 1, std::chrono::milliseconds(1990), second } };
+    const auto listening = s.listenTo(1);
+    const transfer::Identified identified = transfer::identify(s, *listening, 1, s);
+    EXPECT_THAT(s.sent, ElementsAre(smf::Bytes { 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 }));
+    EXPECT_EQ(transfer::identifiedText(identified),
+        "Device ID 10: manufacturer 7D, family 4D 56 (11085), model 01 00 (1), software revision "
+        "00 00 00 01 (0.0.0.1)\n"
+        "Device ID 11: manufacturer 7D, family 4D 56 (11085), model 01 00 (1), software revision "
+        "00 00 00 01 (0.0.0.1)");
+    EXPECT_EQ(s.now() - s.sendTimes[0], std::chrono::milliseconds(1950)) << "a quarter second on";
+
+    Scene silent;
+    silent.voice = { { 1, std::chrono::milliseconds(2001), first } };
+    const auto deaf = silent.listenTo(1);
+    EXPECT_EQ(transfer::identifiedText(transfer::identify(silent, *deaf, 1, silent)),
+        "No answer within 2 s. Many devices do not answer while they wait for an update.");
 }
 
 // The real clock never wakes early, and a stop from another thread ends the wait under way and

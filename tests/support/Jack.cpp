@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
+#include <sstream>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -81,15 +82,18 @@ const std::vector<midi::Received>& JackReceiver::waitFor(
     return mReceived;
 }
 
-JackMonitor::JackMonitor()
+JackMonitor::JackMonitor(const std::vector<std::string>& answering)
 {
     ::setenv("MORVEX_MIDI", "jack", 1);
     const auto said = mLogs.path() / "monitor-err.txt";
+    std::vector<std::string> command { MORVEX_MONITOR, "--client", "monitor", "--name", "Monitor",
+        "--syx", (mLogs.path() / "received.syx").string() };
+    if (!answering.empty())
+        command.insert(command.end(), { "--answers", "Monitor Out" });
+    command.insert(command.end(), answering.begin(), answering.end());
     // Messages go to standard output; where it listens, and anything libjack says, to standard
     // error.
-    mMonitor.emplace(std::vector<std::string> { MORVEX_MONITOR, "--client", "monitor", "--name",
-                         "Monitor", "--syx", (mLogs.path() / "received.syx").string() },
-        mLogs.path() / "monitor.txt", said);
+    mMonitor.emplace(command, mLogs.path() / "monitor.txt", said);
     // It says so once its port is up: from then on it is listed as a destination.
     const auto listening = [&] { return readText(said).find("listening on") != std::string::npos; };
     if (!waitUntil(WaitLimit, listening))
@@ -105,6 +109,15 @@ JackMonitor::~JackMonitor()
 std::size_t JackMonitor::messages() const
 {
     return std::ranges::count(readText(mLogs.path() / "monitor.txt"), '\n');
+}
+
+std::vector<std::uint64_t> JackMonitor::arrivals() const
+{
+    std::vector<std::uint64_t> arrivals;
+    std::istringstream lines(readText(mLogs.path() / "monitor.txt"));
+    for (std::string line; std::getline(lines, line);)
+        arrivals.push_back(std::stoull(line));
+    return arrivals;
 }
 
 std::vector<std::uint8_t> JackMonitor::received(std::size_t count)

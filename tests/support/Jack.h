@@ -82,8 +82,10 @@ private:
 // programs it starts. Throws std::runtime_error, with what the monitor said, when it cannot start.
 class JackMonitor {
 public:
-    // Returns once the monitor listens.
-    JackMonitor();
+    // Returns once the monitor listens. answering: morvex-monitor's options for its answers
+    // (--ack, --at, ...); given, it answers through its port "Monitor Out", its client's one
+    // output, which senders pair with its input.
+    explicit JackMonitor(const std::vector<std::string>& answering = {});
     ~JackMonitor();
 
     JackServer& server() { return mServer; }
@@ -92,6 +94,8 @@ public:
     // Once it has printed count messages (a test failure when it has not within WaitLimit), stops
     // the monitor and returns every byte it received; a test failure unless it ends cleanly.
     std::vector<std::uint8_t> received(std::size_t count);
+    // Each message's arrival, in microseconds since the first, as the monitor printed it.
+    std::vector<std::uint64_t> arrivals() const;
 
 private:
     TempDir mLogs;
@@ -107,7 +111,7 @@ private:
     if (!std::getenv("MORVEX_PRIVATE_SHM"))                                                        \
     GTEST_SKIP() << "runs only in a /dev/shm of its own: tests/support/private-shm"
 
-#define MORVEX_SKIP_WITHOUT_JACK_SERVER()                                                                \
+#define MORVEX_SKIP_WITHOUT_JACK_SERVER()                                                          \
     if (!testsupport::JackServer::installed())                                                     \
     GTEST_SKIP() << "the JACK server is not installed (Debian: jackd2, or for PipeWire "           \
                     "pipewire, pipewire-bin, pipewire-jack, wireplumber and dbus)"

@@ -1,0 +1,114 @@
+// The device's way back: how its pieces are joined, which port pairs with a destination, and, on
+// a private JACK server, a long answer from morvex-monitor heard whole through the pairing.
+
+#include "MIDI/JackPairing.h"
+#include "MIDI/Midi.h"
+#include "MIDI/Rejoiner.h"
+#include "support/Jack.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+using Message = std::vector<std::uint8_t>;
+using midi::jack::pairedCapture;
+using midi::jack::PortFacts;
+using testing::ElementsAre;
+
+// A SysEx across pieces, real-time bytes between any two bytes, a status byte that cuts a SysEx
+// short, and a message that is no SysEx.
+TEST(Rejoiner, JoinsSysexPiecesWholeCountsRealTimeBytesAndKeepsWhatWasCutShort)
+{
+    midi::Rejoiner rejoiner;
+    std::vector<Message> out;
+    for (const Message& piece : std::vector<Message> { { 0xF0, 0x7D, 0x01 }, { 0xF8, 0x02, 0x03 },
+             { 0x04, 0xFE, 0xF7, 0x90, 0x3C, 0x40 }, { 0xF0, 0x7E, 0x05 }, { 0xB0, 0x07, 0x64 },
+             { 0xF0, 0x01 }, { 0xF0, 0x7E, 0x10, 0x7F, 0x00, 0xF7 } })
+        rejoiner.feed(piece, out);
+    EXPECT_THAT(out,
+        ElementsAre(Message { 0xF0, 0x7D, 0x01, 0x02, 0x03, 0x04, 0xF7 },
+            Message { 0x90, 0x3C, 0x40 }, Message { 0xF0, 0x7E, 0x05 },
+            Message { 0xB0, 0x07, 0x64 }, Message { 0xF0, 0x01 },
+            Message { 0xF0, 0x7E, 0x10, 0x7F, 0x00, 0xF7 }));
+    EXPECT_EQ(rejoiner.realTimeBytes(), 2u);
+}
+
+// A program's input pairs with its client's one MIDI output; a device's with its capture twin,
+// by JACK's name or the card's alias. Two candidates, or none, give no way back.
+TEST(JackPairing, OnlyACertainTwinIsTheWayBack)
+{
+    const PortFacts synth { "synth:in", {}, false };
+    const PortFacts synthOut { "synth:out", {}, false };
+    const PortFacts otherOut { "other:out", {}, false };
+    const PortFacts playback { "system:midi_playback_2", { "alsa_pcm:Keys/midi_playback_1" },
+        true };
+    const PortFacts capture1 { "system:midi_capture_1", { "alsa_pcm:Pads/midi_capture_1" }, true };
+    const PortFacts capture2 { "system:midi_capture_2", { "alsa_pcm:Keys/midi_capture_1" }, true };
+    const PortFacts a2jIn { "a2j:Keys [20] (playback): Keys MIDI 1",
+        { "alsa_pcm:Keys/midi_playback_1" }, true };
+    const PortFacts a2jOut { "a2j:Keys [20] (capture): Keys MIDI 1",
+        { "alsa_pcm:Keys/midi_capture_1" }, true };
+
+    EXPECT_EQ(pairedCapture(synth, { otherOut, synthOut, capture1 }), "synth:out");
+    EXPECT_EQ(pairedCapture(synth, { otherOut, synthOut, { "synth:thru", {}, false } }), "")
+        << "two outputs of its client";
+    EXPECT_EQ(pairedCapture(synth, { otherOut }), "") << "no output of its client";
+    EXPECT_EQ(pairedCapture(playback, { capture1, capture2, synthOut }), "system:midi_capture_2");
+    EXPECT_EQ(pairedCapture(a2jIn, { capture1, a2jOut }), "a2j:Keys [20] (capture): Keys MIDI 1");
+    EXPECT_EQ(pairedCapture(a2jIn, { capture1 }), "") << "no twin";
+    EXPECT_EQ(pairedCapture(playback, { capture2, a2jOut }), "") << "twins by alias and by name";
+    EXPECT_EQ(pairedCapture({ "system:midi_playback_9", {}, true }, { capture1, capture2 }), "");
+}
+
+// The monitor answers its first message with 100,000 bytes, which its side cuts into pieces; the
+// way back joins them into the one message sent. A destination whose client has no output port
+// has no way back, and says so in the list.
+TEST(JackWayBack, ALongAnswerArrivesWholeThroughThePairedPort)
+{
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
+    testsupport::JackMonitor monitor({ "--dump", "1:100000" });
+    testsupport::JackReceiver deaf("deaf", "In");
+    auto client = midi::Client::open("Morvex");
+    ASSERT_EQ(client->problem(), "");
+    const auto& destinations = client->destinations();
+    const auto numbered = [&](const std::string& id) {
+        const auto found = std::ranges::find(destinations, id, &midi::Destination::id);
+        EXPECT_NE(found, destinations.end()) << id;
+        return static_cast<std::size_t>(found - destinations.begin());
+    };
+    const std::size_t toMonitor = numbered("monitor:Monitor");
+    const std::size_t toDeaf = numbered("deaf:In");
+    EXPECT_TRUE(destinations[toMonitor].answers);
+    EXPECT_FALSE(destinations[toDeaf].answers);
+    midi::WayBackResult none = client->listen(toDeaf);
+    EXPECT_FALSE(none.wayBack);
+    EXPECT_EQ(none.error, "");
+
+    midi::WayBackResult listening = client->listen(toMonitor);
+    ASSERT_TRUE(listening.wayBack) << listening.error;
+    midi::PortResult port = client->createOutputPort("Morvex Output Port");
+    ASSERT_TRUE(port.port) << port.error;
+    timing::SteadyClock clock;
+    const Message hello { 0xF0, 0x7D, 0x00, 0xF7 };
+    ASSERT_TRUE(port.port->send(toMonitor, hello, clock).ok());
+    std::vector<Message> heard;
+    EXPECT_TRUE(testsupport::waitFor("the monitor's answer of 100,000 bytes", [&] {
+        listening.wayBack->take(heard);
+        return !heard.empty();
+    }));
+    ASSERT_EQ(heard.size(), 1u);
+    Message expected(100000);
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        expected[i] = static_cast<std::uint8_t>(i & 0x7F);
+    expected.front() = 0xF0;
+    expected[1] = 0x7D;
+    expected.back() = 0xF7;
+    EXPECT_TRUE(heard.front() == expected)
+        << "the answer arrived changed, " << heard.front().size() << " bytes";
+    EXPECT_EQ(listening.wayBack->realTimeBytes(), 0u);
+    listening.wayBack.reset();
+    port.port.reset();
+}
+
+} // namespace
