@@ -381,6 +381,11 @@ TEST(SendHeard, AckedEveryMessageIdentifiedAndALongReplyKept)
     EXPECT_EQ(jack.received(318).size(), 6 + 109824u) << "the Identity Request, then the update";
 }
 
+// A loaded machine's dummy JACK driver falls behind at short periods, and the frames at which
+// messages are placed with it, until an answer takes longer to come back than any delay: at
+// 1,024 frames it keeps up.
+constexpr unsigned AnswerPeriod = 1024;
+
 // 36 messages in a burst, then one a second, longer than any answer takes to come back. A NAK
 // or CANCEL to the 37th stops the update before the 38th, and the end names the message refused.
 // A WAIT to the 37th holds the 38th until the ACK the monitor sends a second later.
@@ -399,7 +404,7 @@ TEST(SendHeard, ARefusalStopsTheUpdateAndAWaitHoldsIt)
     };
     for (const auto& [kind, name] : { std::pair { "37:nak", "NAK" }, { "37:cancel", "CANCEL" } }) {
         SCOPED_TRACE(name);
-        JackMonitor jack({ "--ack", "--at", kind });
+        JackMonitor jack({ "--ack", "--at", kind }, AnswerPeriod);
         const auto refused = send();
         EXPECT_EQ(refused.status, 1);
         EXPECT_THAT(refused.err,
@@ -409,7 +414,7 @@ TEST(SendHeard, ARefusalStopsTheUpdateAndAWaitHoldsIt)
         EXPECT_EQ(jack.received(37).size(), 37u * 20) << "nothing after the 37th";
     }
 
-    JackMonitor jack({ "--ack", "--at", "37:wait", "--hold", "1000" });
+    JackMonitor jack({ "--ack", "--at", "37:wait", "--hold", "1000" }, AnswerPeriod);
     const auto held = send();
     EXPECT_THAT(held.out + held.err,
         testing::AllOf(testing::HasSubstr("Waiting for the device..."),

@@ -82,7 +82,8 @@ const std::vector<midi::Received>& JackReceiver::waitFor(
     return mReceived;
 }
 
-JackMonitor::JackMonitor(const std::vector<std::string>& answering)
+JackMonitor::JackMonitor(const std::vector<std::string>& answering, unsigned period)
+    : mServer(period)
 {
     ::setenv("MORVEX_MIDI", "jack", 1);
     const auto said = mLogs.path() / "monitor-err.txt";

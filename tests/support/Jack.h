@@ -84,8 +84,8 @@ class JackMonitor {
 public:
     // Returns once the monitor listens. answering: morvex-monitor's options for its answers
     // (--ack, --at, ...); given, it answers through its port "Monitor Out", its client's one
-    // output, which senders pair with its input.
-    explicit JackMonitor(const std::vector<std::string>& answering = {});
+    // output, which senders pair with its input. period: the server's, in frames (JackServer).
+    explicit JackMonitor(const std::vector<std::string>& answering = {}, unsigned period = 32);
     ~JackMonitor();
 
     JackServer& server() { return mServer; }
