@@ -90,6 +90,30 @@
         <source>Ctrl+O</source>
         <translation>Ctrl+O</translation>
     </message>
+    <message>
+        <source>&amp;Pace</source>
+        <translation>&amp;Tempo</translation>
+    </message>
+    <message>
+        <source>How fast the update goes: slower, for a device or a route that needs it</source>
+        <translation>Wie schnell das Update läuft: langsamer, für ein Gerät oder einen Weg, der es braucht</translation>
+    </message>
+    <message>
+        <source>&amp;As the files say</source>
+        <translation>&amp;Wie die Dateien sagen</translation>
+    </message>
+    <message>
+        <source>&amp;1.5× slower</source>
+        <translation>&amp;1,5× langsamer</translation>
+    </message>
+    <message>
+        <source>&amp;2× slower</source>
+        <translation>&amp;2× langsamer</translation>
+    </message>
+    <message>
+        <source>&amp;4× slower</source>
+        <translation>&amp;4× langsamer</translation>
+    </message>
 </context>
 <context>
     <name>ProgressSheet</name>
@@ -124,6 +148,10 @@
     <message>
         <source>Cancel</source>
         <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Pace</source>
+        <translation>Tempo</translation>
     </message>
 </context>
 <context>
@@ -225,6 +253,14 @@ MIDI-Dienst: %1</translation>
     <message>
         <source>about %1</source>
         <translation>etwa %1</translation>
+    </message>
+    <message>
+        <source>%1× slower</source>
+        <translation>%1× langsamer</translation>
+    </message>
+    <message>
+        <source>%1× slower than the files say</source>
+        <translation>%1× langsamer, als die Dateien sagen</translation>
     </message>
 </context>
 </TS>

@@ -13,6 +13,7 @@
 #include "ui_MainWindow.h"
 #include "ui_ProgressSheet.h"
 
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -47,6 +48,9 @@ private:
     std::string mReason;
 };
 
+// What the Pace menu's items ask for, in the menu's order: the first is the files' own pace.
+constexpr std::array<double, 4> PaceFactors { 1, 1.5, 2, 4 };
+
 // "1 file", "3 files".
 QString counted(std::uint64_t count, const QString& one, const QString& many)
 {
@@ -63,6 +67,9 @@ _Controller::_Controller(OpenClient openClient)
     window.setupUi(mWindowDefinition.get());
     mQuitMenuItem = window.mQuitMenuItem;
     mSelectMenuItem = window.mSelectMenuItem;
+    mPaceMenu = window.mPaceMenu;
+    mPaceMenuItems = { window.mPaceAsFilesMenuItem, window.mPace15MenuItem, window.mPace2MenuItem,
+        window.mPace4MenuItem };
     mMainWindow = mWindowDefinition.get();
     mDevicePopUpButton = window.mDevicePopUpButton;
     mFolderTextField = window.mFolderTextField;
@@ -87,6 +94,7 @@ _Controller::_Controller(OpenClient openClient)
     mProgressIndicator = sheet.mProgressIndicator;
     mPercentTextField = sheet.mPercentTextField;
     mRemainingTextField = sheet.mRemainingTextField;
+    mPaceTextField = sheet.mPaceTextField;
 
     mUiQueue = new UiQueue(this);
     mPlanReader = std::make_unique<PlanReader>(*mUiQueue);
@@ -100,6 +108,12 @@ _Controller::_Controller(OpenClient openClient)
     connect(mQuitMenuItem, &QAction::triggered, qApp, &QCoreApplication::quit);
     connect(window.mAboutMenuItem, &QAction::triggered, this, &_Controller::about);
     connect(mSelectMenuItem, &QAction::triggered, this, [this] { select(mSelectMenuItem); });
+    // One pace at a time; the choice lasts while the window is open and is never stored.
+    auto* paces = new QActionGroup(mMainWindow);
+    for (QAction* item : mPaceMenuItems) {
+        paces->addAction(item);
+        connect(item, &QAction::triggered, this, &_Controller::showSummary);
+    }
     connect(
         mDevicePopUpButton, &QComboBox::activated, this, [this] { device(mDevicePopUpButton); });
     connect(mSendButton, &QPushButton::clicked, this, [this] { send(mSendButton); });
@@ -325,15 +339,18 @@ void _Controller::showSummary()
         return;
     }
     const QLocale locale;
-    const QStringList parts {
+    const double slower = chosenSlower();
+    QStringList parts {
         counted(mPlan->files().size(), tr("file"), tr("files")),
         counted(mPlan->messages(), tr("message"), tr("messages")),
         locale.formattedDataSize(
             static_cast<qint64>(mPlan->bytes()), 0, QLocale::DataSizeTraditionalFormat),
         tr("about %1")
-            .arg(QString::fromStdString(
-                transfer::durationText(mPlan->microsecondsFrom(0, chosenBytesPerSecond())))),
+            .arg(QString::fromStdString(transfer::durationText(
+                mPlan->microsecondsFrom(0, chosenBytesPerSecond(), slower)))),
     };
+    if (slower > transfer::Factor_LeastSlower)
+        parts.append(tr("%1× slower").arg(locale.toString(slower)));
     mSummaryTextField->setText(parts.join(QStringLiteral(" · ")));
 }
 
@@ -347,6 +364,14 @@ double _Controller::chosenBytesPerSecond() const
     return mClient->destinations()[static_cast<std::size_t>(entry - 2)].bytesPerSecond;
 }
 
+double _Controller::chosenSlower() const
+{
+    for (std::size_t i = 0; i < mPaceMenuItems.size(); ++i)
+        if (mPaceMenuItems[i]->isChecked())
+            return PaceFactors[i];
+    return PaceFactors[0];
+}
+
 void _Controller::send(QObject*)
 {
     mSendButton->setEnabled(false);
@@ -356,6 +381,12 @@ void _Controller::send(QObject*)
     mQuitMenuItem->setEnabled(false);
     mSelectAction = mSelectMenuItem->isEnabled();
     mSelectMenuItem->setEnabled(false);
+    mPaceAction = mPaceMenu->isEnabled();
+    mPaceMenu->setEnabled(false);
+    mTransferSlower = chosenSlower();
+    mPaceTextField->setText(tr("%1× slower than the files say")
+            .arg(QLocale().toString(mTransferSlower)));
+    mPaceTextField->setVisible(mTransferSlower > transfer::Factor_LeastSlower);
     mDestinationsFrozen = true;
     mCancel = false;
     mStatusTextField->clear();
@@ -399,6 +430,7 @@ void _Controller::cancel2()
     mUiQueue->post([this] { mProgressWindow->done(0); });
     mUiQueue->post([this] { mQuitMenuItem->setEnabled(mQuitAction); });
     mUiQueue->post([this] { mSelectMenuItem->setEnabled(mSelectAction); });
+    mUiQueue->post([this] { mPaceMenu->setEnabled(mPaceAction); });
     mSendLock->release();
     // Its reads of the pop-up and the file list happen on the UI thread, where they are current.
     mUiQueue->post([this] { controlSend(); });
@@ -415,7 +447,7 @@ void _Controller::thread()
 {
     MissingPort missing(mMidiProblem.toStdString());
     transfer::Transfer transfer(*mSheet, mPort ? *mPort : static_cast<midi::OutputPort&>(missing),
-        *mClock, mFileArray, mClient->destinations(), mCancel);
+        *mClock, mFileArray, mClient->destinations(), mCancel, mTransferSlower);
     // The user has seen the outcome in the alert; the window keeps nothing of it.
     [[maybe_unused]] const transfer::Outcome outcome = transfer.run();
 }

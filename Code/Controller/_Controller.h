@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -24,6 +25,7 @@ class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QMainWindow;
 class QProgressBar;
 class QPushButton;
@@ -102,12 +104,17 @@ private:
     // destination, once the plan has been read.
     void showSummary();
     double chosenBytesPerSecond() const;
+    // How many times slower than the files say the Pace menu asks the next update to go.
+    double chosenSlower() const;
 
     // Owns every element below; created first so that it goes last.
     std::unique_ptr<QMainWindow> mWindowDefinition;
 
     QAction* mQuitMenuItem;
     QAction* mSelectMenuItem;
+    QMenu* mPaceMenu;
+    // The Pace menu's items, one checked, in the order of PaceFactors.
+    std::array<QAction*, 4> mPaceMenuItems;
     QMainWindow* mMainWindow;
     QComboBox*
         mDevicePopUpButton; // entry 0 no device, entry 1 a separator, entry k destination k-2
@@ -126,9 +133,13 @@ private:
     QProgressBar* mProgressIndicator; // range 0..0 while it only shows that work goes on
     QLabel* mPercentTextField;
     QLabel* mRemainingTextField; // bytes sent of the total, and the time left
+    QLabel* mPaceTextField; // shown only for a pace slower than the files say
     // The menu items' enabled states, saved while a transfer takes them away.
     bool mQuitAction = true;
     bool mSelectAction = true;
+    bool mPaceAction = true;
+    // The pace chosen when Send was pressed, for the transfer it started.
+    double mTransferSlower = 1;
     // Held for the whole of a transfer: taken by send on the UI thread, released by cancel2 on
     // the transfer thread, hence a semaphore and not a mutex. Exists from launch to quit.
     std::unique_ptr<std::binary_semaphore> mSendLock;

@@ -145,7 +145,20 @@ public:
         return {};
     }
 
+    void setSlower(double factor) override
+    {
+        mSlower = std::max(factor, 1.0);
+        if (mSubscribed)
+            mPacer.setPace(paceOf(*mSubscribed));
+    }
+
 private:
+    Pace paceOf(const DestinationPort& to) const
+    {
+        return to.hardware ? Pace { HardwarePace.bytesPerSecond / mSlower, HardwarePace.maxBacklog }
+                           : SoftwarePace;
+    }
+
     SendResult subscribe(std::size_t index)
     {
         if (mSubscribed && mSubscribed->address == mDestinations[index].address)
@@ -170,7 +183,7 @@ private:
                 "Cannot connect to " + text::quoted(to.destination.name) + ": " + why + "." };
         }
         mSubscribed = to;
-        mPacer = Pacer(to.hardware ? HardwarePace : SoftwarePace);
+        mPacer = Pacer(paceOf(to));
         return {};
     }
 
@@ -206,6 +219,7 @@ private:
     // A copy, which stays right when the list is read anew.
     std::optional<DestinationPort> mSubscribed;
     Pacer mPacer { SoftwarePace };
+    double mSlower = 1; // how much more slowly than its pace a hardware wire is fed
 };
 
 class AlsaClient final : public Client {

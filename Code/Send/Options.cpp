@@ -1,12 +1,14 @@
 #include "Send/Options.h"
 
 #include "Process/CommandLine.h"
+#include "Transfer/Plan.h"
 
 namespace send {
 
 const std::string_view Usage = R"(Usage: morvex-send --list [--timeout SECONDS]
-       morvex-send --to DESTINATION [--dry-run] [--send-damaged] [--timeout SECONDS] [FOLDER]
-       morvex-send --dry-run [FOLDER]
+       morvex-send --to DESTINATION [--dry-run] [--send-damaged] [--slower FACTOR]
+                   [--timeout SECONDS] [FOLDER]
+       morvex-send --dry-run [--slower FACTOR] [FOLDER]
 
 Sends the System Exclusive messages of every "mid" file in FOLDER (default: the current folder)
 to one MIDI destination, as the Morvex window does: the files in the order the window lists them,
@@ -23,6 +25,10 @@ client is "Morvex" and its output port "Morvex Output Port".
   --send-damaged      send an update even when some of its files are damaged (cannot be
                       read, are no format-0 MIDI file with one track, or are cut off), as far
                       as they can be read; without it such an update is not sent at all
+  --slower FACTOR     send FACTOR times slower than the files say, from 1 to 10 (1.5, say),
+                      for a device or a route that needs it: every delay, the pause between
+                      files and the time a hardware wire takes for each byte last FACTOR times
+                      longer (default 1: as the files say)
   --timeout SECONDS   how long to wait for the MIDI service to answer any one request
                       (opening, connecting, closing) before giving up on it (default 5)
   --help              show this text
@@ -56,6 +62,7 @@ ParsedOptions parseOptions(std::span<const char* const> arguments)
         { "--send-damaged" },
         { "--to", true },
         { "--timeout", true },
+        { "--slower", true },
     };
     const process::ParsedCommandLine parsed = process::CommandLine::parse(arguments, Known);
     if (!parsed.line)
@@ -86,8 +93,17 @@ ParsedOptions parseOptions(std::span<const char* const> arguments)
                 "--timeout takes whole seconds from 1 to 3600, not \"" + *timeout + "\"" };
         options.limit = std::chrono::seconds(*seconds);
     }
+    if (const auto slower = line.value("--slower")) {
+        const std::optional<double> factor = process::decimalNumber(*slower);
+        if (!factor || *factor < transfer::Factor_LeastSlower
+            || *factor > transfer::Factor_MostSlower)
+            return { std::nullopt,
+                "--slower takes a number from 1 to 10 (1.5, say), not \"" + *slower + "\"" };
+        options.slower = *factor;
+    }
     if (line.has("--list")) {
-        if (line.has("--to") || options.dryRun || options.sendDamaged || !line.operands().empty())
+        if (line.has("--to") || options.dryRun || options.sendDamaged || line.has("--slower")
+            || !line.operands().empty())
             return { std::nullopt, "--list takes nothing else" };
         options.command = Options::Command::List;
         return { options, {} };

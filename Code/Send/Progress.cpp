@@ -160,4 +160,11 @@ std::string secondsText(std::uint64_t microseconds)
     return text;
 }
 
+std::string slowerText(double slower)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g\u00D7 slower", slower);
+    return text;
+}
+
 } // namespace send

@@ -59,4 +59,7 @@ private:
 // A time as a person reads it, to the millisecond: "2.500 s".
 std::string secondsText(std::uint64_t microseconds);
 
+// A pace slower than the files say, as a person reads it: "2× slower", "1.5× slower".
+std::string slowerText(double slower);
+
 } // namespace send

@@ -11,13 +11,14 @@ namespace transfer {
 
 Transfer::Transfer(Sheet& sheet, midi::OutputPort& port, timing::Clock& clock,
     std::vector<std::string> files, std::vector<midi::Destination> destinations,
-    const std::atomic<bool>& cancel)
+    const std::atomic<bool>& cancel, double slower)
     : mSheet(sheet)
     , mPort(port)
     , mClock(clock)
     , mFiles(std::move(files))
     , mDestinations(std::move(destinations))
     , mCancel(cancel)
+    , mSlower(std::clamp(slower, Factor_LeastSlower, Factor_MostSlower))
 {
 }
 
@@ -89,7 +90,8 @@ bool Transfer::sendPass()
     mSheet.setProgress(0.0);
     mSheet.setPercentText("0 %");
     mDestination = mSheet.selectedDestination();
-    mMicrosecondsLeft = mPlan.microsecondsFrom(0, bytesPerSecond());
+    mPort.setSlower(mSlower);
+    mMicrosecondsLeft = mPlan.microsecondsFrom(0, bytesPerSecond(), mSlower);
     showRemaining(0);
     const RealtimePriority priority;
     for (std::size_t i = 0; i < mFiles.size() && !mCancel; ++i) {
@@ -103,7 +105,7 @@ bool Transfer::sendFile(std::size_t index)
 {
     if (mClock.stopRequested())
         return false;
-    mMicrosecondsLeft = mPlan.microsecondsFrom(index, bytesPerSecond());
+    mMicrosecondsLeft = mPlan.microsecondsFrom(index, bytesPerSecond(), mSlower);
     const std::string& name = mFiles[index];
     // The image is freed when this file is done: memory follows the largest file.
     FileImage image = readFileImage(takeUp(index));
@@ -126,11 +128,12 @@ bool Transfer::sendFile(std::size_t index)
 
 bool Transfer::wait(std::uint32_t microseconds)
 {
-    if (microseconds > 0)
-        showRemaining(microseconds);
-    if (!mClock.sleep(microseconds))
+    const std::uint64_t lasting = stretched(microseconds, mSlower);
+    if (lasting > 0)
+        showRemaining(lasting);
+    if (!mClock.sleepUntil(mPort.nextDelayFrom(mClock) + std::chrono::microseconds(lasting)))
         return false;
-    mMicrosecondsLeft -= std::min<std::uint64_t>(mMicrosecondsLeft, microseconds);
+    mMicrosecondsLeft -= std::min(mMicrosecondsLeft, lasting);
     return true;
 }
 
@@ -170,7 +173,8 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
         }
         mOutcome.bytesSent += events[j].size();
         mMicrosecondsLeft
-            -= std::min(mMicrosecondsLeft, wireMicroseconds(events[j].size(), bytesPerSecond()));
+            -= std::min(mMicrosecondsLeft,
+                wireMicroseconds(events[j].size(), bytesPerSecond() / mSlower));
         showProgress();
     }
     // A service may still be delivering what it was handed: its account comes before the pause
@@ -234,7 +238,7 @@ void Transfer::showProgress()
     showRemaining(0);
 }
 
-void Transfer::showRemaining(std::uint32_t waiting)
+void Transfer::showRemaining(std::uint64_t waiting)
 {
     mSheet.showRemaining({ mOutcome.bytesSent, mOutcome.total, mMicrosecondsLeft, waiting });
 }

@@ -55,9 +55,10 @@ public:
     // cancel: raised by Cancel; read at the checks before each file of each pass, after the size
     // pass, before each message and before the alert, never during a wait. The clock times every
     // wait, the port's pacing included, and stops the run. Every reference must outlive run().
+    // slower: the update's pace, from Factor_LeastSlower (as the files say) to Factor_MostSlower.
     Transfer(Sheet& sheet, midi::OutputPort& port, timing::Clock& clock,
         std::vector<std::string> files, std::vector<midi::Destination> destinations,
-        const std::atomic<bool>& cancel);
+        const std::atomic<bool>& cancel, double slower = Factor_LeastSlower);
 
     Outcome run();
 
@@ -69,14 +70,14 @@ private:
     // These answer false when a stop request ended the run.
     bool sendFile(std::size_t index);
     bool sendEvents(const std::string& name, const std::vector<_Event>& events);
-    bool wait(std::uint32_t microseconds);
+    bool wait(std::uint32_t microseconds); // as the file says: it lasts longer at a slower pace
     bool end(Outcome::End how); // always false
     void judge(std::size_t index, const FileReading& sent);
     void problem(FileProblem::Kind kind, std::string text);
     void showProgress();
-    void showRemaining(std::uint32_t waiting);
+    void showRemaining(std::uint64_t waiting);
     std::string destinationName() const;
-    double bytesPerSecond() const;
+    double bytesPerSecond() const; // at the destination's own pace
     std::string takeUp(std::size_t index);
     void finish();
 
@@ -86,6 +87,7 @@ private:
     const std::vector<std::string> mFiles;
     const std::vector<midi::Destination> mDestinations;
     const std::atomic<bool>& mCancel;
+    const double mSlower;
 
     // One run's state.
     Plan mPlan; // what the size pass read
