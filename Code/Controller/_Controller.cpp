@@ -28,6 +28,7 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
+#include <algorithm>
 
 namespace {
 
@@ -109,9 +110,9 @@ _Controller::_Controller(OpenClient openClient)
     connect(window.mAboutMenuItem, &QAction::triggered, this, &_Controller::about);
     connect(mSelectMenuItem, &QAction::triggered, this, [this] { select(mSelectMenuItem); });
     // One pace at a time; the choice lasts while the window is open and is never stored.
-    auto* paces = new QActionGroup(mMainWindow);
+    mPaceGroup = new QActionGroup(mMainWindow);
     for (QAction* item : mPaceMenuItems) {
-        paces->addAction(item);
+        mPaceGroup->addAction(item);
         connect(item, &QAction::triggered, this, &_Controller::showSummary);
     }
     connect(
@@ -366,10 +367,10 @@ double _Controller::chosenBytesPerSecond() const
 
 double _Controller::chosenSlower() const
 {
-    for (std::size_t i = 0; i < mPaceMenuItems.size(); ++i)
-        if (mPaceMenuItems[i]->isChecked())
-            return PaceFactors[i];
-    return PaceFactors[0];
+    const auto checked = std::ranges::find(mPaceMenuItems, mPaceGroup->checkedAction());
+    return checked == mPaceMenuItems.end()
+        ? PaceFactors[0]
+        : PaceFactors[static_cast<std::size_t>(checked - mPaceMenuItems.begin())];
 }
 
 void _Controller::send(QObject*)

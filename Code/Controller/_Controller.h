@@ -22,6 +22,7 @@ class MiddleCutLabel;
 class PlanReader;
 class ProgressSheet;
 class QAction;
+class QActionGroup;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -113,8 +114,10 @@ private:
     QAction* mQuitMenuItem;
     QAction* mSelectMenuItem;
     QMenu* mPaceMenu;
-    // The Pace menu's items, one checked, in the order of PaceFactors.
+    // The Pace menu's items, one checked, in the order of PaceFactors, and the group that keeps
+    // one checked.
     std::array<QAction*, 4> mPaceMenuItems;
+    QActionGroup* mPaceGroup;
     QMainWindow* mMainWindow;
     QComboBox*
         mDevicePopUpButton; // entry 0 no device, entry 1 a separator, entry k destination k-2
