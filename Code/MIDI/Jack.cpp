@@ -229,11 +229,14 @@ public:
         const timing::Clock::TimePoint due = clock.due();
         jack_nframes_t frame = mClock.frameOf(mClient, due, mFresh) + latency(mClient);
         // A message never follows the one before sooner, in frames, than it was due after it,
-        // not even across a settle (the pause between files): a server whose frame counter lags
-        // the system clock (one that runs late under load) would otherwise shorten that gap.
+        // nor the first after a settle (the pause between files) sooner than it was due after the
+        // settle: a server whose frame counter lags the system clock (one that runs late under
+        // load) would otherwise shorten those gaps. The settle's own wait for the server is not
+        // counted, so that such a server's lag does not add up from one run to the next.
         if (mLastId != 0) {
+            const auto from = mFresh ? std::max(mLastDue, mSettledAt) : mLastDue;
             const double since
-                = std::max(0.0, std::chrono::duration<double>(due - mLastDue).count());
+                = std::max(0.0, std::chrono::duration<double>(due - from).count());
             const jack_nframes_t least = mLastFrame
                 + static_cast<jack_nframes_t>(
                     std::llround(since * jack_get_sample_rate(mClient)));
@@ -324,6 +327,7 @@ public:
         mSettled = now;
         mSettledId = mLastId;
         mFresh = true;
+        mSettledAt = std::chrono::steady_clock::now();
         return settled;
     }
 
@@ -442,6 +446,7 @@ private:
     std::uint64_t mSettledId = 0; // the last message queued before the last settle
     jack_nframes_t mLastFrame = 0; // and its frame
     timing::Clock::TimePoint mLastDue {}; // and when it was due
+    std::chrono::steady_clock::time_point mSettledAt {}; // when the last settle returned
     bool mFresh = true; // nothing queued since the last settle
     std::uint64_t mQueuedBytes = 0; // all messages' bytes so far
     // Where the messages since the last settle went: a copy, since the list may be read anew.
