@@ -65,6 +65,16 @@ void writeWaitingFolder(const std::filesystem::path& folder)
     writeFile(folder / "waiting.mid", writer.file());
 }
 
+void writePaceFolder(const std::filesystem::path& folder)
+{
+    for (const char* name : { "pace-1.mid", "pace-2.mid" }) {
+        smf::SmfWriter writer(TicksPerQuarter);
+        for (unsigned i = 0; i < 20; ++i)
+            timedMessage(writer, 20, i);
+        writeFile(folder / name, writer.file());
+    }
+}
+
 void writeLargeFolder(const std::filesystem::path& folder, unsigned files, unsigned mebibytes)
 {
     // One piece is about 1 MiB of track data: 4,048 events of 259 bytes (delta, F0, a two-byte

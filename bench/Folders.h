@@ -23,6 +23,10 @@ void writeTimingFolder(const std::filesystem::path& folder);
 // waiting.
 void writeWaitingFolder(const std::filesystem::path& folder);
 
+// Two files, "pace-1.mid" and "pace-2.mid", of 20 messages 20 ms apart each: with the pause
+// between them, 2.8 s at the files' own pace.
+void writePaceFolder(const std::filesystem::path& folder);
+
 // files files of about mebibytes MiB each, "big-N.mid", of 256-byte SysEx messages at delay 0:
 // a firmware image without its pacing. Written in pieces, so the generator's own memory stays
 // small whatever the size.

@@ -1,11 +1,12 @@
 // The transfer unit measured with its real clock, on generated folders (Folders.h). Each command
 // prints one JSON object on standard output; bench/report turns them into the table.
 //
-//   transfer_bench write timing|waiting FOLDER
+//   transfer_bench write timing|waiting|pace FOLDER
 //   transfer_bench write large FOLDER FILES MEBIBYTES
 //   transfer_bench timing FOLDER lowered|default   every gap between two sends, and its request
 //   transfer_bench bare FOLDER                     the same gaps paced by bare clock_nanosleep
-//   transfer_bench jack FOLDER RATE                arrival gaps at a JACK receiver, by its frames
+//   transfer_bench jack FOLDER RATE                arrival gaps at a JACK receiver, in its frames
+//   transfer_bench pace FOLDER FACTOR              a transfer's time at a slower pace and its estimate
 //   transfer_bench waiting FOLDER                  CPU time and context switches of one transfer
 //   transfer_bench memory FOLDER                   peak resident memory above the baseline
 #include "Folders.h"
@@ -40,7 +41,10 @@ std::int64_t nanoseconds(Clock::time_point time)
 // Hands nothing anywhere: what is measured is the transfer, not a MIDI service.
 class QuietPort : public midi::OutputPort {
 public:
-    midi::SendResult send(std::size_t, std::span<const std::uint8_t>) override { return {}; }
+    midi::SendResult send(std::size_t, std::span<const std::uint8_t>, timing::Clock&) override
+    {
+        return {};
+    }
 };
 
 // Notes when each send was entered and when it returned, by the same monotonic clock the
@@ -53,25 +57,36 @@ public:
         unsigned delayMs;
     };
 
-    // forward, when given, is the port that really sends; the stamps then bracket its send.
+    // forward, when given, is the port that really sends; the stamps then bracket its send, and
+    // it says where each delay counts from and how slowly its wires go.
     explicit StampingPort(std::size_t capacity, midi::OutputPort* forward = nullptr)
         : mForward(forward)
     {
         mStamps.reserve(capacity);
     }
 
-    midi::SendResult send(std::size_t destination, std::span<const std::uint8_t> message) override
+    midi::SendResult send(std::size_t destination, std::span<const std::uint8_t> message,
+        timing::Clock& clock) override
     {
         const auto entered = Clock::now();
         // Reserved beforehand, so that no allocation falls inside a measured gap.
         mStamps.push_back({ nanoseconds(entered), 0, message.size() > 2 ? message[2] : 0u });
         midi::SendResult result
-            = mForward ? mForward->send(destination, message) : midi::SendResult {};
+            = mForward ? mForward->send(destination, message, clock) : midi::SendResult {};
         mStamps.back().returned = nanoseconds(Clock::now());
         return result;
     }
 
     midi::Settled settle() override { return mForward ? mForward->settle() : midi::Settled {}; }
+    void setSlower(double factor) override
+    {
+        if (mForward)
+            mForward->setSlower(factor);
+    }
+    timing::Clock::TimePoint nextDelayFrom(const timing::Clock& clock) const override
+    {
+        return mForward ? mForward->nextDelayFrom(clock) : clock.now();
+    }
 
     const std::vector<Stamp>& stamps() const { return mStamps; }
 
@@ -80,7 +95,7 @@ private:
     std::vector<Stamp> mStamps;
 };
 
-// A sheet that shows nothing.
+// A sheet that shows nothing and chooses destination.
 class QuietSheet : public transfer::Sheet {
 public:
     explicit QuietSheet(std::string folder, std::size_t destination = 0)
@@ -91,13 +106,13 @@ public:
 
     std::string folderText() override { return mFolder; }
     void setFileText(const std::string&) override { }
+    bool sendDamaged(const std::string&) override { return false; }
     void showStatus(const std::string&) override { }
-    void stopAnimation() override { }
-    void setDeterminate() override { }
+    void startSending() override { }
     void setProgress(double) override { }
     void setPercentText(const std::string&) override { }
-    // Entry k of the device pop-up stands for destination k - 2.
-    int selectedDeviceIndex() override { return static_cast<int>(mDestination) + 2; }
+    void showRemaining(const transfer::Remaining&) override { }
+    std::optional<std::size_t> selectedDestination() override { return mDestination; }
     void showAlert(const std::string&, const std::string&) override { }
     void end() override { }
 
@@ -145,13 +160,13 @@ std::vector<std::string> midiFiles(const std::filesystem::path& folder)
 
 // Runs one whole transfer of the folder on the calling thread and answers how it ended; says on
 // standard error what went wrong with which file.
-transfer::Outcome::End send(
-    const std::filesystem::path& folder, transfer::Sheet& sheet, midi::OutputPort& port)
+transfer::Outcome::End send(const std::filesystem::path& folder, transfer::Sheet& sheet,
+    midi::OutputPort& port, double slower = 1)
 {
-    transfer::SteadyClock clock;
+    timing::SteadyClock clock;
     const std::atomic<bool> cancel { false };
-    transfer::Transfer transfer(
-        sheet, port, clock, midiFiles(folder), { "the benchmark's port" }, cancel);
+    transfer::Transfer transfer(sheet, port, clock, midiFiles(folder),
+        { { "the benchmark's port", "bench" } }, cancel, slower);
     const transfer::Outcome outcome = transfer.run();
     for (const auto& problem : outcome.problems)
         std::cerr << problem.text << "\n";
@@ -203,7 +218,7 @@ void printGaps(const StampingPort& port, const std::string& fields)
     std::cout << out.str();
 }
 
-int timing(const std::filesystem::path& folder, bool lowered)
+int lateness(const std::filesystem::path& folder, bool lowered)
 {
     const int systemSlack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
     SlackSheet sheet(
@@ -234,7 +249,8 @@ int bare(const std::filesystem::path& folder)
             static_cast<long>(event.time() % 1000000) * 1000 };
         while (::clock_nanosleep(CLOCK_MONOTONIC, 0, &delay, nullptr) == EINTR) { }
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(event.ptr());
-        (void)port.send(0, { bytes, event.size() });
+        timing::SteadyClock clock;
+        (void)port.send(0, { bytes, event.size() }, clock);
     }
     printGaps(port, "\"slack_ns\": " + std::to_string(Slack) + ", ");
     return 0;
@@ -296,7 +312,7 @@ int jack(const std::filesystem::path& folder, unsigned rate)
         return message.bytes.size() > 4 ? message.bytes[3] * 128u + message.bytes[4] : 0u;
     };
     std::ostringstream out;
-    out << "{\"slack_ns\": " << sheet.slack().value_or(0)
+    out << "{\"rate\": " << rate << ", \"slack_ns\": " << sheet.slack().value_or(0)
         << ", \"completed\": " << (completed ? "true" : "false") << ", \"expected\": " << expected
         << ", \"arrived\": " << received.size() << ", \"lost\": " << input->lost()
         << ", \"median_send_ns\": " << sendTimes[sendTimes.size() / 2] << ", \"gaps\": [";
@@ -305,12 +321,28 @@ int jack(const std::filesystem::path& folder, unsigned rate)
         if (index(received[i]) != index(received[i - 1]) + 1)
             continue;
         const auto frames = static_cast<std::int32_t>(received[i].frame - received[i - 1].frame);
-        const auto gap = static_cast<std::int64_t>(frames) * 1000000000 / rate;
-        out << separator << "[" << unsigned(received[i].bytes[2]) << ", " << gap << "]";
+        out << separator << "[" << unsigned(received[i].bytes[2]) << ", " << frames << "]";
         separator = ", ";
     }
     out << "]}\n";
     std::cout << out.str();
+    return 0;
+}
+
+// One whole transfer at the pace slower asks for, to a port that hands nothing anywhere: its
+// time by the monotonic clock against the plan's estimate.
+int pace(const std::filesystem::path& folder, double slower)
+{
+    QuietSheet sheet(folder.string());
+    QuietPort port;
+    const auto plan = transfer::Plan::read(folder.string(), midiFiles(folder));
+    const auto start = Clock::now();
+    if (send(folder, sheet, port, slower) != transfer::Outcome::End::Completed)
+        return 1;
+    const std::chrono::duration<double> wall = Clock::now() - start;
+    std::cout << "{\"slower\": " << slower << ", \"wall_s\": " << wall.count()
+              << ", \"estimate_s\": "
+              << static_cast<double>(plan.microsecondsFrom(0, 0, slower)) / 1e6 << "}\n";
     return 0;
 }
 
@@ -382,6 +414,8 @@ int write(const std::vector<std::string>& args)
         bench::writeTimingFolder(args[2]);
     else if (args.size() == 3 && args[1] == "waiting")
         bench::writeWaitingFolder(args[2]);
+    else if (args.size() == 3 && args[1] == "pace")
+        bench::writePaceFolder(args[2]);
     else if (args.size() == 5 && args[1] == "large")
         bench::writeLargeFolder(args[2], static_cast<unsigned>(std::stoul(args[3])),
             static_cast<unsigned>(std::stoul(args[4])));
@@ -400,20 +434,23 @@ int main(int argc, char** argv)
         status = write(args);
     else if (args.size() == 3 && args[0] == "timing"
         && (args[2] == "lowered" || args[2] == "default"))
-        status = timing(args[1], args[2] == "lowered");
+        status = lateness(args[1], args[2] == "lowered");
     else if (args.size() == 2 && args[0] == "bare")
         status = bare(args[1]);
     else if (args.size() == 3 && args[0] == "jack")
         status = jack(args[1], static_cast<unsigned>(std::stoul(args[2])));
+    else if (args.size() == 3 && args[0] == "pace")
+        status = pace(args[1], std::stod(args[2]));
     else if (args.size() == 2 && args[0] == "waiting")
         status = waiting(args[1]);
     else if (args.size() == 2 && args[0] == "memory")
         status = memory(args[1]);
     if (status == 2)
-        std::cerr << "usage: transfer_bench write timing|waiting FOLDER\n"
+        std::cerr << "usage: transfer_bench write timing|waiting|pace FOLDER\n"
                      "       transfer_bench write large FOLDER FILES MEBIBYTES\n"
                      "       transfer_bench timing FOLDER lowered|default\n"
                      "       transfer_bench jack FOLDER RATE\n"
+                     "       transfer_bench pace FOLDER FACTOR\n"
                      "       transfer_bench bare|waiting|memory FOLDER\n";
     return status;
 }

@@ -17,13 +17,13 @@ TIMING = [
     ("timing-default", "transfer, system timer slack"),
     ("timing-bare", "bare clock_nanosleep loop"),
     ("timing-mido", "mido MidiFile.play()"),
-    ("timing-jack-32", "transfer -> JACK (32 frames) -> receiver"),
-    ("timing-jack-256", "transfer -> JACK (256 frames) -> receiver"),
-    ("timing-jack-1024", "transfer -> JACK (1024 frames) -> receiver"),
 ]
 
+JACK_PERIODS = (32, 256, 1024)
+JACK_LOADS = ("idle", "loaded")
 
-def load(raw, name):
+
+def load_raw(raw, name):
     path = raw / (name + ".json")
     return json.loads(path.read_text()) if path.exists() else None
 
@@ -85,7 +85,7 @@ def verdict(met):
 def timing(raw, table, results):
     runs = {}
     for name, label in TIMING:
-        data = load(raw, name)
+        data = load_raw(raw, name)
         if data is None:
             continue
         figures = lateness(data["gaps"])
@@ -93,21 +93,11 @@ def timing(raw, table, results):
         results["timing"][name] = {"label": label, "slack_ns": data.get("slack_ns"),
                                    "classes": figures}
         slack = f" ({data['slack_ns'] / 1000:g} us)" if data.get("slack_ns") else ""
-        jack = name.startswith("timing-jack")
-        if jack:
-            overall = summary([gap_ns / 1e6 - delay_ms for delay_ms, gap_ns in data["gaps"]])
-            results["timing"][name]["all"] = overall
-            period = name.rsplit("-", 1)[1]
-            table.add("3 JACK", f"private jackd -S, dummy, {period} frames",
-                      f"{data['arrived']} of {data['expected']} arrived, {data['lost']} lost; "
-                      f"median send {data['median_send_ns'] / 1e6:.3f} ms; "
-                      f"transfer {'completed' if data['completed'] else 'incomplete'}")
-            figures = dict(figures, all=overall)
         for delay, f in figures.items():
             value = (f"n={f['n']:4} early={f['early']:3} min={f['min_ms']:8.3f} "
                      f"med={f['median_ms']:8.3f} p99={f['p99_ms']:8.3f} max={f['max_ms']:8.3f} ms")
             target = ""
-            if name == "timing-lowered" or jack:
+            if name == "timing-lowered":
                 target = verdict(met_timing_goal(f)) + " (early 0, med<=0.1, p99<=1)"
             elif f["early"]:
                 target = "early sends"
@@ -128,8 +118,48 @@ def timing(raw, table, results):
                       + ("; mido sends early" if m["early"] else ""))
 
 
+def jack(raw, table, results):
+    """Gap - delay at the receiver, in its own frames: each message against the one before."""
+    for load in JACK_LOADS:
+        for period in JACK_PERIODS:
+            name = f"timing-jack-{period}-{load}"
+            data = load_raw(raw, name)
+            if data is None:
+                continue
+            rate = data["rate"]
+            off = sorted(frames - delay_ms * rate / 1000 for delay_ms, frames in data["gaps"])
+            if not off:
+                continue
+            within = sum(1 for value in off if abs(value) <= 1) / len(off)
+            f = {"n": len(off), "early": sum(1 for value in off if value < 0),
+                 "median_frames": rank(off, 0.5), "p99_frames": rank(off, 0.99),
+                 "max_frames": off[-1], "within_one_frame": within,
+                 "arrived": data["arrived"], "expected": data["expected"], "lost": data["lost"],
+                 "completed": data["completed"]}
+            results["jack"][name] = f
+            table.add("3 JACK gap-delay", f"jackd -S dummy, {period:4} frames, {load}",
+                      f"n={f['n']:4} early={f['early']:3} med={f['median_frames']:6.1f} "
+                      f"p99={f['p99_frames']:7.1f} max={f['max_frames']:7.1f} frames, "
+                      f"{within * 100:6.2f} % within 1 frame; {data['arrived']}/{data['expected']} "
+                      f"arrived",
+                      verdict(f["early"] == 0 and within >= 0.99) + " (early 0, >= 99 % within 1)")
+
+
+def pace(raw, table, results):
+    for factor in (1, 2, 4):
+        data = load_raw(raw, f"pace-{factor}")
+        if data is None:
+            continue
+        over = data["wall_s"] - data["estimate_s"]
+        results["pace"][str(factor)] = dict(data, over_s=over)
+        table.add("3b pace", f"{factor}x slower, 2 files x 20 x 20 ms",
+                  f"took {data['wall_s']:.3f} s, estimate {data['estimate_s']:.3f} s "
+                  f"({over * 1000:+.1f} ms)",
+                  verdict(0 <= over < 0.05 * data["estimate_s"]) + " (not sooner, within 5 %)")
+
+
 def waiting(raw, table, results):
-    data = load(raw, "waiting")
+    data = load_raw(raw, "waiting")
     if data is None:
         return
     cpu = data["user_s"] + data["system_s"]
@@ -143,7 +173,7 @@ def waiting(raw, table, results):
 
 def memory(raw, table, results):
     for name, label, bound in (("memory-five", "5 x 50 MiB", 1.3), ("memory-one", "1 x 250 MiB", None)):
-        data = load(raw, name)
+        data = load_raw(raw, name)
         if data is None:
             continue
         above = (data["peak_kib"] - data["baseline_kib"]) * 1024
@@ -157,7 +187,7 @@ def memory(raw, table, results):
 
 
 def reader(raw, table, results):
-    data = load(raw, "reader")
+    data = load_raw(raw, "reader")
     if data is None:
         return
     for run in data["benchmarks"]:
@@ -171,9 +201,12 @@ def reader(raw, table, results):
 
 def main(raw, out):
     raw = pathlib.Path(raw)
-    results = {"timing": {"mido_over_transfer": {}}, "memory": {}, "reader": {}}
+    results = {"timing": {"mido_over_transfer": {}}, "jack": {}, "pace": {}, "memory": {},
+               "reader": {}}
     table = Table()
     timing(raw, table, results)
+    jack(raw, table, results)
+    pace(raw, table, results)
     waiting(raw, table, results)
     memory(raw, table, results)
     reader(raw, table, results)

@@ -102,6 +102,30 @@
         <source>Ask the chosen device who it is and which software it runs</source>
         <translation>Das gewählte Gerät fragen, was es ist und welche Software es ausführt</translation>
     </message>
+    <message>
+        <source>&amp;Pace</source>
+        <translation>&amp;Tempo</translation>
+    </message>
+    <message>
+        <source>How fast the update goes: slower, for a device or a route that needs it</source>
+        <translation>Wie schnell das Update läuft: langsamer, für ein Gerät oder einen Weg, der es braucht</translation>
+    </message>
+    <message>
+        <source>&amp;As the files say</source>
+        <translation>&amp;Wie die Dateien sagen</translation>
+    </message>
+    <message>
+        <source>&amp;1.5× slower</source>
+        <translation>&amp;1,5× langsamer</translation>
+    </message>
+    <message>
+        <source>&amp;2× slower</source>
+        <translation>&amp;2× langsamer</translation>
+    </message>
+    <message>
+        <source>&amp;4× slower</source>
+        <translation>&amp;4× langsamer</translation>
+    </message>
 </context>
 <context>
     <name>ProgressSheet</name>
@@ -136,6 +160,10 @@
     <message>
         <source>Cancel</source>
         <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Pace</source>
+        <translation>Tempo</translation>
     </message>
 </context>
 <context>
@@ -257,6 +285,14 @@ MIDI-Dienst: %1</translation>
     <message>
         <source>Identify Device</source>
         <translation>Gerät identifizieren</translation>
+    </message>
+    <message>
+        <source>%1× slower</source>
+        <translation>%1× langsamer</translation>
+    </message>
+    <message>
+        <source>%1× slower than the files say</source>
+        <translation>%1× langsamer, als die Dateien sagen</translation>
     </message>
 </context>
 </TS>

@@ -102,6 +102,30 @@
         <source>Ask the chosen device who it is and which software it runs</source>
         <translation>Preguntar al dispositivo elegido quién es y qué software ejecuta</translation>
     </message>
+    <message>
+        <source>&amp;Pace</source>
+        <translation>&amp;Ritmo</translation>
+    </message>
+    <message>
+        <source>How fast the update goes: slower, for a device or a route that needs it</source>
+        <translation>La velocidad de la actualización: más lenta, para un dispositivo o una conexión que lo necesite</translation>
+    </message>
+    <message>
+        <source>&amp;As the files say</source>
+        <translation>&amp;Como dicen los archivos</translation>
+    </message>
+    <message>
+        <source>&amp;1.5× slower</source>
+        <translation>&amp;1,5× más lento</translation>
+    </message>
+    <message>
+        <source>&amp;2× slower</source>
+        <translation>&amp;2× más lento</translation>
+    </message>
+    <message>
+        <source>&amp;4× slower</source>
+        <translation>&amp;4× más lento</translation>
+    </message>
 </context>
 <context>
     <name>ProgressSheet</name>
@@ -136,6 +160,10 @@
     <message>
         <source>Cancel</source>
         <translation>Cancelar</translation>
+    </message>
+    <message>
+        <source>Pace</source>
+        <translation>Ritmo</translation>
     </message>
 </context>
 <context>
@@ -257,6 +285,14 @@ Servicio MIDI: %1</translation>
     <message>
         <source>Identify Device</source>
         <translation>Identificar dispositivo</translation>
+    </message>
+    <message>
+        <source>%1× slower</source>
+        <translation>%1× más lento</translation>
+    </message>
+    <message>
+        <source>%1× slower than the files say</source>
+        <translation>%1× más lento de lo que dicen los archivos</translation>
     </message>
 </context>
 </TS>

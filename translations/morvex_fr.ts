@@ -102,6 +102,30 @@
         <source>Ask the chosen device who it is and which software it runs</source>
         <translation>Demander à l’appareil choisi qui il est et quel logiciel il exécute</translation>
     </message>
+    <message>
+        <source>&amp;Pace</source>
+        <translation>&amp;Cadence</translation>
+    </message>
+    <message>
+        <source>How fast the update goes: slower, for a device or a route that needs it</source>
+        <translation>La vitesse de la mise à jour : plus lente, pour un appareil ou une liaison qui en a besoin</translation>
+    </message>
+    <message>
+        <source>&amp;As the files say</source>
+        <translation>Comme le disent les &amp;fichiers</translation>
+    </message>
+    <message>
+        <source>&amp;1.5× slower</source>
+        <translation>&amp;1,5× plus lent</translation>
+    </message>
+    <message>
+        <source>&amp;2× slower</source>
+        <translation>&amp;2× plus lent</translation>
+    </message>
+    <message>
+        <source>&amp;4× slower</source>
+        <translation>&amp;4× plus lent</translation>
+    </message>
 </context>
 <context>
     <name>ProgressSheet</name>
@@ -136,6 +160,10 @@
     <message>
         <source>Cancel</source>
         <translation>Annuler</translation>
+    </message>
+    <message>
+        <source>Pace</source>
+        <translation>Cadence</translation>
     </message>
 </context>
 <context>
@@ -257,6 +285,14 @@ Service MIDI : %1</translation>
     <message>
         <source>Identify Device</source>
         <translation>Identifier l’appareil</translation>
+    </message>
+    <message>
+        <source>%1× slower</source>
+        <translation>%1× plus lent</translation>
+    </message>
+    <message>
+        <source>%1× slower than the files say</source>
+        <translation>%1× plus lent que ne le disent les fichiers</translation>
     </message>
 </context>
 </TS>

@@ -102,6 +102,30 @@
         <source>Ask the chosen device who it is and which software it runs</source>
         <translation>選択したデバイスに、その種類と実行中のソフトウェアを問い合わせます</translation>
     </message>
+    <message>
+        <source>&amp;Pace</source>
+        <translation>ペース(&amp;P)</translation>
+    </message>
+    <message>
+        <source>How fast the update goes: slower, for a device or a route that needs it</source>
+        <translation>アップデートの速さ: デバイスや経路が必要とするときは遅く</translation>
+    </message>
+    <message>
+        <source>&amp;As the files say</source>
+        <translation>ファイルのとおり(&amp;A)</translation>
+    </message>
+    <message>
+        <source>&amp;1.5× slower</source>
+        <translation>1.5 倍遅く(&amp;1)</translation>
+    </message>
+    <message>
+        <source>&amp;2× slower</source>
+        <translation>2 倍遅く(&amp;2)</translation>
+    </message>
+    <message>
+        <source>&amp;4× slower</source>
+        <translation>4 倍遅く(&amp;4)</translation>
+    </message>
 </context>
 <context>
     <name>ProgressSheet</name>
@@ -136,6 +160,10 @@
     <message>
         <source>Cancel</source>
         <translation>キャンセル</translation>
+    </message>
+    <message>
+        <source>Pace</source>
+        <translation>ペース</translation>
     </message>
 </context>
 <context>
@@ -257,6 +285,14 @@ MIDI サービス: %1</translation>
     <message>
         <source>Identify Device</source>
         <translation>デバイスを識別</translation>
+    </message>
+    <message>
+        <source>%1× slower</source>
+        <translation>%1 倍遅く</translation>
+    </message>
+    <message>
+        <source>%1× slower than the files say</source>
+        <translation>ファイルの指定より %1 倍遅く</translation>
     </message>
 </context>
 </TS>

@@ -15,6 +15,7 @@
 #include "ui_MainWindow.h"
 #include "ui_ProgressSheet.h"
 
+#include <QActionGroup>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDropEvent>
@@ -28,6 +29,7 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
+#include <algorithm>
 
 namespace {
 
@@ -48,6 +50,9 @@ private:
     std::string mReason;
 };
 
+// What the Pace menu's items ask for, in the menu's order: the first is the files' own pace.
+constexpr std::array<double, 4> PaceFactors { 1, 1.5, 2, 4 };
+
 // "1 file", "3 files".
 QString counted(std::uint64_t count, const QString& one, const QString& many)
 {
@@ -65,6 +70,9 @@ _Controller::_Controller(OpenClient openClient)
     mQuitMenuItem = window.mQuitMenuItem;
     mSelectMenuItem = window.mSelectMenuItem;
     mIdentifyMenuItem = window.mIdentifyMenuItem;
+    mPaceMenu = window.mPaceMenu;
+    mPaceMenuItems = { window.mPaceAsFilesMenuItem, window.mPace15MenuItem, window.mPace2MenuItem,
+        window.mPace4MenuItem };
     mMainWindow = mWindowDefinition.get();
     mDevicePopUpButton = window.mDevicePopUpButton;
     mFolderTextField = window.mFolderTextField;
@@ -89,6 +97,7 @@ _Controller::_Controller(OpenClient openClient)
     mProgressIndicator = sheet.mProgressIndicator;
     mPercentTextField = sheet.mPercentTextField;
     mRemainingTextField = sheet.mRemainingTextField;
+    mPaceTextField = sheet.mPaceTextField;
 
     mUiQueue = new UiQueue(this);
     mPlanReader = std::make_unique<PlanReader>(*mUiQueue);
@@ -102,6 +111,12 @@ _Controller::_Controller(OpenClient openClient)
     connect(mQuitMenuItem, &QAction::triggered, qApp, &QCoreApplication::quit);
     connect(window.mAboutMenuItem, &QAction::triggered, this, &_Controller::about);
     connect(mSelectMenuItem, &QAction::triggered, this, [this] { select(mSelectMenuItem); });
+    // One pace at a time; the choice lasts while the window is open and is never stored.
+    mPaceGroup = new QActionGroup(mMainWindow);
+    for (QAction* item : mPaceMenuItems) {
+        mPaceGroup->addAction(item);
+        connect(item, &QAction::triggered, this, &_Controller::showSummary);
+    }
     connect(
         mDevicePopUpButton, &QComboBox::activated, this, [this] { device(mDevicePopUpButton); });
     connect(mSendButton, &QPushButton::clicked, this, [this] { send(mSendButton); });
@@ -328,16 +343,19 @@ void _Controller::showSummary()
         return;
     }
     const QLocale locale;
-    const QStringList parts {
+    const double slower = chosenSlower();
+    QStringList parts {
         counted(mPlan->files().size(), tr("file"), tr("files")),
         counted(mPlan->messages(), tr("message"), tr("messages")),
         locale.formattedDataSize(
             static_cast<qint64>(mPlan->bytes()), 0, QLocale::DataSizeTraditionalFormat),
         tr("about %1")
             .arg(QString::fromStdString(
-                text::duration(mPlan->microsecondsFrom(0, chosenBytesPerSecond()),
+                text::duration(mPlan->microsecondsFrom(0, chosenBytesPerSecond(), slower),
                     text::DurationStyle::Words))),
     };
+    if (slower > transfer::Factor_LeastSlower)
+        parts.append(tr("%1× slower").arg(locale.toString(slower)));
     mSummaryTextField->setText(parts.join(QStringLiteral(" · ")));
 }
 
@@ -406,6 +424,14 @@ void _Controller::identify()
     });
 }
 
+double _Controller::chosenSlower() const
+{
+    const auto checked = std::ranges::find(mPaceMenuItems, mPaceGroup->checkedAction());
+    return checked == mPaceMenuItems.end()
+        ? PaceFactors[0]
+        : PaceFactors[static_cast<std::size_t>(checked - mPaceMenuItems.begin())];
+}
+
 void _Controller::send(QObject*)
 {
     mSendButton->setEnabled(false);
@@ -416,6 +442,12 @@ void _Controller::send(QObject*)
     mQuitMenuItem->setEnabled(false);
     mSelectAction = mSelectMenuItem->isEnabled();
     mSelectMenuItem->setEnabled(false);
+    mPaceAction = mPaceMenu->isEnabled();
+    mPaceMenu->setEnabled(false);
+    mTransferSlower = chosenSlower();
+    mPaceTextField->setText(tr("%1× slower than the files say")
+            .arg(QLocale().toString(mTransferSlower)));
+    mPaceTextField->setVisible(mTransferSlower > transfer::Factor_LeastSlower);
     mDestinationsFrozen = true;
     mCancel = false;
     mStatusTextField->clear();
@@ -462,6 +494,7 @@ void _Controller::cancel2()
     mUiQueue->post([this] { mProgressWindow->done(0); });
     mUiQueue->post([this] { mQuitMenuItem->setEnabled(mQuitAction); });
     mUiQueue->post([this] { mSelectMenuItem->setEnabled(mSelectAction); });
+    mUiQueue->post([this] { mPaceMenu->setEnabled(mPaceAction); });
     mSendLock->release();
     // Its reads of the pop-up and the file list happen on the UI thread, where they are current.
     mUiQueue->post([this] { controlSend(); });
@@ -481,7 +514,7 @@ void _Controller::thread()
 {
     MissingPort missing(mMidiProblem.toStdString());
     transfer::Transfer transfer(*mSheet, mPort ? *mPort : static_cast<midi::OutputPort&>(missing),
-        *mClock, mFileArray, mClient->destinations(), mCancel,
+        *mClock, mFileArray, mClient->destinations(), mCancel, mTransferSlower,
         [this](std::size_t destination) { return mClient->listen(destination); });
     // The user has seen the outcome in the alert; the window keeps nothing of it.
     [[maybe_unused]] const transfer::Outcome outcome = transfer.run();

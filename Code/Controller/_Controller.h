@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -21,9 +22,11 @@ class MiddleCutLabel;
 class PlanReader;
 class ProgressSheet;
 class QAction;
+class QActionGroup;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QMainWindow;
 class QProgressBar;
 class QPushButton;
@@ -114,6 +117,8 @@ private:
     std::optional<std::size_t> chosenDestination() const;
     // A pop-up entry for destination, its tooltip saying when it cannot answer.
     void addDestination(const midi::Destination& destination);
+    // How many times slower than the files say the Pace menu asks the next update to go.
+    double chosenSlower() const;
 
     // Owns every element below; created first so that it goes last.
     std::unique_ptr<QMainWindow> mWindowDefinition;
@@ -121,6 +126,11 @@ private:
     QAction* mQuitMenuItem;
     QAction* mSelectMenuItem;
     QAction* mIdentifyMenuItem;
+    QMenu* mPaceMenu;
+    // The Pace menu's items, one checked, in the order of PaceFactors, and the group that keeps
+    // one checked.
+    std::array<QAction*, 4> mPaceMenuItems;
+    QActionGroup* mPaceGroup;
     QMainWindow* mMainWindow;
     QComboBox*
         mDevicePopUpButton; // entry 0 no device, entry 1 a separator, entry k destination k-2
@@ -139,9 +149,13 @@ private:
     QProgressBar* mProgressIndicator; // range 0..0 while it only shows that work goes on
     QLabel* mPercentTextField;
     QLabel* mRemainingTextField; // bytes sent of the total, and the time left
+    QLabel* mPaceTextField; // shown only for a pace slower than the files say
     // The menu items' enabled states, saved while a transfer takes them away.
     bool mQuitAction = true;
     bool mSelectAction = true;
+    bool mPaceAction = true;
+    // The pace chosen when Send was pressed, for the transfer it started.
+    double mTransferSlower = 1;
     // Held for the whole of a transfer: taken by send on the UI thread, released by cancel2 on
     // the transfer thread, hence a semaphore and not a mutex. Exists from launch to quit.
     std::unique_ptr<std::binary_semaphore> mSendLock;

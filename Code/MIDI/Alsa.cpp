@@ -181,7 +181,20 @@ public:
         mShared = false;
     }
 
+    void setSlower(double factor) override
+    {
+        mSlower = std::max(factor, 1.0);
+        if (mSubscribed)
+            mPacer.setPace(paceOf(*mSubscribed));
+    }
+
 private:
+    Pace paceOf(const DestinationPort& to) const
+    {
+        return to.hardware ? Pace { HardwarePace.bytesPerSecond / mSlower, HardwarePace.maxBacklog }
+                           : SoftwarePace;
+    }
+
     // Whether the address still holds the destination the person chose, and nobody else sends to
     // it, before each piece: a device swapped at its address, which someone connected at once,
     // never fails a send, and another sender's events would land between the pieces. A swapped
@@ -295,7 +308,7 @@ private:
         mSubscribed = to;
         mSubscribedIndex = index;
         mLeft = false;
-        mPacer = Pacer(to.hardware ? HardwarePace : SoftwarePace);
+        mPacer = Pacer(paceOf(to));
         return {};
     }
 
@@ -335,6 +348,7 @@ private:
     bool mLeft = false; // the destination subscribed to ended since
     bool mShared = false; // the person agreed that others send to the destination too
     Pacer mPacer { SoftwarePace };
+    double mSlower = 1; // how much more slowly than its pace a hardware wire is fed
 };
 
 class AlsaClient final : public Client {

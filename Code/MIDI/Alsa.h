@@ -152,6 +152,9 @@ public:
     {
     }
 
+    // From now on; what waits already is counted as it was.
+    void setPace(Pace pace) { mPace = pace; }
+
     // The earliest moment a piece of bytes fits without the backlog passing the limit.
     timing::Clock::TimePoint readyFor(std::size_t bytes) const;
     void sent(timing::Clock::TimePoint at, std::size_t bytes);

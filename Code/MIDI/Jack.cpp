@@ -38,28 +38,44 @@ namespace {
 // stopped.
 constexpr auto StallLimit = std::chrono::seconds(2);
 
-// A message is placed one period and a margin after the moment of its send: the cycle under way
-// at the send may have been served already, and a cycle may begin earlier than the server's clock
-// foretold, by as much as the server thread's wake-ups wander on a busy machine. The margin is one
-// more period, and never less than this.
+// A message is placed one period and a margin after the instant it was due: the cycle under way
+// at its send may have been served already, the sending thread may wake late, and a cycle may
+// begin earlier than the server's clock foretold, by as much as the server thread's wake-ups
+// wander on a busy machine. The margin is one more period, and never less than this.
 constexpr double Seconds_MinimumMargin = 0.002;
+
+jack_nframes_t latency(jack_client_t* client)
+{
+    const jack_nframes_t period = jack_get_buffer_size(client);
+    return period
+        + std::max(period,
+            static_cast<jack_nframes_t>(
+                std::ceil(Seconds_MinimumMargin * jack_get_sample_rate(client))));
+}
 
 class ServerClock final : public FrameClock {
 public:
-    jack_nframes_t now(jack_client_t* client, bool restart) override
+    jack_nframes_t frameOf(
+        jack_client_t* client, timing::Clock::TimePoint due, bool restart) override
     {
-        const jack_time_t now = jack_get_time();
-        jack_nframes_t frame = estimate(client, now);
-        if (!restart && mLast) {
-            // Whole frames, rounded up: a gap is never shorter than the one between the sends.
-            const double since = static_cast<double>(now - mLast->time);
-            const auto least = static_cast<jack_nframes_t>(
-                std::ceil(since * jack_get_sample_rate(client) / 1e6));
-            if (static_cast<std::int32_t>(mLast->frame + least - frame) > 0)
-                frame = mLast->frame + least;
+        const double rate = jack_get_sample_rate(client);
+        // The server's estimate of now, less how long ago due was. The first message of a run
+        // that is more than a second late goes out at once either way: the bound keeps one due
+        // long ago from taking the frame counter round.
+        const double ago
+            = std::chrono::duration<double>(std::chrono::steady_clock::now() - due).count();
+        const jack_nframes_t estimated = estimate(client, jack_get_time())
+            - static_cast<jack_nframes_t>(
+                std::llround((restart ? std::clamp(ago, -1.0, 1.0) : ago) * rate));
+        if (!restart && mAnchor) {
+            const double since = std::chrono::duration<double>(due - mAnchor->due).count();
+            const jack_nframes_t scheduled
+                = mAnchor->frame + static_cast<jack_nframes_t>(std::llround(since * rate));
+            if (framesFrom(scheduled, estimated) <= static_cast<std::int32_t>(latency(client)))
+                return scheduled;
         }
-        mLast = Reading { now, frame };
-        return frame;
+        mAnchor = Anchor { due, estimated };
+        return estimated;
     }
 
 private:
@@ -83,11 +99,12 @@ private:
         return frames + static_cast<jack_nframes_t>(std::lround(since / span * period));
     }
 
-    struct Reading {
-        jack_time_t time;
+    // The first send of the run, or where the schedule last moved on.
+    struct Anchor {
+        timing::Clock::TimePoint due;
         jack_nframes_t frame;
     };
-    std::optional<Reading> mLast;
+    std::optional<Anchor> mAnchor;
 };
 
 struct DestinationPort {
@@ -233,7 +250,7 @@ public:
     }
 
     SendResult send(
-        std::size_t index, std::span<const std::uint8_t> message, timing::Clock&) override
+        std::size_t index, std::span<const std::uint8_t> message, timing::Clock& clock) override
     {
         if (index >= mDestinationPorts.size())
             return failed(SendError::NoSuchDestination,
@@ -269,14 +286,23 @@ public:
             if (const auto others = otherSenders(index); !others.empty())
                 return failed(SendError::Shared, sharedReason(target.destination.name, others, {}));
 
-        const jack_nframes_t period = jack_get_buffer_size(mClient);
-        const auto margin = std::max<jack_nframes_t>(period,
-            static_cast<jack_nframes_t>(
-                std::ceil(Seconds_MinimumMargin * jack_get_sample_rate(mClient))));
-        jack_nframes_t frame = mClock.now(mClient, mFresh) + period + margin;
-        // The server's clock may step back a little between cycles; order is kept regardless.
-        if (!mFresh && static_cast<std::int32_t>(frame - mLastFrame) < 0)
-            frame = mLastFrame;
+        const timing::Clock::TimePoint due = clock.due();
+        jack_nframes_t frame = mClock.frameOf(mClient, due, mFresh) + latency(mClient);
+        // A message never follows the one before sooner, in frames, than it was due after it,
+        // nor the first after a settle (the pause between files) sooner than it was due after the
+        // settle: a server whose frame counter lags the system clock (one that runs late under
+        // load) would otherwise shorten those gaps. The settle's own wait for the server is not
+        // counted, so that such a server's lag does not add up from one run to the next.
+        if (mLastId != 0) {
+            const auto from = mFresh ? std::max(mLastDue, mSettledAt) : mLastDue;
+            const double since
+                = std::max(0.0, std::chrono::duration<double>(due - from).count());
+            const jack_nframes_t least = mLastFrame
+                + static_cast<jack_nframes_t>(
+                    std::llround(since * jack_get_sample_rate(mClient)));
+            if (framesFrom(least, frame) < 0)
+                frame = least;
+        }
         const auto size = static_cast<std::uint32_t>(message.size());
         const Parcel parcel { mLastId + 1, frame, size, mFresh };
         const std::initializer_list<std::span<const std::byte>> parts {
@@ -289,6 +315,7 @@ public:
             return stopped();
         mLastId = parcel.id;
         mLastFrame = frame;
+        mLastDue = due;
         mFresh = false;
         mQueuedBytes += size;
         return {};
@@ -322,6 +349,13 @@ public:
         mFollowing.reset();
         (void)mCalls.call<int>(
             [client = mClient, port = mPort] { return jack_port_disconnect(client, port); });
+    }
+
+    // A message goes out at the frame of the instant it was due, however late its send ran: the
+    // next delay counts from that instant, until the port settles.
+    timing::Clock::TimePoint nextDelayFrom(const timing::Clock& clock) const override
+    {
+        return mFresh ? clock.now() : mLastDue;
     }
 
     Settled settle() override
@@ -383,6 +417,7 @@ public:
         mSettled = now;
         mSettledId = mLastId;
         mFresh = true;
+        mSettledAt = std::chrono::steady_clock::now();
         return settled;
     }
 
@@ -500,6 +535,8 @@ private:
     std::uint64_t mLastId = 0; // the last message queued
     std::uint64_t mSettledId = 0; // the last message queued before the last settle
     jack_nframes_t mLastFrame = 0; // and its frame
+    timing::Clock::TimePoint mLastDue {}; // and when it was due
+    std::chrono::steady_clock::time_point mSettledAt {}; // when the last settle returned
     bool mFresh = true; // nothing queued since the last settle
     std::uint64_t mQueuedBytes = 0; // all messages' bytes so far
     // Where the messages since the last settle went: a copy, since the list may be read anew.

@@ -9,20 +9,27 @@
 
 namespace midi::jack {
 
-// Where the moment of a send falls on the server's frame counter. The output port places each
-// message a fixed latency after it, so that messages arrive as far apart, in frames, as their
-// sends were. Tests give one that sends at frames of their choosing.
+// Where an instant falls on the server's frame counter. The output port places each message a
+// fixed latency after the instant it was due (the end of its delay on the sender's clock), so that
+// messages arrive as far apart, in frames, as their delays say, however late the sending thread
+// woke. Tests give one that places sends at frames of their choosing.
 class FrameClock {
 public:
     virtual ~FrameClock() = default;
-    // Called on the sending thread at each send; restart is true for the first send since the
-    // port last settled (after a file), whose gap from the one before does not matter.
-    virtual jack_nframes_t now(jack_client_t* client, bool restart) = 0;
+    // Called on the sending thread at each send, with the instant the message was due; restart is
+    // true for the first send since the port last settled (after a file), whose gap from the one
+    // before does not matter.
+    virtual jack_nframes_t frameOf(
+        jack_client_t* client, timing::Clock::TimePoint due, bool restart)
+        = 0;
 };
 
-// The server's own estimate of its frame counter now, held to advance no more slowly than the
-// system clock from one send to the next until a restart: a server that falls behind (a slow or
-// overloaded one) must not bring messages closer together than they were sent.
+// The frames of a run of sends follow their due instants exactly, counted from the run's first,
+// which the server's own estimate of its frame counter places. A server whose counter runs ahead
+// of that schedule by more than the latency (a clock that drifts, a jump after a stall) moves the
+// schedule on to it: messages then go later, never sooner. One that falls behind (a slow or
+// overloaded one) keeps the schedule: messages are never brought closer together than their
+// delays.
 std::shared_ptr<FrameClock> serverClock();
 
 // A client of the running JACK server, or null with why in error. Never starts a server. Waits

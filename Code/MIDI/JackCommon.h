@@ -3,6 +3,7 @@
 // What the JACK output and the JACK input share: the owning client handle and JACK's status in
 // words.
 
+#include <cstdint>
 #include <jack/jack.h>
 #include <memory>
 #include <string>
@@ -37,6 +38,12 @@ inline void bufferDone([[maybe_unused]] void* buffer) noexcept
 #ifdef MORVEX_TSAN
     __tsan_release(buffer);
 #endif
+}
+
+// Frame counts wrap at 2^32 (a day at 48 kHz): they are compared by their difference.
+inline std::int32_t framesFrom(jack_nframes_t from, jack_nframes_t to) noexcept
+{
+    return static_cast<std::int32_t>(to - from);
 }
 
 struct ClientCloser {

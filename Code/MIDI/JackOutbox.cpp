@@ -14,12 +14,6 @@ namespace midi::jack {
 
 namespace {
 
-// Frame counts wrap at 2^32 (a day at 48 kHz): they are compared by their difference.
-std::int32_t framesFrom(jack_nframes_t from, jack_nframes_t to)
-{
-    return static_cast<std::int32_t>(to - from);
-}
-
 std::size_t slot(Evidence evidence)
 {
     return static_cast<std::size_t>(evidence);

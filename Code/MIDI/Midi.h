@@ -112,6 +112,21 @@ public:
     // to it, and forgets that the person agreed to share it.
     virtual void endUpdate() { }
 
+    // From the next message on, a hardware wire takes bytes factor (at least 1) times more
+    // slowly than its pace, for a device that needs it; 1 is its pace. Ports that hand messages
+    // over without pacing them have nothing to slow. Called between messages.
+    virtual void setSlower(double factor) { (void)factor; }
+
+    // Where the next message's delay counts from, asked once send() (or settle()) has returned:
+    // the moment the last message left, or went whole into the service's hands, which is now
+    // unless the port says otherwise. One that places each message at the instant it was due
+    // (clock.due()), however late its send ran, answers that instant until it settles, so that
+    // late wake-ups do not add up from one message to the next.
+    virtual timing::Clock::TimePoint nextDelayFrom(const timing::Clock& clock) const
+    {
+        return clock.now();
+    }
+
     // Returns once every message handed over since the last call has been dealt with by the
     // service, with what became of them. A service that delivers within send() has nothing
     // pending. Called from the thread that sends, between runs of messages (after each file).

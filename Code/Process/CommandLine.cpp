@@ -57,4 +57,18 @@ std::optional<std::uint32_t> wholeNumber(std::string_view text)
     return value;
 }
 
+std::optional<double> decimalNumber(std::string_view text)
+{
+    const auto digits = std::ranges::count_if(text, [](char c) { return c >= '0' && c <= '9'; });
+    const auto points = std::ranges::count(text, '.');
+    if (digits == 0 || points > 1 || static_cast<std::size_t>(digits + points) != text.size())
+        return std::nullopt;
+    double value = 0;
+    const auto [end, error] = std::from_chars(
+        text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
 } // namespace process

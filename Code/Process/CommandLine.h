@@ -44,5 +44,8 @@ struct [[nodiscard]] ParsedCommandLine {
 
 // A decimal whole number that fits 32 bits, digits only; nothing for anything else.
 std::optional<std::uint32_t> wholeNumber(std::string_view text);
+// A decimal number written with digits and at most one point ("2", "1.5", ".5"), in any locale;
+// nothing for anything else (signs, exponents, "inf", "nan", commas).
+std::optional<double> decimalNumber(std::string_view text);
 
 } // namespace process

@@ -1,13 +1,14 @@
 #include "Send/Options.h"
 
 #include "Process/CommandLine.h"
+#include "Transfer/Plan.h"
 
 namespace send {
 
 const std::string_view Usage = R"(Usage: morvex-send --list [--timeout SECONDS]
        morvex-send --to DESTINATION [--dry-run] [--send-damaged] [--share-destination]
-                   [--timeout SECONDS] [FOLDER]
-       morvex-send --dry-run [FOLDER]
+                   [--slower FACTOR] [--timeout SECONDS] [FOLDER]
+       morvex-send --dry-run [--slower FACTOR] [FOLDER]
        morvex-send --identify --to DESTINATION [--timeout SECONDS]
 
 Sends the System Exclusive messages of every "mid" file in FOLDER (default: the current folder)
@@ -33,6 +34,10 @@ client is "Morvex" and its output port "Morvex Output Port".
                       a patchbay's connection, another morvex-send): their messages are
                       mixed into the update. Without it such an update is not sent, and
                       one that another program joins stops before its next message
+  --slower FACTOR     send FACTOR times slower than the files say, from 1 to 10 (1.5, say),
+                      for a device or a route that needs it: every delay, the pause between
+                      files and the time a hardware wire takes for each byte last FACTOR times
+                      longer (default 1: as the files say)
   --timeout SECONDS   how long to wait for the MIDI service to answer any one request
                       (opening, connecting, closing) before giving up on it (default 5)
   --help              show this text
@@ -75,6 +80,7 @@ ParsedOptions parseOptions(std::span<const char* const> arguments)
         { "--identify" },
         { "--to", true },
         { "--timeout", true },
+        { "--slower", true },
     };
     const process::ParsedCommandLine parsed = process::CommandLine::parse(arguments, Known);
     if (!parsed.line)
@@ -106,15 +112,24 @@ ParsedOptions parseOptions(std::span<const char* const> arguments)
                 "--timeout takes whole seconds from 1 to 3600, not \"" + *timeout + "\"" };
         options.limit = std::chrono::seconds(*seconds);
     }
+    if (const auto slower = line.value("--slower")) {
+        const std::optional<double> factor = process::decimalNumber(*slower);
+        if (!factor || *factor < transfer::Factor_LeastSlower
+            || *factor > transfer::Factor_MostSlower)
+            return { std::nullopt,
+                "--slower takes a number from 1 to 10 (1.5, say), not \"" + *slower + "\"" };
+        options.slower = *factor;
+    }
     if (line.has("--list")) {
         if (line.has("--to") || options.dryRun || options.sendDamaged || options.shareDestination
-            || !line.operands().empty())
+            || line.has("--slower") || !line.operands().empty())
             return { std::nullopt, "--list takes nothing else" };
         options.command = Options::Command::List;
         return { options, {} };
     }
     if (line.has("--identify")) {
-        if (options.to.empty() || options.dryRun || options.sendDamaged || !line.operands().empty())
+        if (options.to.empty() || options.dryRun || options.sendDamaged || options.shareDestination
+            || line.has("--slower") || !line.operands().empty())
             return { std::nullopt, "--identify takes --to and nothing else" };
         options.command = Options::Command::Identify;
         return { options, {} };

@@ -28,6 +28,7 @@ struct Options {
     bool dryRun = false;
     bool sendDamaged = false; // send an update with damaged files as far as they can be read
     bool shareDestination = false; // send even while other programs send to the destination
+    double slower = 1; // how many times slower than the files say (transfer::Factor_LeastSlower on)
     // How long any one request to the MIDI service may take before Morvex gives up on it.
     std::chrono::milliseconds limit = midi::DefaultServiceLimit;
 };

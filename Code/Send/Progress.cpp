@@ -157,4 +157,11 @@ void Progress::endLine()
     std::fflush(mOut);
 }
 
+std::string slowerText(double slower)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g\u00D7 slower", slower);
+    return text;
+}
+
 } // namespace send

@@ -59,4 +59,7 @@ private:
     int mPercentShown = -1; // as a log line last said it
 };
 
+// A pace slower than the files say, as a person reads it: "2× slower", "1.5× slower".
+std::string slowerText(double slower);
+
 } // namespace send

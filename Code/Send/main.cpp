@@ -106,20 +106,26 @@ int identify(midi::Client& client, std::size_t destination, timing::Clock& clock
 }
 
 // destination: where the update would go, for its wire time; none for a dry run without --to.
-int printDryRun(const transfer::Plan& plan, const midi::Destination* destination)
+// The times are at the pace slower asks for, which the total names when it is not the files' own.
+int printDryRun(
+    const transfer::Plan& plan, const midi::Destination* destination, double slower)
 {
     const double bytesPerSecond = destination ? destination->bytesPerSecond : 0;
     for (std::size_t i = 0; i < plan.files().size(); ++i) {
         const transfer::Plan::File& file = plan.files()[i];
         const transfer::FileSize size = file.reading.size.value_or(transfer::FileSize {});
         std::printf("%s: %u messages, %u bytes, %s\n", text::printable(file.name).c_str(),
-            size.messages, size.total, text::duration(plan.microseconds(i, bytesPerSecond), text::DurationStyle::Exact)
+            size.messages, size.total,
+            text::duration(plan.microseconds(i, bytesPerSecond, slower), text::DurationStyle::Exact)
                 .c_str());
     }
-    std::printf("Total: %zu files, %llu messages, %llu bytes, %s\n", plan.files().size(),
+    std::printf("Total: %zu files, %llu messages, %llu bytes, %s%s\n", plan.files().size(),
         static_cast<unsigned long long>(plan.messages()),
         static_cast<unsigned long long>(plan.bytes()),
-        text::duration(plan.microsecondsFrom(0, bytesPerSecond), text::DurationStyle::Exact).c_str());
+        text::duration(plan.microsecondsFrom(0, bytesPerSecond, slower),
+            text::DurationStyle::Exact)
+            .c_str(),
+        slower > transfer::Factor_LeastSlower ? (", " + slowerText(slower)).c_str() : "");
     if (plan.anyDamaged())
         std::fprintf(stderr, "The update would be incomplete:\n");
     for (const std::string& remark : plan.remarks())
@@ -235,7 +241,7 @@ int run(const Options& options)
         return end(fail(Exit_Unavailable, "no \"mid\" file in " + text::printable(options.folder)));
     if (options.dryRun)
         return end(printDryRun(transfer::Plan::read(options.folder, listing.names),
-            client ? &client->destinations()[destination.index] : nullptr));
+            client ? &client->destinations()[destination.index] : nullptr, options.slower));
 
     midi::PortResult port = client->createOutputPort("Morvex Output Port");
     if (!port.port)
@@ -244,7 +250,7 @@ int run(const Options& options)
         { ::isatty(STDOUT_FILENO) == 1, options.folder, destination.index, listing.names.size(),
             options.sendDamaged, options.shareDestination, &sendPass });
     transfer::Transfer transfer(progress, *port.port, clock, std::move(listing.names),
-        client->destinations(), cancel,
+        client->destinations(), cancel, options.slower,
         [&client](std::size_t destination) { return client->listen(destination); });
     transferring.store(true);
     const transfer::Outcome outcome = transfer.run();

@@ -7,7 +7,7 @@ Clock::TimePoint SteadyClock::now() const
     return std::chrono::steady_clock::now();
 }
 
-bool SteadyClock::sleepUntil(TimePoint when)
+bool SteadyClock::waitUntil(TimePoint when)
 {
     std::unique_lock lock(mMutex);
     // wait_until on steady_clock waits on CLOCK_MONOTONIC with an absolute time; the loop

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 
 namespace timing {
 
@@ -21,7 +22,11 @@ public:
 
     // Waits until when has passed by a monotonic clock and answers true; at once when it already
     // has. Answers false, at once or partway, once a stop has been requested.
-    [[nodiscard]] virtual bool sleepUntil(TimePoint when) = 0;
+    [[nodiscard]] bool sleepUntil(TimePoint when)
+    {
+        mDue = when;
+        return waitUntil(when);
+    }
 
     virtual bool stopRequested() const = 0;
 
@@ -30,6 +35,19 @@ public:
     {
         return sleepUntil(now() + std::chrono::microseconds(microseconds));
     }
+
+    // The instant the latest wait was to end, however late the thread woke from it: when what
+    // follows that wait was due. A service that places each message in time (JACK) places it by
+    // this instant rather than by the moment its send ran, so that wake-up lateness never reaches
+    // the device. Now, before any wait.
+    TimePoint due() const { return mDue.value_or(now()); }
+
+protected:
+    // sleepUntil's wait, as the clock keeps time.
+    [[nodiscard]] virtual bool waitUntil(TimePoint when) = 0;
+
+private:
+    std::optional<TimePoint> mDue; // the thread that waits is the only one to touch it
 };
 
 // std::chrono::steady_clock (CLOCK_MONOTONIC) with absolute deadlines, so that wake-ups, early or
@@ -37,13 +55,14 @@ public:
 class SteadyClock final : public Clock {
 public:
     TimePoint now() const override;
-    bool sleepUntil(TimePoint when) override;
     bool stopRequested() const override;
 
     // Any thread: ends the wait under way and every later one.
     void requestStop();
 
 private:
+    bool waitUntil(TimePoint when) override;
+
     mutable std::mutex mMutex;
     std::condition_variable mWake;
     bool mStop = false; // guarded by mMutex

@@ -3,6 +3,7 @@
 #include "FileImage.h"
 #include "Text/Printable.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace transfer {
@@ -76,20 +77,27 @@ std::uint64_t Plan::bytes() const
     return sum;
 }
 
-std::uint64_t Plan::microseconds(std::size_t index, double bytesPerSecond) const
+std::uint64_t stretched(std::uint64_t microseconds, double slower)
+{
+    if (slower <= 1)
+        return microseconds;
+    return static_cast<std::uint64_t>(std::ceil(static_cast<double>(microseconds) * slower));
+}
+
+std::uint64_t Plan::microseconds(std::size_t index, double bytesPerSecond, double slower) const
 {
     const std::optional<FileSize>& size = mFiles[index].reading.size;
     if (!size)
         return 0;
-    return (index != 0 ? Time_FilePause : 0) + size->delays
-        + wireMicroseconds(size->total, bytesPerSecond);
+    return stretched((index != 0 ? Time_FilePause : 0) + size->delays, slower)
+        + wireMicroseconds(size->total, bytesPerSecond / std::max(slower, 1.0));
 }
 
-std::uint64_t Plan::microsecondsFrom(std::size_t index, double bytesPerSecond) const
+std::uint64_t Plan::microsecondsFrom(std::size_t index, double bytesPerSecond, double slower) const
 {
     std::uint64_t sum = 0;
     for (std::size_t i = index; i < mFiles.size(); ++i)
-        sum += microseconds(i, bytesPerSecond);
+        sum += microseconds(i, bytesPerSecond, slower);
     return sum;
 }
 

@@ -14,6 +14,16 @@ namespace transfer {
 // file gave it (a firmware block written to flash) before the next file starts.
 inline constexpr std::uint32_t Time_FilePause = 2000000;
 
+// How many times slower than its files say an update goes, chosen for one update: every delay, the
+// pause between files and any wait limit last that many times longer, and a hardware wire takes
+// bytes that many times more slowly. For a device or a route that needs it; never below 1, so that
+// it makes nothing faster.
+inline constexpr double Factor_LeastSlower = 1.0;
+inline constexpr double Factor_MostSlower = 10.0;
+
+// microseconds made slower times longer, rounded up: a stretched wait is never shorter.
+std::uint64_t stretched(std::uint64_t microseconds, double slower);
+
 // What one reading of a file in counting mode finds: what the size pass learns, and what the send
 // pass must find again for the file to count as unchanged.
 struct FileSize {
@@ -61,10 +71,12 @@ public:
     std::uint64_t bytes() const;
 
     // How long file index takes to send: the pause before it (by its place in the list, when it
-    // can be read), its delays, and its bytes' time on a wire of bytesPerSecond (0 for none).
-    std::uint64_t microseconds(std::size_t index, double bytesPerSecond) const;
+    // can be read), its delays, and its bytes' time on a wire of bytesPerSecond (0 for none), all
+    // of it slower times longer.
+    std::uint64_t microseconds(std::size_t index, double bytesPerSecond, double slower = 1) const;
     // The same for every file from index on.
-    std::uint64_t microsecondsFrom(std::size_t index, double bytesPerSecond) const;
+    std::uint64_t microsecondsFrom(
+        std::size_t index, double bytesPerSecond, double slower = 1) const;
 
     // The sentences of judgeReading, for the files that have one, in list order.
     std::vector<std::string> remarks() const;

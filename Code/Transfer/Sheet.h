@@ -32,7 +32,7 @@ struct Remaining {
     std::uint64_t bytesSent = 0;
     std::uint64_t bytesTotal = 0; // what the size pass counted
     std::uint64_t microseconds = 0; // the time the rest of the update will take
-    std::uint32_t waiting = 0; // microseconds: the wait that begins now; 0 after a message
+    std::uint64_t waiting = 0; // microseconds: the wait that begins now; 0 after a message
 };
 
 class Sheet {

@@ -2,6 +2,7 @@
 
 #include "FileImage.h"
 #include "Listening.h"
+#include "Text/Duration.h"
 #include "Text/Printable.h"
 #include "ThreadTuning.h"
 
@@ -12,13 +13,14 @@ namespace transfer {
 
 Transfer::Transfer(Sheet& sheet, midi::OutputPort& port, timing::Clock& clock,
     std::vector<std::string> files, std::vector<midi::Destination> destinations,
-    const std::atomic<bool>& cancel, Listen listen)
+    const std::atomic<bool>& cancel, double slower, Listen listen)
     : mSheet(sheet)
     , mPort(port)
     , mClock(clock)
     , mFiles(std::move(files))
     , mDestinations(std::move(destinations))
     , mCancel(cancel)
+    , mSlower(std::clamp(slower, Factor_LeastSlower, Factor_MostSlower))
     , mListen(std::move(listen))
 {
 }
@@ -132,7 +134,8 @@ bool Transfer::sendPass()
     mDestination = mSheet.selectedDestination();
     if (!askAboutSharing())
         return false;
-    mMicrosecondsLeft = mPlan.microsecondsFrom(0, bytesPerSecond());
+    mPort.setSlower(mSlower);
+    mMicrosecondsLeft = mPlan.microsecondsFrom(0, bytesPerSecond(), mSlower);
     showRemaining(0);
     if (mListen && mDestination && !mCancel) {
         midi::WayBackResult listening = mListen(*mDestination);
@@ -180,7 +183,9 @@ Transfer::Go Transfer::deviceLetsGo()
     if (!mHeld)
         return Go::On;
     mSheet.showStatus("Waiting for the device...");
-    const auto limit = std::chrono::microseconds(Time_DeviceWaitLimit);
+    // A slower pace gives the device longer too.
+    const std::uint64_t waitLimit = stretched(Time_DeviceWaitLimit, mSlower);
+    const auto limit = std::chrono::microseconds(waitLimit);
     auto until = mClock.now() + limit;
     while (mHeld && !mDeviceStopped && !mCancel) {
         if (mClock.now() >= until) {
@@ -188,8 +193,8 @@ Transfer::Go Transfer::deviceLetsGo()
             problem(FileProblem::Kind::Refused,
                 "The device asked Morvex to wait (WAIT) after " + mFollowed
                     + " and then said nothing for "
-                    + std::to_string(Time_DeviceWaitLimit / 1'000'000)
-                    + " s. Nothing was sent after it: send the whole update again once the "
+                    + text::duration(waitLimit, text::DurationStyle::Words)
+                    + ". Nothing was sent after it: send the whole update again once the "
                       "device is ready.");
             break;
         }
@@ -227,7 +232,7 @@ bool Transfer::sendFile(std::size_t index)
 {
     if (mClock.stopRequested())
         return false;
-    mMicrosecondsLeft = mPlan.microsecondsFrom(index, bytesPerSecond());
+    mMicrosecondsLeft = mPlan.microsecondsFrom(index, bytesPerSecond(), mSlower);
     const std::string& name = mFiles[index];
     // The image is freed when this file is done: memory follows the largest file.
     FileImage image = readFileImage(takeUp(index));
@@ -250,11 +255,12 @@ bool Transfer::sendFile(std::size_t index)
 
 bool Transfer::wait(std::uint32_t microseconds)
 {
-    if (microseconds > 0)
-        showRemaining(microseconds);
-    if (!mClock.sleep(microseconds))
+    const std::uint64_t lasting = stretched(microseconds, mSlower);
+    if (lasting > 0)
+        showRemaining(lasting);
+    if (!mClock.sleepUntil(mPort.nextDelayFrom(mClock) + std::chrono::microseconds(lasting)))
         return false;
-    mMicrosecondsLeft -= std::min<std::uint64_t>(mMicrosecondsLeft, microseconds);
+    mMicrosecondsLeft -= std::min(mMicrosecondsLeft, lasting);
     return true;
 }
 
@@ -306,7 +312,8 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
         if (mWayBack)
             mFollowed = "message " + std::to_string(j + 1) + " of " + shown;
         mMicrosecondsLeft
-            -= std::min(mMicrosecondsLeft, wireMicroseconds(events[j].size(), bytesPerSecond()));
+            -= std::min(mMicrosecondsLeft,
+                wireMicroseconds(events[j].size(), bytesPerSecond() / mSlower));
         showProgress();
     }
     // A service may still be delivering what it was handed: its account comes before the pause
@@ -370,7 +377,7 @@ void Transfer::showProgress()
     showRemaining(0);
 }
 
-void Transfer::showRemaining(std::uint32_t waiting)
+void Transfer::showRemaining(std::uint64_t waiting)
 {
     mSheet.showRemaining({ mOutcome.bytesSent, mOutcome.total, mMicrosecondsLeft, waiting });
 }

@@ -67,14 +67,15 @@ public:
     // cancel: raised by Cancel; read at the checks before each file of each pass, after the size
     // pass, before each message and before the alert, never during a wait. The clock times every
     // wait, the port's pacing included, and stops the run. Every reference must outlive run().
+    // slower: the update's pace, from Factor_LeastSlower (as the files say) to Factor_MostSlower.
     // listen: given, the transfer listens to the destination's way back from the first message
     // to the end and acts on the handshake: NAK or CANCEL stop the update before its next
     // message, WAIT holds the next message until the device says anything else (Cancel works,
-    // Time_DeviceWaitLimit without a word stops the update), ACK is counted. Without it, or
-    // without a way back, the update runs deaf.
+    // Time_DeviceWaitLimit without a word, at the update's pace, stops the update), ACK is
+    // counted. Without it, or without a way back, the update runs deaf.
     Transfer(Sheet& sheet, midi::OutputPort& port, timing::Clock& clock,
         std::vector<std::string> files, std::vector<midi::Destination> destinations,
-        const std::atomic<bool>& cancel, Listen listen = {});
+        const std::atomic<bool>& cancel, double slower = Factor_LeastSlower, Listen listen = {});
 
     Outcome run();
 
@@ -87,7 +88,7 @@ private:
     // These answer false when a stop request ended the run.
     bool sendFile(std::size_t index);
     bool sendEvents(const std::string& name, const std::vector<_Event>& events);
-    bool wait(std::uint32_t microseconds);
+    bool wait(std::uint32_t microseconds); // as the file says: it lasts longer at a slower pace
     // What the device said since the last look, after arrived (taken already): counted, kept,
     // and acted on.
     void hear(std::vector<std::vector<std::uint8_t>> arrived = {});
@@ -101,9 +102,9 @@ private:
     void judge(std::size_t index, const FileReading& sent);
     void problem(FileProblem::Kind kind, std::string text);
     void showProgress();
-    void showRemaining(std::uint32_t waiting);
+    void showRemaining(std::uint64_t waiting);
     std::string destinationName() const;
-    double bytesPerSecond() const;
+    double bytesPerSecond() const; // at the destination's own pace
     std::string takeUp(std::size_t index);
     void finish();
 
@@ -113,6 +114,7 @@ private:
     const std::vector<std::string> mFiles;
     const std::vector<midi::Destination> mDestinations;
     const std::atomic<bool>& mCancel;
+    const double mSlower;
     const Listen mListen;
 
     // One run's state.

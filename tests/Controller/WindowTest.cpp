@@ -90,18 +90,20 @@ protected:
     {
         QStringList fields;
         for (const QLabel* field : sheet->findChildren<QLabel*>())
-            fields.append(field->text());
+            if (!field->isHidden())
+                fields.append(field->text());
         const bool busy = sheet->findChild<QProgressBar*>()->maximum() == 0;
         return fields.join('|').toStdString() + (busy ? " busy" : "");
     }
-    // How many of Quit and Select are enabled: both while the window is the user's (idle), none
-    // under the sheet.
+    // How many of Quit, Select and the Pace menu are enabled: all while the window is the user's
+    // (idle), none under the sheet.
     int menuItemsOn() const
     {
         return window->findChild<QAction*>("mQuitMenuItem")->isEnabled()
-            + window->findChild<QAction*>("mSelectMenuItem")->isEnabled();
+            + window->findChild<QAction*>("mSelectMenuItem")->isEnabled()
+            + window->findChild<QMenu*>("mPaceMenu")->isEnabled();
     }
-    bool idle() const { return !sheet->isVisible() && menuItemsOn() == 2; }
+    bool idle() const { return !sheet->isVisible() && menuItemsOn() == 3; }
 
     // The pop-up's entries, or the table's rows, joined by '|'.
     static std::string rows(const QAbstractItemModel* model)
@@ -293,6 +295,49 @@ TEST_F(Window, SendAsksBeforeSendingDamagedFilesTakesTheWindowAndCancelGivesItBa
     EXPECT_EQ(popUp->currentText().toStdString(), "Synth");
     EXPECT_EQ(midi->sends, 5u) << "no other transfer and nothing after the cancel";
     EXPECT_EQ(alerts.size(), 1u) << "Cancel shows no alert";
+}
+
+// The pace is chosen from the keyboard, Alt+M, P, then an item's key: the summary line's time
+// follows it and names it, and the sheet shows it, while the Pace menu waits for the update to
+// end. "As the files say" shows nothing more.
+TEST_F(Window, APaceChosenByKeyboardStretchesTheSummaryAndShowsOnTheSheet)
+{
+    files.write("A.mid", SmfWriter().sysexOfSize(0, 10).sysexOfSize(144, 10, 1).file()); // 1.5 s
+    launch();
+    auto* summary = window->findChild<QLabel*>("mSummaryTextField");
+    ASSERT_TRUE(waitFor("the summary", [&] { return !summary->text().startsWith("Reading"); }));
+    EXPECT_EQ(summary->text().toStdString(), "1 file · 2 messages · 20 bytes · about 2 s");
+    const auto choose = [this](Qt::Key key) {
+        // As a user would click the window again after the sheet.
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_M, Qt::AltModifier);
+        for (const Qt::Key press : { Qt::Key_P, key }) {
+            QWidget* menu = QApplication::activePopupWidget();
+            ASSERT_TRUE(menu) << "no menu open for key " << press;
+            QTest::keyClick(menu, press);
+        }
+        EXPECT_FALSE(QApplication::activePopupWidget()) << "the menus closed on the choice";
+    };
+    // Each case: its key, the summary's end, the sheet's fields while the update runs.
+    const std::tuple<Qt::Key, const char*, const char*> cases[] = {
+        { Qt::Key_4, "about 6 s · 4× slower", "|4× slower than the files say||| busy" },
+        { Qt::Key_1, "about 3 s · 1.5× slower", "|1.5× slower than the files say||| busy" },
+        { Qt::Key_A, "about 2 s", "||| busy" },
+    };
+    for (const auto& [key, said, shown] : cases) {
+        SCOPED_TRACE(said);
+        choose(key);
+        EXPECT_TRUE(summary->text().endsWith(QString::fromUtf8(" · ") + QString::fromUtf8(said)))
+            << summary->text().toStdString();
+        midi->holding = true;
+        QTest::mouseClick(sendButton, Qt::LeftButton);
+        EXPECT_EQ(sheetShows(), shown);
+        EXPECT_EQ(menuItemsOn(), 0) << "no pace is chosen under the sheet";
+        QTest::mouseClick(sheet->findChild<QPushButton*>("mCancelButton"), Qt::LeftButton);
+        midi->release();
+        ASSERT_TRUE(waitFor("the window idle after Cancel", [&] { return idle(); }));
+    }
 }
 
 // Update folders come from the internet, and device names from whoever made the device: a file

@@ -106,16 +106,17 @@ public:
     std::size_t stopAt = SIZE_MAX;
 
     TimePoint now() const override { return mNow; }
-    bool sleepUntil(TimePoint when) override
+    bool stopRequested() const override { return mSleeps > stopAt; }
+
+private:
+    bool waitUntil(TimePoint when) override
     {
         if (mSleeps++ >= stopAt)
             return false;
         mNow = std::max(mNow, when);
         return true;
     }
-    bool stopRequested() const override { return mSleeps > stopAt; }
 
-private:
     TimePoint mNow {};
     std::size_t mSleeps = 0;
 };
@@ -211,7 +212,8 @@ TEST(AlsaSend, AFailureEndsTheMessageWithF7AndADeviceClosedBeforeTheFirstByteIsR
 
 // A program's port takes 1 KiB at once, then a piece whenever one has left at its pace; a backlog
 // outlasts its message. A hardware port's send returns once the last byte has left the wire, so
-// that the device's quiet time starts then. A stop while pacing ends the message with F7.
+// that the device's quiet time starts then, at half the wire's pace when asked to go twice as
+// slowly. A stop while pacing ends the message with F7.
 TEST(AlsaSend, PacesToItsBacklogWaitsOutTheWireAndEndsAStoppedMessageWithF7)
 {
     const Opened program = open();
@@ -229,6 +231,10 @@ TEST(AlsaSend, PacesToItsBacklogWaitsOutTheWireAndEndsAStoppedMessageWithF7)
     ASSERT_TRUE(card.port->send(0, sysex(600), wire).ok());
     // 11 bits a byte at 31,250 baud.
     EXPECT_EQ(sinceStart(wire), 600 * 11 * 32);
+    // Twice as slow on request: the wire is fed at half its pace.
+    card.port->setSlower(2);
+    ASSERT_TRUE(card.port->send(0, sysex(600), wire).ok());
+    EXPECT_EQ(sinceStart(wire), 3 * 600 * 11 * 32);
 
     const Opened stopped = open();
     RecordingClock quitting;

@@ -4,6 +4,8 @@
 
 #include "Jack.h"
 #include "MIDI/Midi.h"
+#include "SMF/SmfWriter.h"
+#include "Transfer/Transfer.h"
 #include "support/Bytes.h"
 #include "support/Environment.h"
 #include "support/Jack.h"
@@ -36,7 +38,7 @@ public:
     {
     }
 
-    jack_nframes_t now(jack_client_t* client, bool) override
+    jack_nframes_t frameOf(jack_client_t* client, timing::Clock::TimePoint, bool) override
     {
         if (!mStart)
             mStart = jack_frame_time(client) + jack_get_sample_rate(client) / 5;
@@ -213,7 +215,7 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
     for (unsigned i = 0; i < 2000; ++i) {
         sent.push_back(sysex(64, i));
         ASSERT_TRUE(morvex->send(1, sent.back()).ok());
-        std::this_thread::sleep_for(std::chrono::microseconds(i % 5 * 300));
+        ASSERT_TRUE(morvex->clock.sleep(i % 5 * 300));
         if (i % 100 == 99)
             settle();
     }
@@ -374,10 +376,79 @@ TEST(JackOutput, MessagesAreAsFarApartAsSentAtAPeriodOf1024)
     expectSpacedAsSent(receiver);
 }
 
+// The real clock, waking late by 0, 5 or 10 ms in turn.
+class LateClock final : public timing::Clock {
+public:
+    TimePoint now() const override { return mClock.now(); }
+    bool stopRequested() const override { return mClock.stopRequested(); }
+
+private:
+    bool waitUntil(TimePoint when) override
+    {
+        return mClock.sleepUntil(when + std::chrono::milliseconds(mWaits++ % 3 * 5));
+    }
+
+    timing::SteadyClock mClock;
+    unsigned mWaits = 0;
+};
+
+// A sheet that shows nothing and chooses destination 0.
+class QuietSheet final : public transfer::Sheet {
+public:
+    explicit QuietSheet(std::string folder)
+        : mFolder(std::move(folder))
+    {
+    }
+    std::string folderText() override { return mFolder; }
+    void setFileText(const std::string&) override { }
+    bool sendDamaged(const std::string&) override { return false; }
+    void showStatus(const std::string&) override { }
+    void startSending() override { }
+    void setProgress(double) override { }
+    void setPercentText(const std::string&) override { }
+    void showRemaining(const transfer::Remaining&) override { }
+    std::optional<std::size_t> selectedDestination() override { return 0; }
+    void showAlert(const std::string&, const std::string&) override { }
+    void end() override { }
+
+private:
+    std::string mFolder;
+};
+
+// A transfer whose clock wakes late, by up to 10 ms, less than the margin of a period of 1,024
+// frames (21 ms): each message still goes out at the frame its delay ended at plus one fixed
+// latency, so that the receiver's gaps are the file's delays to the frame (48 frames a
+// millisecond), none of them lengthened by the wake-up before it nor shortened by the one after.
+TEST(JackTiming, GapsAreTheDelaysToTheFrameWhenTheSendingThreadWakesLate)
+{
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
+    testsupport::JackServer server(1024);
+    JackReceiver receiver("receiver", "in");
+    const std::vector<std::uint32_t> delays { 0, 1, 0, 2, 7, 20, 3, 50, 1, 13, 0, 30, 5, 4 };
+    smf::SmfWriter file;
+    file.tempo(0, 48000); // 48 ticks a quarter: a tick is a millisecond
+    for (std::size_t i = 0; i < delays.size(); ++i)
+        file.sysexOfSize(delays[i], 10, static_cast<std::uint8_t>(i));
+    testsupport::TempDir folder;
+    folder.write("a.mid", file.file());
+    Morvex morvex;
+    QuietSheet sheet(folder.path().string());
+    LateClock late;
+    const std::atomic<bool> cancel { false };
+    transfer::Transfer transfer(
+        sheet, *morvex.port, late, { "a.mid" }, morvex.client->destinations(), cancel);
+    ASSERT_EQ(transfer.run().end, transfer::Outcome::End::Completed);
+    const auto& arrived = receiver.waitFor(delays.size());
+    ASSERT_EQ(arrived.size(), delays.size());
+    for (std::size_t i = 1; i < arrived.size(); ++i)
+        EXPECT_EQ(std::int32_t(arrived[i].frame - arrived[i - 1].frame), delays[i] * 48)
+            << "message " << i;
+}
+
 // A server that falls behind (it waits for a client that takes 5 ms over each cycle of 32 frames,
-// 0.67 ms) lets its frame counter lag the system clock. Sends 3 ms apart are still placed at
-// least 3 ms, 144 frames, apart.
-TEST(JackClock, KeepsSendsAsFarApartAsTheyWereMadeWhenTheServerLags)
+// 0.67 ms) lets its frame counter lag the system clock. Sends due 3 ms apart are still placed at
+// least 3 ms, 144 frames, apart (more where the server's clock jumps on after a late cycle).
+TEST(JackClock, KeepsSendsAsFarApartAsTheyWereDueWhenTheServerLags)
 {
     MORVEX_SKIP_WITHOUT_JACK_SERVER();
     testsupport::JackServer server;
@@ -391,10 +462,12 @@ TEST(JackClock, KeepsSendsAsFarApartAsTheyWereMadeWhenTheServerLags)
     ASSERT_TRUE(jack_set_process_callback(client.get(), slow, nullptr) == 0
         && jack_activate(client.get()) == 0);
     const auto clock = midi::jack::serverClock();
-    jack_nframes_t previous = clock->now(client.get(), true);
+    auto due = std::chrono::steady_clock::now();
+    jack_nframes_t previous = clock->frameOf(client.get(), due, true);
     for (int i = 0; i < 10; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(3));
-        const jack_nframes_t frame = clock->now(client.get(), false);
+        due += std::chrono::milliseconds(3);
+        const jack_nframes_t frame = clock->frameOf(client.get(), due, false);
         EXPECT_GE(static_cast<std::int32_t>(frame - previous), 144) << "send " << i;
         previous = frame;
     }

@@ -4,6 +4,7 @@
 
 #include "Process/FileDescriptor.h"
 #include "SMF/SmfWriter.h"
+#include "SMF/_SMF.h"
 #include "Sample/SampleUpdate.h"
 #include "Send/Options.h"
 #include "support/Jack.h"
@@ -75,7 +76,8 @@ TEST(SendOptions, AcceptsTheThreeFormsAndRefusesWhatCannotBeMeant)
         if (options.command != send::Options::Command::Send)
             return options.command == send::Options::Command::List ? "list" : "help";
         return (options.dryRun ? "dry run to '" : "send to '") + options.to + "' from '"
-            + options.folder + "'" + (options.shareDestination ? ", shared" : "");
+            + options.folder + "'" + (options.shareDestination ? ", shared" : "")
+            + (options.slower != 1 ? " at " + testing::PrintToString(options.slower) : "");
     };
     const std::vector<std::pair<std::vector<const char*>, std::string>> cases {
         { { "--list" }, "list" },
@@ -93,6 +95,17 @@ TEST(SendOptions, AcceptsTheThreeFormsAndRefusesWhatCannotBeMeant)
         { { "--list", "--share-destination" }, "refused: --list takes nothing else" },
         { { "--verbose", "--to", "1" }, "refused: unknown option \"--verbose\"" },
         { { "--timeout", "0", "--list" }, "refused: --timeout takes whole seconds" },
+        { { "--slower", "1.5", "--to", "1" }, "send to '1' from '.' at 1.5" },
+        { { "--slower=10", "--dry-run" }, "dry run to '' from '.' at 10" },
+        { { "--slower", "1", "--dry-run" }, "dry run to '' from '.'" },
+        { { "--slower", "0.5", "--dry-run" }, "refused: --slower takes a number" },
+        { { "--slower", "10.01", "--dry-run" }, "refused: --slower takes a number" },
+        { { "--slower", "1e1", "--dry-run" }, "refused: --slower takes a number" },
+        { { "--slower", "2x", "--dry-run" }, "refused: --slower takes a number" },
+        { { "--slower", "inf", "--dry-run" }, "refused: --slower takes a number" },
+        { { "--slower", "1,5", "--dry-run" }, "refused: --slower takes a number" },
+        { { "--slower=", "--dry-run" }, "refused: --slower takes a number" },
+        { { "--list", "--slower", "2" }, "refused: --list takes nothing else" },
     };
     // A refusal is told by the start of its reason, so that one for the wrong reason fails.
     for (const auto& [arguments, expected] : cases) {
@@ -132,6 +145,8 @@ TEST(SendDryRun, FiguresAreTheFilesOwnDelaysAndPausesAndStatusesSayWhatWentWrong
         { { "--dry-run", path + "/gone" }, 3, "Cannot list the folder “" + path + "/gone”" },
         { { "--dry-run", path + "/none" }, 3, "no \"mid\" file in " + path + "/none" },
         { { "--to" }, 2, "Try \"morvex-send --help\"" },
+        { { "--dry-run", "--slower", "twice", path }, 2,
+            "morvex-send: --slower takes a number from 1 to 10 (1.5, say), not \"twice\"\n" },
         { { "--help" }, 0, "Exit status:" },
     };
     for (const auto& [arguments, status, said] : cases) {
@@ -211,6 +226,68 @@ TEST(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
     smf::Bytes firstTwo = b.messages()[0];
     firstTwo.insert(firstTwo.end(), b.messages()[1].begin(), b.messages()[1].end());
     EXPECT_EQ(jack->received(2), firstTwo);
+}
+
+// --slower 2, on an update the sample generator makes (a short one: 12 blocks and a bank of
+// 1,000 bytes), sent to a receiver that stamps each message with its frame: every message follows
+// the one before by at least twice its delay, a file's first message the last of the file before
+// by at least twice the 2 s pause and its delay, and every message arrives whole. The dry run's
+// total doubles and says so. Nothing here is timed: the gaps are the server's frames.
+TEST(Send, TwiceAsSlowDoublesEveryDelayThePauseAndTheEstimate)
+{
+    MORVEX_SKIP_WITHOUT_JACK_SERVER();
+    testsupport::JackServer server;
+    const testsupport::ScopedVariable jack("MORVEX_MIDI", "jack");
+    testsupport::JackReceiver receiver("receiver", "in");
+    TempDir folder;
+    TempDir logs;
+    sample::UpdateShape shape;
+    shape.blocks = 12;
+    shape.bankSize = 1000;
+    // Each message's bytes and the frames of its delay at 48 kHz, the file's first after the
+    // pause, in sending order.
+    std::vector<std::pair<smf::Bytes, std::int64_t>> schedule;
+    for (const sample::UpdateFile& file : sample::makeUpdate(shape)) {
+        folder.write(file.name, file.bytes);
+        std::vector<_Event> events;
+        smf::Bytes image = file.bytes;
+        _SMF reader(image.data(), image.size(), &events);
+        ASSERT_GT(reader.Scan(), 0u);
+        for (const _Event& event : events) {
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(event.ptr());
+            const std::int64_t pause = &event == &events.front() && !schedule.empty() ? 2000000 : 0;
+            schedule.emplace_back(smf::Bytes(bytes, bytes + event.size()),
+                (pause + event.time()) * 48 / 1000);
+        }
+    }
+    const auto total = [&](const std::vector<std::string>& options) {
+        std::vector<std::string> command { MORVEX_SEND, "--dry-run" };
+        command.insert(command.end(), options.begin(), options.end());
+        command.push_back(folder.path().string());
+        const std::string out = testsupport::run(command, logs.path()).out;
+        return out.substr(std::min(out.find("Total: "), out.size()));
+    };
+    const std::string once = total({});
+    double seconds = 0;
+    ASSERT_EQ(std::sscanf(once.c_str(), "Total: 3 files, %*u messages, %*u bytes, %lf s", &seconds), 1)
+        << once;
+    char doubled[64];
+    std::snprintf(doubled, sizeof doubled, ", %.3f s, 2\u00D7 slower\n", 2 * seconds);
+    EXPECT_EQ(total({ "--slower", "2" }), once.substr(0, once.rfind(", ")) + doubled);
+
+    const auto sent = testsupport::run(
+        { MORVEX_SEND, "--to", "receiver:in", "--slower", "2", folder.path().string() },
+        logs.path());
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    const auto& arrived = receiver.waitFor(schedule.size());
+    ASSERT_EQ(arrived.size(), schedule.size());
+    for (std::size_t i = 0; i < arrived.size(); ++i) {
+        EXPECT_EQ(arrived[i].bytes, schedule[i].first) << "message " << i;
+        if (i > 0) {
+            EXPECT_GE(std::int32_t(arrived[i].frame - arrived[i - 1].frame), 2 * schedule[i].second)
+                << "message " << i;
+        }
+    }
 }
 
 // Update folders come from the internet. On a terminal, a file named to set the terminal's title,

@@ -56,13 +56,13 @@ public:
     std::uint64_t realTimeBytes = 0;
     std::vector<TimePoint> sendTimes;
 
-    Outcome run(std::vector<std::string> files)
+    Outcome run(std::vector<std::string> files, double slower = 1)
     {
         transfer::Listen listen;
         if (voice)
             listen = [this](std::size_t to) { return midi::WayBackResult { listenTo(to), {} }; };
         return transfer::Transfer(*this, *this, *this, std::move(files),
-            { { "Synth A", "a" }, { "Synth\tB", "b", 1000 } }, cancel, std::move(listen))
+            { { "Synth A", "a" }, { "Synth\tB", "b", 1000 } }, cancel, slower, std::move(listen))
             .run();
     }
 
@@ -109,9 +109,10 @@ public:
         return others;
     }
     void shareDestination() override { shared = true; }
+    void setSlower(double factor) override { note("slower ", factor); }
 
     TimePoint now() const override { return mNow; }
-    bool sleepUntil(TimePoint when) override
+    bool waitUntil(TimePoint when) override
     {
         note("sleep ", (when - mNow) / std::chrono::microseconds(1));
         mNow = when;
@@ -195,12 +196,22 @@ TEST(Transfer, SendsEveryMessageWholeInOrderAfterItsDelayWithTheSheetInStep)
     EXPECT_THAT(s.sent, ElementsAre(a.messages()[0], a.messages()[1], b.messages()[0]));
     EXPECT_THAT(s.log,
         ElementsAre("folder", "file A.mid", "folder", "file B.mid", "status Sending...", "sending",
-            "bar 0", "percent 0 %", "destination", "left 4012 ms, 0/2000", "folder", "file A.mid",
+            "bar 0", "percent 0 %", "destination", "slower 1", "left 4012 ms, 0/2000", "folder", "file A.mid",
             "left 4012 ms, 0/2000, wait 5", "sleep 5000", "bar 49.95", "percent 49 %",
             "left 3008 ms, 999/2000", "sleep 0", "bar 99.9", "percent 99 %",
             "left 2009 ms, 1998/2000", "folder", "file B.mid", "left 2009 ms, 1998/2000, wait 2000",
             "sleep 2000000", "left 9 ms, 1998/2000, wait 7", "sleep 7000", "bar 100",
             "percent 100 %", "left 0 ms, 2000/2000", "alert Complete Update | ", "end"));
+
+    // Twice as slow: every delay and the pause last twice as long, the wire is told to take
+    // bytes at half its pace, and the time left counts all of it so.
+    s.log.clear();
+    EXPECT_EQ(s.run({ "A.mid", "B.mid" }, 2).end, Completed);
+    EXPECT_EQ(s.linesOf({ "slower", "sleep", "left" }),
+        "slower 2, left 8024 ms, 0/2000, left 8024 ms, 0/2000, wait 10, sleep 10000, "
+        "left 6016 ms, 999/2000, sleep 0, left 4018 ms, 1998/2000, "
+        "left 4018 ms, 1998/2000, wait 4000, sleep 4000000, left 18 ms, 1998/2000, wait 14, "
+        "sleep 14000, left 0 ms, 2000/2000");
 
     s.log.clear();
     EXPECT_EQ(s.run({}).end, Completed) << "an empty list";
