@@ -107,13 +107,14 @@ public:
     std::string folderText() override { return mFolder; }
     void setFileText(const std::string&) override { }
     bool sendDamaged(const std::string&) override { return false; }
+    bool shareDestination(const std::string&) override { return false; }
     void showStatus(const std::string&) override { }
     void startSending() override { }
     void setProgress(double) override { }
     void setPercentText(const std::string&) override { }
     void showRemaining(const transfer::Remaining&) override { }
     std::optional<std::size_t> selectedDestination() override { return mDestination; }
-    void showAlert(const std::string&, const std::string&) override { }
+    void showAlert(const std::string&, const std::string&, const std::string&) override { }
     void end() override { }
 
 private:
