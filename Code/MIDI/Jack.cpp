@@ -55,27 +55,37 @@ jack_nframes_t latency(jack_client_t* client)
 
 class ServerClock final : public FrameClock {
 public:
-    jack_nframes_t frameOf(
-        jack_client_t* client, timing::Clock::TimePoint due, bool restart) override
+    jack_nframes_t frameOf(jack_client_t* client, timing::Clock::TimePoint due,
+        std::optional<timing::Clock::TimePoint> settled) override
     {
         const double rate = jack_get_sample_rate(client);
+        const auto framesIn = [rate](std::chrono::duration<double> span) {
+            return static_cast<jack_nframes_t>(std::llround(span.count() * rate));
+        };
         // The server's estimate of now, less how long ago due was. The first message of a run
         // that is more than a second late goes out at once either way: the bound keeps one due
         // long ago from taking the frame counter round.
-        const double ago
-            = std::chrono::duration<double>(std::chrono::steady_clock::now() - due).count();
-        const jack_nframes_t estimated = estimate(client, jack_get_time())
-            - static_cast<jack_nframes_t>(
-                std::llround((restart ? std::clamp(ago, -1.0, 1.0) : ago) * rate));
-        if (!restart && mAnchor) {
-            const double since = std::chrono::duration<double>(due - mAnchor->due).count();
-            const jack_nframes_t scheduled
-                = mAnchor->frame + static_cast<jack_nframes_t>(std::llround(since * rate));
+        const std::chrono::duration<double> ago = std::chrono::steady_clock::now() - due;
+        jack_nframes_t estimated = estimate(client, jack_get_time())
+            - framesIn(settled ? std::chrono::duration<double>(std::clamp(ago.count(), -1.0, 1.0))
+                               : ago);
+        if (!settled && mAnchor) {
+            const jack_nframes_t scheduled = mAnchor->frame + framesIn(due - mAnchor->due);
             if (framesFrom(scheduled, estimated) <= static_cast<std::int32_t>(latency(client)))
-                return scheduled;
+                return remember(due, scheduled);
         }
-        mAnchor = Anchor { due, estimated };
-        return estimated;
+        // A run's first message never follows the last of the run before sooner than it was due
+        // after the settle between them. The settle's own wait for the server is not counted, so
+        // that a lagging server's lag does not add up from one run to the next.
+        if (settled && mLast) {
+            const auto from = std::max(mLast->due, *settled);
+            const jack_nframes_t least
+                = mLast->frame + framesIn(std::max(due - from, timing::Clock::TimePoint::duration {}));
+            if (framesFrom(least, estimated) < 0)
+                estimated = least;
+        }
+        mAnchor = Mark { due, estimated };
+        return remember(due, estimated);
     }
 
 private:
@@ -99,12 +109,19 @@ private:
         return frames + static_cast<jack_nframes_t>(std::lround(since / span * period));
     }
 
-    // The first send of the run, or where the schedule last moved on.
-    struct Anchor {
+    struct Mark {
         timing::Clock::TimePoint due;
         jack_nframes_t frame;
     };
-    std::optional<Anchor> mAnchor;
+
+    jack_nframes_t remember(timing::Clock::TimePoint due, jack_nframes_t frame)
+    {
+        mLast = Mark { due, frame };
+        return frame;
+    }
+
+    std::optional<Mark> mAnchor; // the first send of the run, or where the schedule last moved on
+    std::optional<Mark> mLast; // the last send
 };
 
 struct DestinationPort {
@@ -287,22 +304,12 @@ public:
                 return failed(SendError::Shared, sharedReason(target.destination.name, others, {}));
 
         const timing::Clock::TimePoint due = clock.due();
-        jack_nframes_t frame = mClock.frameOf(mClient, due, mFresh) + latency(mClient);
-        // A message never follows the one before sooner, in frames, than it was due after it,
-        // nor the first after a settle (the pause between files) sooner than it was due after the
-        // settle: a server whose frame counter lags the system clock (one that runs late under
-        // load) would otherwise shorten those gaps. The settle's own wait for the server is not
-        // counted, so that such a server's lag does not add up from one run to the next.
-        if (mLastId != 0) {
-            const auto from = mFresh ? std::max(mLastDue, mSettledAt) : mLastDue;
-            const double since
-                = std::max(0.0, std::chrono::duration<double>(due - from).count());
-            const jack_nframes_t least = mLastFrame
-                + static_cast<jack_nframes_t>(
-                    std::llround(since * jack_get_sample_rate(mClient)));
-            if (framesFrom(least, frame) < 0)
-                frame = least;
-        }
+        jack_nframes_t frame = mClock.frameOf(mClient, due,
+                                   mFresh ? std::optional(mSettledAt) : std::nullopt)
+            + latency(mClient);
+        // The server's clock may step back a little between cycles; order is kept regardless.
+        if (!mFresh && framesFrom(mLastFrame, frame) < 0)
+            frame = mLastFrame;
         const auto size = static_cast<std::uint32_t>(message.size());
         const Parcel parcel { mLastId + 1, frame, size, mFresh };
         const std::initializer_list<std::span<const std::byte>> parts {

@@ -5,6 +5,7 @@
 
 #include <jack/jack.h>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace midi::jack {
@@ -16,11 +17,11 @@ namespace midi::jack {
 class FrameClock {
 public:
     virtual ~FrameClock() = default;
-    // Called on the sending thread at each send, with the instant the message was due; restart is
-    // true for the first send since the port last settled (after a file), whose gap from the one
-    // before does not matter.
-    virtual jack_nframes_t frameOf(
-        jack_client_t* client, timing::Clock::TimePoint due, bool restart)
+    // Called on the sending thread at each send, with the instant the message was due. settled
+    // is given for the first send since the port last settled (after a file): when that settle
+    // returned. Such a send's gap from the one before counts from then, not from its due.
+    virtual jack_nframes_t frameOf(jack_client_t* client, timing::Clock::TimePoint due,
+        std::optional<timing::Clock::TimePoint> settled)
         = 0;
 };
 
@@ -29,7 +30,8 @@ public:
 // of that schedule by more than the latency (a clock that drifts, a jump after a stall) moves the
 // schedule on to it: messages then go later, never sooner. One that falls behind (a slow or
 // overloaded one) keeps the schedule: messages are never brought closer together than their
-// delays.
+// delays, nor the first of a run closer to the last of the one before than it was due after the
+// settle between them.
 std::shared_ptr<FrameClock> serverClock();
 
 // A client of the running JACK server, or null with why in error. Never starts a server. Waits

@@ -38,7 +38,8 @@ public:
     {
     }
 
-    jack_nframes_t frameOf(jack_client_t* client, timing::Clock::TimePoint, bool) override
+    jack_nframes_t frameOf(jack_client_t* client, timing::Clock::TimePoint,
+        std::optional<timing::Clock::TimePoint>) override
     {
         if (!mStart)
             mStart = jack_frame_time(client) + jack_get_sample_rate(client) / 5;
@@ -464,11 +465,11 @@ TEST(JackClock, KeepsSendsAsFarApartAsTheyWereDueWhenTheServerLags)
         && jack_activate(client.get()) == 0);
     const auto clock = midi::jack::serverClock();
     auto due = std::chrono::steady_clock::now();
-    jack_nframes_t previous = clock->frameOf(client.get(), due, true);
+    jack_nframes_t previous = clock->frameOf(client.get(), due, due);
     for (int i = 0; i < 10; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(3));
         due += std::chrono::milliseconds(3);
-        const jack_nframes_t frame = clock->frameOf(client.get(), due, false);
+        const jack_nframes_t frame = clock->frameOf(client.get(), due, std::nullopt);
         EXPECT_GE(static_cast<std::int32_t>(frame - previous), 144) << "send " << i;
         previous = frame;
     }
