@@ -61,8 +61,11 @@ const char* nameOf(ReplyKind kind)
 std::string hexText(const std::vector<std::uint8_t>& bytes)
 {
     std::string text;
-    for (std::size_t i = 0; i < std::min(bytes.size(), Int_BytesShown); ++i)
-        text += (i == 0 ? "" : " ") + hexByte(bytes[i]);
+    for (std::size_t i = 0; i < std::min(bytes.size(), Int_BytesShown); ++i) {
+        if (i > 0)
+            text += ' ';
+        text += hexByte(bytes[i]);
+    }
     if (bytes.size() > Int_BytesShown)
         text += " ... (" + std::to_string(bytes.size()) + " bytes)";
     return text;

@@ -51,8 +51,11 @@ std::string identifiedText(const Identified& identified)
     if (identified.identities.empty())
         return "No answer within 2 s. Many devices do not answer while they wait for an update.";
     std::string text;
-    for (const Identity& identity : identified.identities)
-        text += (text.empty() ? "" : "\n") + identityText(identity);
+    for (const Identity& identity : identified.identities) {
+        if (!text.empty())
+            text += '\n';
+        text += identityText(identity);
+    }
     return text;
 }
 
