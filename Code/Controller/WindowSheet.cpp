@@ -137,14 +137,16 @@ void WindowSheet::showRemaining(const transfer::Remaining& remaining)
             QObject::tr("%1 of %2 bytes, %3 left")
                 .arg(locale.toString(qulonglong(remaining.bytesSent)),
                     locale.toString(qulonglong(remaining.bytesTotal)),
-                    QString::fromStdString(text::duration(remaining.microseconds, text::DurationStyle::Words))));
+                    QString::fromStdString(
+                        text::duration(remaining.microseconds, text::DurationStyle::Words))));
     });
 }
 
 // What the device said follows the problems, a blank line between.
 void WindowSheet::showAlert(
-    const std::string& title, const std::string& message, const std::string& heard)
+    const transfer::Outcome& outcome, const std::string& message, const std::string& heard)
 {
+    const std::string title = transfer::alertTitle(outcome);
     const std::string informative
         = message + (message.empty() || heard.empty() ? "" : "\n\n") + heard;
     (void)mQueue.call<bool>([this, title, informative] {

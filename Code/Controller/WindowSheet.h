@@ -45,8 +45,8 @@ public:
     void setPercentText(const std::string& text) override;
     void showRemaining(const transfer::Remaining& remaining) override;
     std::optional<std::size_t> selectedDestination() override;
-    void showAlert(
-        const std::string& title, const std::string& message, const std::string& heard) override;
+    void showAlert(const transfer::Outcome& outcome, const std::string& message,
+        const std::string& heard) override;
     void end() override;
 
     // UI thread: dismisses the alert or a question if one is up, as if its

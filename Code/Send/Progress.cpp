@@ -129,11 +129,11 @@ void Progress::showStatus(const std::string& text)
 
 // What the device said comes last, to the same stream as the title.
 void Progress::showAlert(
-    const std::string& title, const std::string& message, const std::string& heard)
+    const transfer::Outcome& outcome, const std::string& message, const std::string& heard)
 {
     endLine();
-    std::FILE* to = title == "Complete Update" ? mOut : mErr;
-    std::fprintf(to, "%s\n%s%s", title.c_str(), message.empty() ? "" : (message + "\n").c_str(),
+    std::FILE* to = outcome.end == transfer::Outcome::End::Completed ? mOut : mErr;
+    std::fprintf(to, "%s\n%s%s", transfer::alertTitle(outcome), message.empty() ? "" : (message + "\n").c_str(),
         heard.empty() ? "" : (heard + "\n").c_str());
     std::fflush(to);
 }

@@ -39,8 +39,8 @@ public:
     void setPercentText(const std::string&) override { }
     void showRemaining(const transfer::Remaining& remaining) override;
     std::optional<std::size_t> selectedDestination() override { return mSetting.destination; }
-    void showAlert(
-        const std::string& title, const std::string& message, const std::string& heard) override;
+    void showAlert(const transfer::Outcome& outcome, const std::string& message,
+        const std::string& heard) override;
     void end() override { endLine(); }
 
 private:

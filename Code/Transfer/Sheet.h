@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Transfer/Outcome.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -58,10 +60,11 @@ public:
     virtual void showRemaining(const Remaining& remaining) = 0;
     // The destination chosen: an index into the MIDI client's destinations, or none.
     virtual std::optional<std::size_t> selectedDestination() = 0;
-    // A modal alert with the one button "OK"; returns once the user has dismissed it. heard:
-    // what the device said back, for the alert's informative text; empty when it said nothing.
+    // A modal alert with the one button "OK", titled by the outcome (alertTitle); returns once the
+    // user has dismissed it. heard: what the device said back, for the alert's informative text;
+    // empty when it said nothing.
     virtual void showAlert(
-        const std::string& title, const std::string& message, const std::string& heard)
+        const Outcome& outcome, const std::string& message, const std::string& heard)
         = 0;
     // The transfer is over (completed, cancelled, incomplete or stopped): the window ends the
     // sheet, gives the menus back and releases the send lock.

@@ -412,8 +412,7 @@ void Transfer::finish()
         failed = failed || problem.kind != FileProblem::Kind::NoEndOfTrack;
     }
     mOutcome.end = failed ? Outcome::End::Incomplete : Outcome::End::Completed;
-    mSheet.showAlert(
-        failed ? "Update Incomplete" : "Complete Update", message, heardText(mOutcome.heard));
+    mSheet.showAlert(mOutcome, message, heardText(mOutcome.heard));
 }
 
 } // namespace transfer

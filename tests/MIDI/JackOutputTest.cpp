@@ -410,7 +410,7 @@ public:
     void setPercentText(const std::string&) override { }
     void showRemaining(const transfer::Remaining&) override { }
     std::optional<std::size_t> selectedDestination() override { return 0; }
-    void showAlert(const std::string&, const std::string&, const std::string&) override { }
+    void showAlert(const transfer::Outcome&, const std::string&, const std::string&) override { }
     void end() override { }
 
 private:

@@ -84,9 +84,9 @@ public:
     }
     std::optional<std::size_t> selectedDestination() override { return note("destination"), 1; }
     void showAlert(
-        const std::string& title, const std::string& text, const std::string& heard) override
+        const transfer::Outcome& outcome, const std::string& text, const std::string& heard) override
     {
-        note("alert ", title, " | ", text, heard.empty() ? "" : " | heard: " + heard);
+        note("alert ", transfer::alertTitle(outcome), " | ", text, heard.empty() ? "" : " | heard: " + heard);
     }
     void end() override { note("end"); }
 
