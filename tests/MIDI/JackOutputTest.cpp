@@ -303,6 +303,13 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAsFarApartAsSentAndCo
 TEST(JackOutput, NamesAnotherSenderAndNeverSendsToAPortThatTookTheDestinationsName)
 {
     MORVEX_SKIP_WITHOUT_JACK_SERVER();
+#ifdef __SANITIZE_THREAD__
+    // With two senders connected, libjack mixes their buffers in the receiver's thread, and the
+    // receiver, the clock and Morvex are clients of this one process: the server's hand-over from
+    // one client's cycle to the next, through its own shared memory, is unseen by ThreadSanitizer,
+    // which takes the mixing for a race with Morvex's writing.
+    GTEST_SKIP() << "two JACK senders to a receiver in the same process";
+#endif
     testsupport::JackServer server;
     std::optional<JackReceiver> synth(std::in_place, "synth", "in");
     const std::unique_ptr<jack_client_t, int (*)(jack_client_t*)> clock(
