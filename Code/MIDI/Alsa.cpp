@@ -148,13 +148,18 @@ public:
             mPacer.sent(clock.now(), piece.size());
             sent += piece.size();
         }
-        // A device's quiet time after a message begins when its last byte has left the wire, not
-        // when it was handed to the kernel: the delay before the next message is its to use (to
-        // write a block to flash). Whole in the kernel's hands, the message goes out even if a stop
-        // cuts this wait short.
-        if (to.hardware)
-            (void)clock.sleepUntil(mPacer.idleAt());
         return {};
+    }
+
+    // A device's quiet time after a message begins when its last byte has left the wire, not
+    // when it was handed to the kernel: the delay before the next message is its to use (to write
+    // a block to flash). The wait for the wire is the next delay's, not this send's, so that a
+    // message with no delay joins the wire's backlog at once instead of after a wake-up, which
+    // would leave the wire idle for a moment before every small message.
+    timing::Clock::TimePoint nextDelayFrom(const timing::Clock& clock) const override
+    {
+        const timing::Clock::TimePoint now = clock.now();
+        return mSubscribed && mSubscribed->hardware ? std::max(now, mPacer.idleAt()) : now;
     }
 
     std::vector<std::string> otherSenders(std::size_t index) override
@@ -314,11 +319,10 @@ private:
 
     // Ends the subscription once what a hardware destination still holds has had its wire time:
     // the device closes with its last subscription, and an interface's driver may drop what it
-    // has not yet sent (a serial one does). After a send that ran to its end nothing is left; after
-    // a stop or a failure at most the backlog, about a third of a second. The wait cannot be cut
-    // short, since a stop is what usually leads here and the message's closing F7 is among those
-    // bytes. Deleting the port ends the subscription as well, so a failed disconnect changes
-    // nothing.
+    // has not yet sent (a serial one does). That is at most the backlog, about a third of a
+    // second. The wait cannot be cut short, since a stop is what usually leads here and the
+    // message's closing F7 is among those bytes. Deleting the port ends the subscription as well,
+    // so a failed disconnect changes nothing.
     void release()
     {
         if (!mSubscribed)

@@ -216,8 +216,10 @@ bool Transfer::hearTheLastWord()
 {
     if (!mWayBack || mCancel || mDeviceStopped)
         return true;
-    const auto limit = mClock.now() + LastWordLimit;
-    for (auto quiet = mClock.now() + LastWordQuiet; mClock.now() < std::min(quiet, limit);) {
+    // From the moment the last message left, which on a wire may be a little after its send.
+    const auto left = mPort.nextDelayFrom(mClock);
+    const auto limit = left + LastWordLimit;
+    for (auto quiet = left + LastWordQuiet; mClock.now() < std::min(quiet, limit);) {
         std::vector<std::vector<std::uint8_t>> arrived;
         if (!awaitWord(*mWayBack, mClock, std::min(quiet, limit), &mCancel, arrived))
             return false;
@@ -258,7 +260,11 @@ bool Transfer::wait(std::uint32_t microseconds)
     const std::uint64_t lasting = stretched(microseconds, mSlower);
     if (lasting > 0)
         showRemaining(lasting);
-    if (!mClock.sleepUntil(mPort.nextDelayFrom(mClock) + std::chrono::microseconds(lasting)))
+    // No delay means at once: the message follows the one before however much of that one is
+    // still on its way to the device.
+    const timing::Clock::TimePoint from = mPort.nextDelayFrom(mClock);
+    if (!mClock.sleepUntil(
+            lasting > 0 ? from + std::chrono::microseconds(lasting) : std::min(from, mClock.now())))
         return false;
     mMicrosecondsLeft -= std::min(mMicrosecondsLeft, lasting);
     return true;

@@ -211,9 +211,9 @@ TEST(AlsaSend, AFailureEndsTheMessageWithF7AndADeviceClosedBeforeTheFirstByteIsR
 }
 
 // A program's port takes 1 KiB at once, then a piece whenever one has left at its pace; a backlog
-// outlasts its message. A hardware port's send returns once the last byte has left the wire, so
-// that the device's quiet time starts then, at half the wire's pace when asked to go twice as
-// slowly. A stop while pacing ends the message with F7.
+// outlasts its message. After a hardware port's send, the next delay counts from the moment the
+// last byte leaves the wire, so that the device's quiet time starts then, at half the wire's pace
+// when asked to go twice as slowly. A stop while pacing ends the message with F7.
 TEST(AlsaSend, PacesToItsBacklogWaitsOutTheWireAndEndsAStoppedMessageWithF7)
 {
     const Opened program = open();
@@ -228,13 +228,20 @@ TEST(AlsaSend, PacesToItsBacklogWaitsOutTheWireAndEndsAStoppedMessageWithF7)
     const Opened card
         = open(port(20, 0, "UM-ONE", "UM-ONE MIDI 1", Writable, SND_SEQ_PORT_TYPE_MIDI_GENERIC, 1));
     RecordingClock wire;
+    const auto quietFrom = [&] {
+        return std::chrono::round<microseconds>(
+            card.port->nextDelayFrom(wire) - timing::Clock::TimePoint {})
+            .count();
+    };
     ASSERT_TRUE(card.port->send(0, sysex(600), wire).ok());
-    // 11 bits a byte at 31,250 baud.
-    EXPECT_EQ(sinceStart(wire), 600 * 11 * 32);
+    // 11 bits a byte at 31,250 baud; 600 bytes fit the backlog, so the send itself waits not.
+    EXPECT_EQ(sinceStart(wire), 0);
+    EXPECT_EQ(quietFrom(), 600 * 11 * 32);
     // Twice as slow on request: the wire is fed at half its pace.
+    ASSERT_TRUE(wire.sleepUntil(card.port->nextDelayFrom(wire)));
     card.port->setSlower(2);
     ASSERT_TRUE(card.port->send(0, sysex(600), wire).ok());
-    EXPECT_EQ(sinceStart(wire), 3 * 600 * 11 * 32);
+    EXPECT_EQ(quietFrom(), 3 * 600 * 11 * 32);
 
     const Opened stopped = open();
     RecordingClock quitting;

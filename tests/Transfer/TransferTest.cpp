@@ -55,6 +55,8 @@ public:
     std::optional<std::vector<Said>> voice;
     std::uint64_t realTimeBytes = 0;
     std::vector<TimePoint> sendTimes;
+    // How long each message is still on its way after its send, as on a wire.
+    std::chrono::microseconds onItsWay { 0 };
 
     Outcome run(std::vector<std::string> files, double slower = 1)
     {
@@ -110,6 +112,10 @@ public:
     }
     void shareDestination() override { shared = true; }
     void setSlower(double factor) override { note("slower ", factor); }
+    TimePoint nextDelayFrom(const timing::Clock&) const override
+    {
+        return sendTimes.empty() ? mNow : std::max(mNow, sendTimes.back() + onItsWay);
+    }
 
     TimePoint now() const override { return mNow; }
     bool waitUntil(TimePoint when) override
@@ -212,6 +218,14 @@ TEST(Transfer, SendsEveryMessageWholeInOrderAfterItsDelayWithTheSheetInStep)
         "left 6016 ms, 999/2000, sleep 0, left 4018 ms, 1998/2000, "
         "left 4018 ms, 1998/2000, wait 4000, sleep 4000000, left 18 ms, 1998/2000, wait 14, "
         "sleep 14000, left 0 ms, 2000/2000");
+
+    // Messages still on their way: a delay, and the pause, count from when the last one has gone;
+    // a message with none follows at once.
+    s.log.clear();
+    s.sendTimes.clear();
+    s.onItsWay = std::chrono::milliseconds(999);
+    EXPECT_EQ(s.run({ "A.mid", "B.mid" }).end, Completed);
+    EXPECT_EQ(s.linesOf({ "sleep" }), "sleep 5000, sleep 0, sleep 2999000, sleep 7000");
 
     s.log.clear();
     EXPECT_EQ(s.run({}).end, Completed) << "an empty list";
