@@ -1,11 +1,13 @@
 #include "Alsa.h"
 
+#include "MIDI/Rejoiner.h"
 #include "Text/Printable.h"
 
 #include <algorithm>
 #include <alsa/asoundlib.h>
 #include <cerrno>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -355,6 +357,37 @@ private:
     double mSlower = 1; // how much more slowly than its pace a hardware wire is fed
 };
 
+// What the device says, heard on the sequencer's thread and taken on the caller's.
+class AlsaWayBack final : public WayBack {
+public:
+    void heard(std::span<const std::uint8_t> bytes)
+    {
+        const std::lock_guard lock(mMutex);
+        mRejoiner.feed(bytes, mMessages);
+    }
+
+    void take(std::vector<std::vector<std::uint8_t>>& out) override
+    {
+        const std::lock_guard lock(mMutex);
+        std::ranges::move(mMessages, std::back_inserter(out));
+        mMessages.clear();
+    }
+
+    std::uint64_t realTimeBytes() const override
+    {
+        const std::lock_guard lock(mMutex);
+        return mRejoiner.realTimeBytes();
+    }
+
+    void hearThrough(std::unique_ptr<Watch> hearing) { mHearing = std::move(hearing); }
+
+private:
+    mutable std::mutex mMutex;
+    Rejoiner mRejoiner; // guarded by mMutex
+    std::vector<std::vector<std::uint8_t>> mMessages; // whole, not yet taken; guarded by mMutex
+    std::unique_ptr<Watch> mHearing; // declared last: its thread ends before what it feeds goes
+};
+
 class AlsaClient final : public Client {
 public:
     explicit AlsaClient(std::unique_ptr<Sequencer> sequencer)
@@ -369,7 +402,12 @@ public:
 
     void watchDestinations(std::function<void()> changed) override
     {
-        mWatch = mSequencer->watch(std::move(changed), mProblem);
+        mWatch.reset();
+        morvex::Result<std::unique_ptr<Watch>> watching = mSequencer->watch(std::move(changed));
+        if (watching)
+            mWatch = watching.take();
+        else
+            mProblem = watching.reason();
     }
 
     // In place, so that a port keeps the list it was given.
@@ -383,17 +421,29 @@ public:
 
     PortResult createOutputPort(const std::string& name) override
     {
-        std::string error;
-        auto departures = mSequencer->departures(error);
+        morvex::Result<std::unique_ptr<Departures>> departures = mSequencer->departures();
         if (!departures)
-            return { nullptr, error };
+            return { nullptr, departures.reason() };
         const int port = mSequencer->createPort(name);
         if (port < 0)
             return { nullptr,
                 "Cannot create the ALSA sequencer port \"" + name + "\": " + snd_strerror(port)
                     + "." };
-        return { std::make_unique<AlsaOutputPort>(*mSequencer, port, mPorts, std::move(departures)),
+        return { std::make_unique<AlsaOutputPort>(*mSequencer, port, mPorts, departures.take()),
             {} };
+    }
+
+    WayBackResult listen(std::size_t index) override
+    {
+        if (index >= mPorts.size() || !mPorts[index].destination.answers)
+            return {};
+        auto wayBack = std::make_unique<AlsaWayBack>();
+        morvex::Result<std::unique_ptr<Watch>> hearing = mSequencer->hear(mPorts[index].address,
+            [&back = *wayBack](std::span<const std::uint8_t> bytes) { back.heard(bytes); });
+        if (!hearing)
+            return { nullptr, hearing.reason() };
+        wayBack->hearThrough(hearing.take());
+        return { std::move(wayBack), {} };
     }
 
 private:
@@ -420,6 +470,7 @@ bool cardBacked(const std::vector<PortInfo>& ports, Address address)
 std::vector<DestinationPort> listDestinations(const std::vector<PortInfo>& ports, int ownClient)
 {
     constexpr unsigned Writable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+    constexpr unsigned Readable = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
     std::vector<DestinationPort> destinations;
     for (const auto& port : ports) {
         if (port.address.client == SystemClient || port.address.client == ownClient
@@ -428,11 +479,14 @@ std::vector<DestinationPort> listDestinations(const std::vector<PortInfo>& ports
             || (port.type & SND_SEQ_PORT_TYPE_MIDI_GENERIC) == 0)
             continue;
         const bool hardware = port.kernelClient || (port.type & SND_SEQ_PORT_TYPE_HARDWARE) != 0;
+        // A kernel port with no card behind it is "Midi Through": what it is sent comes back.
+        const bool echoes = port.kernelClient && port.card < 0;
         destinations.push_back(
             { { displayName(port),
                   std::to_string(port.address.client) + ":" + std::to_string(port.address.port)
                       + " " + displayName(port),
-                  (hardware ? HardwarePace : SoftwarePace).bytesPerSecond },
+                  (hardware ? HardwarePace : SoftwarePace).bytesPerSecond,
+                  (port.capability & Readable) == Readable && !echoes },
                 port.address, hardware });
     }
     std::stable_partition(destinations.begin(), destinations.end(),

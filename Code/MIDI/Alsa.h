@@ -5,6 +5,7 @@
 // run the same against a test's sequencer as against the kernel's.
 
 #include "MIDI/Midi.h"
+#include "Result/Result.h"
 #include "Timing/Clock.h"
 
 #include <compare>
@@ -86,18 +87,24 @@ public:
     // Delivers one SysEx event straight to destination (direct, no queue, not to subscribers).
     virtual int sendSysex(int port, Address destination, std::span<const std::uint8_t> piece) = 0;
     // Calls changed on a thread of its own whenever the sequencer announces a client or a port
-    // that starts, ends or changes, until the watch goes; null with why in error when it cannot.
-    virtual std::unique_ptr<Watch> watch(std::function<void()> changed, std::string& error) = 0;
-    // Starts hearing of ports and clients that end; null with why in error when it cannot.
-    virtual std::unique_ptr<Departures> departures(std::string& error) = 0;
+    // that starts, ends or changes, until the watch goes.
+    virtual morvex::Result<std::unique_ptr<Watch>> watch(std::function<void()> changed) = 0;
+    // Starts hearing of ports and clients that end.
+    virtual morvex::Result<std::unique_ptr<Departures>> departures() = 0;
+    // Subscribes an input port of Morvex's own, which takes no connection from anyone else, to
+    // what the port at from sends, and calls heard on a thread of its own with the MIDI bytes of
+    // each event that comes from there, a SysEx in the pieces the sequencer delivers it in, until
+    // the watch goes.
+    using Heard = std::function<void(std::span<const std::uint8_t> bytes)>;
+    virtual morvex::Result<std::unique_ptr<Watch>> hear(Address from, Heard heard) = 0;
 };
 
 // The input queue of client, asked of the sequencer device that fd belongs to: libasound asks
 // only about the caller's own client.
 std::optional<InputQueue> askInputQueue(int fd, int client);
 
-// Opens the machine's sequencer as a client called name; null with why in error when it has none.
-std::unique_ptr<Sequencer> openSequencer(const std::string& name, std::string& error);
+// Opens the machine's sequencer as a client called name.
+morvex::Result<std::unique_ptr<Sequencer>> openSequencer(const std::string& name);
 
 // A destination as the backend sends to it.
 struct DestinationPort {
@@ -113,7 +120,8 @@ struct DestinationPort {
 std::string displayName(const PortInfo& port);
 
 // The ports another program can write to, card-backed ports first, each group in the sequencer's
-// own order.
+// own order. One that can be read from too answers: what its device says comes out there. Not
+// "Midi Through", which gives back what it is sent.
 std::vector<DestinationPort> listDestinations(const std::vector<PortInfo>& ports, int ownClient);
 
 // The kernel hands hardware input to every reader in SysEx events of at most this size, so every

@@ -182,12 +182,12 @@ std::unique_ptr<Client> openJack(
     return arrival->take(error);
 }
 
-std::unique_ptr<Client> openAlsa(const std::string& name, std::string& error)
+morvex::Result<std::unique_ptr<Client>> openAlsa(const std::string& name)
 {
-    auto sequencer = alsa::openSequencer(name, error);
+    morvex::Result<std::unique_ptr<alsa::Sequencer>> sequencer = alsa::openSequencer(name);
     if (!sequencer)
-        return nullptr;
-    return alsa::openClient(std::move(sequencer));
+        return morvex::Failure { sequencer.reason() };
+    return alsa::openClient(sequencer.take());
 }
 
 } // namespace
@@ -223,11 +223,16 @@ std::unique_ptr<Client> Client::open(const std::string& name, std::chrono::milli
         return std::make_unique<NoService>(choice.error);
     std::string problems;
     for (const Service service : choice.order) {
-        std::string error;
         // The ALSA sequencer is the kernel's: opening it waits on no other process.
-        auto client
-            = service == Service::Alsa ? openAlsa(name, error) : openJack(name, limit, error);
-        if (client)
+        if (service == Service::Alsa) {
+            morvex::Result<std::unique_ptr<Client>> client = openAlsa(name);
+            if (client)
+                return client.take();
+            problems += (problems.empty() ? "" : " ") + client.reason();
+            continue;
+        }
+        std::string error;
+        if (auto client = openJack(name, limit, error))
             return client;
         problems += (problems.empty() ? "" : " ") + error;
     }

@@ -34,8 +34,10 @@ Options:
   --slow MS        (ALSA) take MS milliseconds over every sequencer event, with the sequencer's
                    default input queue, as a slow synthesizer program does: to try whether a
                    sender's pace suits such a receiver ("messages lost" says it does not)
-  --answers NAME   (JACK) answer through an output port NAME of the client: the one output a
-                   sender pairs with the input as the device's way back. An Identity Request
+  --answers NAME   answer as a device does, on JACK through an output port NAME of the client:
+                   the one output a sender pairs with the input as the device's way back; on
+                   the ALSA sequencer through the input port itself, which can then be read
+                   from, as a USB device's port is (NAME is not used there). An Identity Request
                    (F0 7E 7F 06 01 F7, or to device ID 10) is answered with an Identity Reply:
                    manufacturer 7D, family 4D 56, model 01 00, device ID 10
   --ack            with --answers: answer every message with ACK (F0 7E 10 7F pp F7, pp the
@@ -240,14 +242,15 @@ std::unique_ptr<midi::Input> open(const Options& options, std::string& error)
             error = "--slow takes its time over the ALSA sequencer's events; JACK has none.";
             continue;
         }
-        if (service == midi::Service::Alsa && !options.answers.empty()) {
-            error = "--answers answers through a JACK port; on the ALSA sequencer it cannot yet.";
+        if (service == midi::Service::Alsa) {
+            auto input = monitor::openAlsaInput(
+                options.client, options.name, { options.slow, !options.answers.empty() });
+            if (input)
+                return input.take();
+            error = input.reason();
             continue;
         }
-        auto input = service == midi::Service::Alsa
-            ? monitor::openAlsaInput(options.client, options.name, options.slow, error)
-            : midi::jack::openInput(options.client, options.name, error, options.answers);
-        if (input)
+        if (auto input = midi::jack::openInput(options.client, options.name, error, options.answers))
             return input;
     }
     return nullptr;

@@ -20,6 +20,7 @@ using namespace testsupport;
 using std::chrono::microseconds;
 
 constexpr unsigned Writable = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+constexpr unsigned Duplex = Writable | SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
 constexpr int Own = 128;
 
 PortInfo port(int client, int number, std::string clientName, std::string portName,
@@ -52,7 +53,14 @@ struct FakeSequencer final : Sequencer {
     }
     int connect(int, Address) override { return ++connects, 0; }
     int disconnect(int, Address) override { return 0; }
-    std::unique_ptr<Watch> watch(std::function<void()>, std::string&) override { return {}; }
+    morvex::Result<std::unique_ptr<Watch>> watch(std::function<void()>) override
+    {
+        return std::unique_ptr<Watch>();
+    }
+    morvex::Result<std::unique_ptr<Watch>> hear(Address, Heard) override
+    {
+        return morvex::Failure { "not heard" };
+    }
     std::vector<Address> senders(Address) override { return subscribers; }
     std::optional<InputQueue> inputQueue(int) override
     {
@@ -60,7 +68,7 @@ struct FakeSequencer final : Sequencer {
             reader(*queue);
         return queue;
     }
-    std::unique_ptr<Departures> departures(std::string&) override
+    morvex::Result<std::unique_ptr<Departures>> departures() override
     {
         struct Told final : Departures {
             FakeSequencer& sequencer;
@@ -70,7 +78,7 @@ struct FakeSequencer final : Sequencer {
             }
             bool ended(Address) override { return std::exchange(sequencer.departed, false); }
         };
-        return std::make_unique<Told>(*this);
+        return std::unique_ptr<Departures>(std::make_unique<Told>(*this));
     }
     int sendSysex(int, Address, std::span<const std::uint8_t> piece) override
     {
@@ -142,22 +150,25 @@ Opened open(std::optional<PortInfo> synth = std::nullopt)
 TEST(AlsaDestinations, AreWritableMidiPortsOfOthersHardwareFirst)
 {
     const auto targets = listDestinations(
-        { port(0, 1, "System", "Announce"), port(14, 0, "Midi Through", "Midi Through Port-0"),
-            port(20, 0, "UM-ONE", "UM-ONE MIDI 1", Writable, SND_SEQ_PORT_TYPE_MIDI_GENERIC, 1),
+        { port(0, 1, "System", "Announce"),
+            port(14, 0, "Midi Through", "Midi Through Port-0", Duplex),
+            port(20, 0, "UM-ONE", "UM-ONE MIDI 1", Duplex, SND_SEQ_PORT_TYPE_MIDI_GENERIC, 1),
             port(20, 2, "UM-ONE", "No subs", SND_SEQ_PORT_CAP_WRITE),
             port(Own, 0, "Morvex", "Morvex Output Port"), port(Own + 1, 0, "Synth", "in"),
             port(Own + 1, 1, "Synth", "hidden", Writable | SND_SEQ_PORT_CAP_NO_EXPORT),
             port(Own + 1, 2, "Synth", "audio", Writable, 0),
-            port(Own + 3, 0, "Keys", "Keys Bluetooth", Writable,
+            port(Own + 3, 0, "Keys", "Keys Bluetooth", Duplex,
                 SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_HARDWARE) },
         Own);
-    // A kernel port, or one that says it is hardware, is paced as a wire.
+    // A kernel port, or one that says it is hardware, is paced as a wire. One that can be read
+    // from answers, but Midi Through, which only gives back what it was sent.
     std::vector<std::string> listed;
     for (const auto& target : targets)
-        listed.push_back(target.destination.name + (target.hardware ? ", paced" : ""));
+        listed.push_back(target.destination.name + (target.hardware ? ", paced" : "")
+            + (target.destination.answers ? ", answers" : ""));
     EXPECT_EQ(listed,
-        (std::vector<std::string> { "UM-ONE: MIDI 1, paced", "Midi Through: Port-0, paced",
-            "Synth: in", "Keys: Bluetooth, paced" }));
+        (std::vector<std::string> { "UM-ONE: MIDI 1, paced, answers", "Midi Through: Port-0, paced",
+            "Synth: in", "Keys: Bluetooth, paced, answers" }));
 }
 
 // A failure on a piece ends the message with F7 and is named for what it means; a device still

@@ -62,13 +62,22 @@ protected:
         return run({ "sh", "-c", command + " 2>&1" }, mShellLogs.path());
     }
 
-    std::filesystem::path makeUpdate() const
+    std::filesystem::path makeUpdate(
+        const std::string& shape = "--blocks 20 --gap 60-60 --bank-size 110000") const
     {
         const auto folder = mDir.path() / "update";
-        const Finished made = shell(MORVEX_MAKE_UPDATE " '" + folder.string()
-            + "' --blocks 20 --gap 60-60 --bank-size 110000 --no-tempo-file");
+        std::filesystem::remove_all(folder);
+        const Finished made = shell(MORVEX_MAKE_UPDATE " '" + folder.string() + "' " + shape
+            + " --no-tempo-file");
         EXPECT_EQ(made.status, 0) << made.out;
         return folder;
+    }
+
+    // Blocks of 256 bytes a second apart, longer than any answer takes to come back.
+    std::filesystem::path blocksASecondApart(int blocks) const
+    {
+        return makeUpdate(
+            "--blocks " + std::to_string(blocks) + " --gap 1000-1000 --bank-size 0");
     }
 
     TempDir mDir; // morvex-send's logs too
@@ -200,6 +209,29 @@ TEST_F(AlsaVirmidi, OtherSendersAreNamedAndStopTheUpdateAndASecondMorvexSendRefu
     EXPECT_EQ(report.status, 0) << report.out;
 }
 
+// The rehearsal answers through its own port, as a USB device does: Morvex counts its ACKs and
+// stops at its NAK, with nothing sent after the message refused.
+TEST_F(AlsaVirmidi, TheMonitorAnswersThroughItsOwnPortAckIsCountedAndNakStops)
+{
+    const auto said = mDir.path() / "said", lines = mDir.path() / "lines";
+    ChildProcess monitor({ MORVEX_MONITOR, "--service", "alsa", "--client", "Rehearsal", "--name",
+                             "Input", "--answers", "unused", "--ack", "--at", "4:nak" },
+        lines, said);
+    ASSERT_TRUE(
+        waitUntil(10s, [&] { return readText(said).find("listening") != std::string::npos; }));
+    const Finished list = run({ MORVEX_SEND, "--list" }, mDir.path());
+    EXPECT_THAT(list.out, HasSubstr("  Rehearsal: Input  (can answer)\n"));
+    const Finished refused
+        = run({ MORVEX_SEND, "--to", "Rehearsal: Input", blocksASecondApart(6) }, mDir.path());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_THAT(refused.err,
+        testing::AllOf(HasSubstr("The device refused message 4 of 01-firmware-blocks.mid (NAK). "
+                                 "Nothing was sent after it"),
+            HasSubstr("The device answered 4 times: 3 ACK, 1 NAK.")));
+    EXPECT_EQ(monitor.stop(SIGTERM), 0);
+    EXPECT_EQ(std::ranges::count(readText(lines), '\n'), 4) << readText(lines);
+}
+
 // With every program's place at the sequencer taken (64), Morvex says so in its own words, and
 // libasound says nothing.
 TEST_F(AlsaVirmidi, AtTheSequencersClientLimitMorvexSaysSoAndLibasoundNothing)
@@ -299,6 +331,35 @@ TEST_F(AlsaSerial, UpdatesReachTheWireWholeWithTheirPausesStopsEndWithF7AndPaces
 
 // A USB MIDI device, "Test Synth", that usb-gadget unplugs and replugs.
 using AlsaUsb = AlsaBed;
+
+// The synthesizer behind the cable answers through the device's own port: Morvex lists it as one
+// that can answer (Midi Through, which gives back what it is sent, cannot), shows who it is, and
+// stops the update at its NAK with nothing sent after the message refused. (Before the case below,
+// which leaves another device plugged in.)
+TEST_F(AlsaUsb, TheSynthAnswersThroughItsOwnPortWhoItIsAndARefusalStopsTheUpdate)
+{
+    const Finished list = run({ MORVEX_SEND, "--list" }, mDir.path());
+    EXPECT_THAT(list.out,
+        testing::AllOf(HasSubstr("  Test Synth: MIDI 1  (can answer)\n"),
+            HasSubstr("  Midi Through: Port-0\n")));
+    const auto got = mDir.path() / "got", ready = mDir.path() / "ready";
+    ChildProcess synth({ "synth-answers", "--nak", "3" }, got, ready);
+    ASSERT_TRUE(waitUntil(30s, [&] { return !readText(ready).empty(); }));
+    const Finished identified = run({ MORVEX_SEND, "--identify", "--to", UsbPort }, mDir.path());
+    EXPECT_EQ(identified.status, 0) << identified.err;
+    EXPECT_EQ(identified.out,
+        "Device ID 11: manufacturer 7D, family 02 00 (2), model 03 00 (3), software revision "
+        "01 02 03 04 (1.2.3.4)\n");
+
+    const Finished refused
+        = run({ MORVEX_SEND, "--to", UsbPort, blocksASecondApart(5) }, mDir.path());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_THAT(refused.err,
+        testing::AllOf(HasSubstr("The device refused message 3 of 01-firmware-blocks.mid (NAK). "
+                                 "Nothing was sent after it"),
+            HasSubstr("The device answered 1 time: 1 NAK.")));
+    EXPECT_EQ(readText(got), "1 256\n2 256\n3 256\n") << "the synth got something after the NAK";
+}
 
 TEST_F(AlsaUsb, UpdatesArriveWholeAndADeviceThatGoesComesOrIsReplacedIsToldOfAndNamed)
 {
