@@ -382,14 +382,13 @@ public:
         std::string error;
         auto departures = mSequencer->departures(error);
         if (!departures)
-            return { nullptr, error };
+            return morvex::Failure { error };
         const int port = mSequencer->createPort(name);
         if (port < 0)
-            return { nullptr,
-                "Cannot create the ALSA sequencer port \"" + name + "\": " + snd_strerror(port)
-                    + "." };
-        return { std::make_unique<AlsaOutputPort>(*mSequencer, port, mPorts, std::move(departures)),
-            {} };
+            return morvex::Failure { "Cannot create the ALSA sequencer port \"" + name
+                + "\": " + snd_strerror(port) + "." };
+        return std::unique_ptr<OutputPort>(
+            std::make_unique<AlsaOutputPort>(*mSequencer, port, mPorts, std::move(departures)));
     }
 
 private:
