@@ -276,8 +276,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "morvex-monitor: %s\n\n%s", parsed.reason().c_str(), Usage);
         return EXIT_FAILURE;
     }
-    const Options* options = &parsed.value();
-    if (options->version) {
+    const Options options = parsed.take();
+    if (options.version) {
         std::printf("morvex-monitor %s\n", morvex::Version);
         return EXIT_SUCCESS;
     }
@@ -289,14 +289,14 @@ int main(int argc, char** argv)
     }
 
     std::ofstream syx;
-    if (!options->syx.empty()) {
-        syx.open(options->syx, std::ios::binary);
+    if (!options.syx.empty()) {
+        syx.open(options.syx, std::ios::binary);
         if (!syx) {
-            std::fprintf(stderr, "morvex-monitor: cannot write %s\n", options->syx.c_str());
+            std::fprintf(stderr, "morvex-monitor: cannot write %s\n", options.syx.c_str());
             return EXIT_FAILURE;
         }
     }
-    auto opened = open(*options);
+    auto opened = open(options);
     if (!opened) {
         std::fprintf(stderr, "morvex-monitor: %s\n", opened.reason().c_str());
         return EXIT_FAILURE;
@@ -307,12 +307,12 @@ int main(int argc, char** argv)
     std::optional<std::uint64_t> first;
     std::uint64_t lostReported = 0;
     std::vector<midi::Received> messages;
-    Answerer answerer(*options);
+    Answerer answerer(options);
     const auto report = [&] {
         input->take(messages);
         const auto now = std::chrono::steady_clock::now();
         for (const auto& message : messages) {
-            if (!options->answers.empty())
+            if (!options.answers.empty())
                 answerer.heard(message.bytes, now, *input);
             if (!first)
                 first = message.microseconds;
@@ -340,7 +340,7 @@ int main(int argc, char** argv)
     // What arrived since the last poll is reported too, so that nothing received goes unsaid.
     report();
     if (syx.is_open() && !syx.flush()) {
-        std::fprintf(stderr, "morvex-monitor: cannot write %s\n", options->syx.c_str());
+        std::fprintf(stderr, "morvex-monitor: cannot write %s\n", options.syx.c_str());
         return EXIT_FAILURE;
     }
     return EXIT_SUCCESS;
