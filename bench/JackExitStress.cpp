@@ -32,19 +32,19 @@ int round()
     std::atomic<unsigned> told { 0 };
     client->watchDestinations([&told] { told.fetch_add(1); });
     midi::PortResult port = client->createOutputPort("Morvex Output Port");
-    if (!port.port) {
-        std::fprintf(stderr, "jack_exit_stress: %s\n", port.error.c_str());
+    if (!port) {
+        std::fprintf(stderr, "jack_exit_stress: %s\n", port.reason().c_str());
         return 1;
     }
     client->refreshDestinations();
     if (!client->destinations().empty()) {
         timing::SteadyClock clock;
         const std::uint8_t message[] = { 0xF0, 0x7D, 0x01, 0xF7 };
-        (void)port.port->send(0, message, clock);
-        (void)port.port->settle();
+        (void)port.value()->send(0, message, clock);
+        (void)port.value()->settle();
     }
     // As morvex-send ends: a close the server did not answer in time is not waited for at exit.
-    port.port.reset();
+    port.value().reset();
     client->close();
     if (client->leftWaiting()) {
         std::fprintf(stderr, "jack_exit_stress: %s\n", client->problem().c_str());

@@ -263,12 +263,12 @@ int bare(const std::filesystem::path& folder)
 // so the gaps are exact whatever the period.
 int jack(const std::filesystem::path& folder, unsigned rate)
 {
-    std::string error;
-    const auto input = midi::jack::openInput("morvex-bench-monitor", "in", error);
-    if (!input) {
-        std::cerr << error << "\n";
+    auto opened = midi::jack::openInput("morvex-bench-monitor", "in");
+    if (!opened) {
+        std::cerr << opened.reason() << "\n";
         return 1;
     }
+    const auto input = opened.take();
     const std::string receiverName = input->portName();
     const auto client = midi::Client::open("Morvex");
     const auto& destinations = client->destinations();
@@ -280,8 +280,8 @@ int jack(const std::filesystem::path& folder, unsigned rate)
         return 1;
     }
     midi::PortResult port = client->createOutputPort("Morvex Output Port");
-    if (!port.port) {
-        std::cerr << port.error << "\n";
+    if (!port) {
+        std::cerr << port.reason() << "\n";
         return 1;
     }
     SlackSheet sheet(folder.string(), std::nullopt,
@@ -291,7 +291,7 @@ int jack(const std::filesystem::path& folder, unsigned rate)
         return 1;
     // Messages the service cannot vouch for make the transfer name them; they are counted below
     // by what arrived.
-    StampingPort stamping(schedule->events.size(), port.port.get());
+    StampingPort stamping(schedule->events.size(), port.value().get());
     const bool completed = send(folder, sheet, stamping) == transfer::Outcome::End::Completed;
     std::vector<std::int64_t> sendTimes;
     for (const auto& stamp : stamping.stamps())

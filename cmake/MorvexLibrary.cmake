@@ -8,6 +8,10 @@
 # private headers by their plain name, found beside them. A part with no SOURCES is headers only.
 function(morvex_library name)
     cmake_parse_arguments(PARSE_ARGV 1 arg "" "FOLDER" "SOURCES;HEADERS;PUBLIC;PRIVATE")
+    # For the check of every target's includes against its links (cmake/MorvexLayers.cmake).
+    foreach(header IN LISTS arg_HEADERS)
+        set_property(GLOBAL APPEND PROPERTY MORVEX_HEADER_OWNERS "${arg_FOLDER}/${header}>${name}")
+    endforeach()
     if(NOT arg_SOURCES)
         add_library(${name} INTERFACE)
         morvex_library_headers(${name} INTERFACE ${arg_FOLDER} ${arg_HEADERS})
@@ -16,6 +20,7 @@ function(morvex_library name)
     endif()
     add_library(${name} STATIC ${arg_SOURCES})
     morvex_library_headers(${name} PUBLIC ${arg_FOLDER} ${arg_HEADERS})
+    set_target_properties(${name} PROPERTIES MORVEX_PUBLIC_HEADERS "${arg_HEADERS}")
     target_link_libraries(${name} PUBLIC ${arg_PUBLIC} PRIVATE ${arg_PRIVATE} morvex_warnings)
 endfunction()
 

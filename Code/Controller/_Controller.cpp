@@ -194,8 +194,8 @@ void _Controller::connected(Opened opened)
         for (const midi::Destination& destination : mClient->destinations())
             addDestination(destination);
     }
-    mPort = std::move(opened.port.port);
-    mMidiProblem = QString::fromStdString(mPort ? mClient->problem() : opened.port.error);
+    mPort = opened.port ? opened.port.take() : nullptr;
+    mMidiProblem = QString::fromStdString(mPort ? mClient->problem() : opened.port.reason());
     // A service that did not answer is named in the pop-up until it does.
     const std::string problem = mClient->problem();
     mDevicePopUpButton->setItemText(0,
@@ -403,13 +403,13 @@ void _Controller::identify()
     mClock = std::make_unique<timing::SteadyClock>();
     mTransferThread = std::thread([this, destination = *destination] {
         midi::WayBackResult listening = mClient->listen(destination);
-        std::string answer = listening.error.empty()
+        std::string answer = listening
             ? "This device cannot answer: Morvex finds no way back from it."
-            : listening.error;
-        if (listening.wayBack)
+            : listening.reason();
+        if (listening && listening.value())
             answer = transfer::identifiedText(
-                transfer::identify(*mPort, *listening.wayBack, destination, *mClock));
-        listening.wayBack.reset();
+                transfer::identify(*mPort, *listening.value(), destination, *mClock));
+        listening = midi::noWayBack();
         mSendLock->release();
         mUiQueue->post([this, answer] {
             thawDestinations();

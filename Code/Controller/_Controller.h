@@ -95,7 +95,7 @@ private:
     // What the connection thread made, for the UI thread to take up.
     struct Opened {
         std::unique_ptr<midi::Client> client; // null when the window has its client already
-        midi::PortResult port;
+        midi::PortResult port { nullptr };
     };
     void connected(Opened opened);
     void connectPort();

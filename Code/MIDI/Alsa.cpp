@@ -423,27 +423,26 @@ public:
     {
         morvex::Result<std::unique_ptr<Departures>> departures = mSequencer->departures();
         if (!departures)
-            return { nullptr, departures.reason() };
+            return morvex::Failure { departures.reason() };
         const int port = mSequencer->createPort(name);
         if (port < 0)
-            return { nullptr,
-                "Cannot create the ALSA sequencer port \"" + name + "\": " + snd_strerror(port)
-                    + "." };
-        return { std::make_unique<AlsaOutputPort>(*mSequencer, port, mPorts, departures.take()),
-            {} };
+            return morvex::Failure { "Cannot create the ALSA sequencer port \"" + name
+                + "\": " + snd_strerror(port) + "." };
+        return std::unique_ptr<OutputPort>(
+            std::make_unique<AlsaOutputPort>(*mSequencer, port, mPorts, departures.take()));
     }
 
     WayBackResult listen(std::size_t index) override
     {
         if (index >= mPorts.size() || !mPorts[index].destination.answers)
-            return {};
+            return noWayBack();
         auto wayBack = std::make_unique<AlsaWayBack>();
         morvex::Result<std::unique_ptr<Watch>> hearing = mSequencer->hear(mPorts[index].address,
             [&back = *wayBack](std::span<const std::uint8_t> bytes) { back.heard(bytes); });
         if (!hearing)
-            return { nullptr, hearing.reason() };
+            return morvex::Failure { hearing.reason() };
         wayBack->hearThrough(hearing.take());
-        return { std::move(wayBack), {} };
+        return std::unique_ptr<WayBack>(std::move(wayBack));
     }
 
 private:

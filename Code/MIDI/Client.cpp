@@ -24,7 +24,7 @@ public:
     const std::vector<Destination>& destinations() const override { return mDestinations; }
     void watchDestinations(std::function<void()>) override { }
     void refreshDestinations() override { }
-    PortResult createOutputPort(const std::string&) override { return { nullptr, mProblem }; }
+    PortResult createOutputPort(const std::string&) override { return morvex::Failure { mProblem }; }
 
 private:
     std::string mProblem;
@@ -36,13 +36,15 @@ class Arrival {
 public:
     // The opening thread, once the server has answered. Whoever watches is told under the lock,
     // so that once abandon() has returned nobody is.
-    void deliver(std::unique_ptr<Client> client, std::string error)
+    void deliver(morvex::Result<std::unique_ptr<Client>> opened)
     {
         const std::lock_guard lock(mMutex);
         if (mAbandoned)
             return; // nobody waits for it any more: it closes on the opening thread
-        mClient = std::move(client);
-        mError = std::move(error);
+        if (opened)
+            mClient = opened.take();
+        else
+            mError = opened.reason();
         mArrived = true;
         if (mChanged) {
             if (mClient)
@@ -72,10 +74,11 @@ public:
         return mArrived;
     }
 
-    std::unique_ptr<Client> take(std::string& error)
+    morvex::Result<std::unique_ptr<Client>> take()
     {
         const std::lock_guard lock(mMutex);
-        error = mError;
+        if (!mClient)
+            return morvex::Failure { mError };
         return std::move(mClient);
     }
 
@@ -136,11 +139,11 @@ public:
     }
     PortResult createOutputPort(const std::string& name) override
     {
-        return takeUp() ? mUsing->createOutputPort(name) : PortResult { nullptr, problem() };
+        return takeUp() ? mUsing->createOutputPort(name) : morvex::Failure { problem() };
     }
     WayBackResult listen(std::size_t destination) override
     {
-        return takeUp() ? mUsing->listen(destination) : WayBackResult {};
+        return takeUp() ? mUsing->listen(destination) : noWayBack();
     }
     void close() override
     {
@@ -166,20 +169,19 @@ private:
     std::vector<Destination> mNone;
 };
 
-std::unique_ptr<Client> openJack(
-    const std::string& name, std::chrono::milliseconds limit, std::string& error)
+morvex::Result<std::unique_ptr<Client>> openJack(
+    const std::string& name, std::chrono::milliseconds limit)
 {
     auto arrival = std::make_shared<Arrival>();
     ServiceThread opening(limit);
     const std::optional<bool> answered = opening.call<bool>([arrival, name, limit] {
-        std::string failed;
-        auto client = jack::openOutputClient(name, failed, jack::serverClock(), limit);
-        arrival->deliver(std::move(client), std::move(failed));
+        arrival->deliver(jack::openOutputClient(name, jack::serverClock(), limit));
         return true;
     });
     if (!answered)
-        return std::make_unique<LateClient>(arrival, jack::notAnswering(opening));
-    return arrival->take(error);
+        return std::unique_ptr<Client>(
+            std::make_unique<LateClient>(arrival, jack::notAnswering(opening)));
+    return arrival->take();
 }
 
 morvex::Result<std::unique_ptr<Client>> openAlsa(const std::string& name)
@@ -224,17 +226,10 @@ std::unique_ptr<Client> Client::open(const std::string& name, std::chrono::milli
     std::string problems;
     for (const Service service : choice.order) {
         // The ALSA sequencer is the kernel's: opening it waits on no other process.
-        if (service == Service::Alsa) {
-            morvex::Result<std::unique_ptr<Client>> client = openAlsa(name);
-            if (client)
-                return client.take();
-            problems += (problems.empty() ? "" : " ") + client.reason();
-            continue;
-        }
-        std::string error;
-        if (auto client = openJack(name, limit, error))
-            return client;
-        problems += (problems.empty() ? "" : " ") + error;
+        auto client = service == Service::Alsa ? openAlsa(name) : openJack(name, limit);
+        if (client)
+            return client.take();
+        problems += (problems.empty() ? "" : " ") + client.reason();
     }
     return std::make_unique<NoService>("No MIDI service is available. " + problems);
 }

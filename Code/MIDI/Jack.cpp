@@ -718,30 +718,24 @@ public:
     WayBackResult listen(std::size_t index) override
     {
         if (index >= mDestinationPorts.size() || mDestinationPorts[index].wayBack.empty())
-            return {};
-        struct Opened {
-            std::shared_ptr<Input> input;
-            std::string error;
-        };
+            return noWayBack();
+        using Opened = morvex::Result<std::shared_ptr<Input>>;
         const std::string clientName = std::string(jack_get_client_name(mHandle)) + " Input";
-        const std::optional<Opened> opened = mCalls.call<Opened>(
-            [handle = mHandle, clientName, from = mDestinationPorts[index].wayBack] {
-                Opened result;
-                std::shared_ptr<Input> input = openInput(clientName, WayBackPort, result.error);
+        std::optional<Opened> opened = mCalls.call<Opened>(
+            [handle = mHandle, clientName, from = mDestinationPorts[index].wayBack]() -> Opened {
+                auto input = openInput(clientName, WayBackPort);
                 if (!input)
-                    return result;
-                if (jack_connect(handle, from.c_str(), input->portName().c_str()) != 0) {
-                    result.error = "JACK refused to connect " + text::quoted(from) + " to Morvex.";
-                    return result;
-                }
-                result.input = std::move(input);
-                return result;
+                    return morvex::Failure { input.reason() };
+                if (jack_connect(handle, from.c_str(), input.value()->portName().c_str()) != 0)
+                    return morvex::Failure {
+                        "JACK refused to connect " + text::quoted(from) + " to Morvex." };
+                return std::shared_ptr<Input>(input.take());
             });
         if (!opened)
-            return { nullptr, notAnswering(mCalls) };
-        if (!opened->input)
-            return { nullptr, opened->error };
-        return { std::make_unique<JackWayBack>(opened->input, mCalls), {} };
+            return morvex::Failure { notAnswering(mCalls) };
+        if (!*opened)
+            return morvex::Failure { opened->reason() };
+        return std::unique_ptr<WayBack>(std::make_unique<JackWayBack>(opened->take(), mCalls));
     }
 
     // One port in the client's life: the process thread's account of cycles and messages
@@ -749,17 +743,17 @@ public:
     PortResult createOutputPort(const std::string& name) override
     {
         if (mHadPort)
-            return { nullptr, "This JACK client already has had an output port." };
+            return morvex::Failure { "This JACK client already has had an output port." };
         const std::optional<jack_port_t*> registered
             = mCalls.call<jack_port_t*>([handle = mHandle, name] {
                   return jack_port_register(
                       handle, name.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
               });
         if (!registered)
-            return { nullptr, notAnswering(mCalls) };
+            return morvex::Failure { notAnswering(mCalls) };
         jack_port_t* port = *registered;
         if (!port)
-            return { nullptr, "Cannot create the JACK port \"" + name + "\"." };
+            return morvex::Failure { "Cannot create the JACK port \"" + name + "\"." };
         mHadPort = true;
         auto result = std::make_unique<JackOutputPort>(mHandle, mCalls, mOutbox, port,
             mDestinationPorts, *mClock, mConnection->watch->departures());
@@ -771,8 +765,9 @@ public:
             && mOutbox.wakeup.waitUntil(deadline)) { }
         mOutbox.waiting.store(false);
         if (mOutbox.largest.load() == 0)
-            return { nullptr, "The JACK server ran no cycle for the port \"" + name + "\"." };
-        return { std::move(result), {} };
+            return morvex::Failure {
+                "The JACK server ran no cycle for the port \"" + name + "\"." };
+        return std::unique_ptr<OutputPort>(std::move(result));
     }
 
 private:
@@ -834,33 +829,30 @@ std::string notAnswering(const ServiceThread& calls)
     return server + " does not answer " + waited + what;
 }
 
-std::unique_ptr<Client> openOutputClient(const std::string& name, std::string& error,
-    std::shared_ptr<FrameClock> clock, std::chrono::milliseconds limit)
+morvex::Result<std::unique_ptr<Client>> openOutputClient(
+    const std::string& name, std::shared_ptr<FrameClock> clock, std::chrono::milliseconds limit)
 {
     // First, so that they outlive the handle.
     auto outbox = std::make_unique<Outbox>();
     auto watch = std::make_unique<PortWatch>();
-    auto client = openClient(name, error);
-    if (!client)
-        return nullptr;
+    auto opened = openClient(name);
+    if (!opened)
+        return morvex::Failure { opened.reason() };
+    ClientHandle client = opened.take();
     jack_client_t* handle = client.get();
     outbox->client.store(handle);
     watch->attach(handle);
     if (jack_set_process_callback(handle, Outbox::process, outbox.get()) != 0
         || jack_set_xrun_callback(handle, Outbox::xrun, outbox.get()) != 0
         || jack_set_port_registration_callback(handle, PortWatch::registered, watch.get()) != 0
-        || jack_set_port_rename_callback(handle, PortWatch::renamed, watch.get()) != 0) {
-        error = "Cannot set up the JACK client \"" + name + "\".";
-        return nullptr;
-    }
+        || jack_set_port_rename_callback(handle, PortWatch::renamed, watch.get()) != 0)
+        return morvex::Failure { "Cannot set up the JACK client \"" + name + "\"." };
     jack_on_shutdown(handle, Outbox::shutdown, outbox.get());
     jack_on_info_shutdown(handle, Outbox::shutdownWithReason, outbox.get());
-    if (jack_activate(handle) != 0) {
-        error = "Cannot activate the JACK client \"" + name + "\".";
-        return nullptr;
-    }
-    return std::make_unique<JackClient>(
-        std::move(outbox), std::move(watch), std::move(client), std::move(clock), limit);
+    if (jack_activate(handle) != 0)
+        return morvex::Failure { "Cannot activate the JACK client \"" + name + "\"." };
+    return std::unique_ptr<Client>(std::make_unique<JackClient>(
+        std::move(outbox), std::move(watch), std::move(client), std::move(clock), limit));
 }
 
 } // namespace midi::jack

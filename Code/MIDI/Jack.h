@@ -34,11 +34,11 @@ public:
 // settle between them.
 std::shared_ptr<FrameClock> serverClock();
 
-// A client of the running JACK server, or null with why in error. Never starts a server. Waits
+// A client of the running JACK server, or why there is none. Never starts a server. Waits
 // for the server as long as it takes: Client::open runs it where it can give up on it. Every call
 // of the client's own that waits on the server (making and connecting its port, closing) waits up
 // to limit; after one that did not come back, the client's problem() says so.
-std::unique_ptr<Client> openOutputClient(const std::string& name, std::string& error,
+morvex::Result<std::unique_ptr<Client>> openOutputClient(const std::string& name,
     std::shared_ptr<FrameClock> clock = serverClock(),
     std::chrono::milliseconds limit = DefaultServiceLimit);
 

@@ -74,7 +74,7 @@ std::string statusText(jack_status_t status)
 
 } // namespace
 
-ClientHandle openClient(const std::string& name, std::string& error)
+morvex::Result<ClientHandle> openClient(const std::string& name)
 {
     quietLibjack();
     (void)LastError::take(); // a line from an earlier client does not explain this one
@@ -82,11 +82,11 @@ ClientHandle openClient(const std::string& name, std::string& error)
     ClientHandle client(jack_client_open(name.c_str(), JackNoStartServer, &status));
     if (client)
         return client;
-    error = "Cannot open the JACK client \"" + name + "\": " + statusText(status) + ".";
+    std::string error = "Cannot open the JACK client \"" + name + "\": " + statusText(status) + ".";
     // With no server the status says all; otherwise libjack's own line may say more.
     if (const std::string said = LastError::take(); !said.empty() && !(status & JackServerFailed))
         error += " JACK said: " + said + ".";
-    return client;
+    return morvex::Failure { error };
 }
 
 } // namespace midi::jack

@@ -3,6 +3,8 @@
 // What the JACK output and the JACK input share: the owning client handle and JACK's status in
 // words.
 
+#include "Result/Result.h"
+
 #include <cstdint>
 #include <jack/jack.h>
 #include <memory>
@@ -52,8 +54,8 @@ struct ClientCloser {
 using ClientHandle = std::unique_ptr<jack_client_t, ClientCloser>;
 
 // Opens name on the server JACK_DEFAULT_SERVER names (else the default one), never starting a
-// server; null, with a sentence in error, when none answers. From the first call on, libjack's own
+// server; a sentence for a person when none answers. From the first call on, libjack's own
 // messages stay off the terminal: what matters of them comes back as part of such sentences.
-ClientHandle openClient(const std::string& name, std::string& error);
+morvex::Result<ClientHandle> openClient(const std::string& name);
 
 } // namespace midi::jack

@@ -4,6 +4,7 @@
 // listed once when the client opens, and a send that hands over one whole message or says why not.
 // The ALSA sequencer and JACK stand behind it; nothing here knows which.
 
+#include "Result/Result.h"
 #include "Timing/Clock.h"
 
 #include <chrono>
@@ -77,10 +78,15 @@ public:
     virtual std::uint64_t realTimeBytes() const = 0;
 };
 
-struct [[nodiscard]] WayBackResult {
-    std::unique_ptr<WayBack> wayBack; // null when the destination has none, or on failure
-    std::string error; // a sentence for a person when it has one that could not be opened
-};
+// A destination's way back, or why the one it has could not be opened. A destination with none is
+// no failure: the result is then ok and its pointer null (noWayBack()), which callers tell apart
+// from a failure with its reason.
+using WayBackResult = morvex::Result<std::unique_ptr<WayBack>>;
+
+inline WayBackResult noWayBack()
+{
+    return std::unique_ptr<WayBack>();
+}
 
 // Sends through one output port. The port belongs to its client and must go before it.
 class OutputPort {
@@ -155,10 +161,8 @@ constexpr std::chrono::milliseconds DefaultServiceLimit { 5000 };
 
 class Client;
 
-struct [[nodiscard]] PortResult {
-    std::unique_ptr<OutputPort> port; // null on failure
-    std::string error; // a sentence for a person when port is null
-};
+// The port, never null, or why there is none.
+using PortResult = morvex::Result<std::unique_ptr<OutputPort>>;
 
 class Client {
 public:
@@ -195,7 +199,7 @@ public:
     // Starts listening to what destination sends back, until the result goes, which must be
     // before the client. No way back (the destination does not answer) is no error. Like a send,
     // it reads the list of destinations.
-    virtual WayBackResult listen(std::size_t /*destination*/) { return {}; }
+    virtual WayBackResult listen(std::size_t /*destination*/) { return noWayBack(); }
 
     // Closes the client now, once its port has gone, waiting for the service up to the limit; a
     // close that does not come back in time is left to its thread, and leftWaiting() says so.

@@ -135,37 +135,33 @@ private:
 
 } // namespace
 
-std::unique_ptr<Input> openInput(const std::string& clientName, const std::string& portName,
-    std::string& error, const std::string& answerName)
+morvex::Result<std::unique_ptr<Input>> openInput(
+    const std::string& clientName, const std::string& portName, const std::string& answerName)
 {
     auto inbox = std::make_unique<Inbox>();
-    auto client = openClient(clientName, error);
-    if (!client)
-        return nullptr;
+    auto opened = openClient(clientName);
+    if (!opened)
+        return morvex::Failure { opened.reason() };
+    ClientHandle client = opened.take();
     jack_port_t* port = jack_port_register(
         client.get(), portName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-    if (!port) {
-        error = "Cannot create the JACK input port \"" + portName + "\".";
-        return nullptr;
-    }
+    if (!port)
+        return morvex::Failure { "Cannot create the JACK input port \"" + portName + "\"." };
     if (!answerName.empty()) {
         jack_port_t* answers = jack_port_register(
             client.get(), answerName.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        if (!answers) {
-            error = "Cannot create the JACK output port \"" + answerName + "\".";
-            return nullptr;
-        }
+        if (!answers)
+            return morvex::Failure { "Cannot create the JACK output port \"" + answerName + "\"." };
         inbox->answerPort.store(answers);
     }
     inbox->client.store(client.get());
     inbox->port.store(port);
     if (jack_set_process_callback(client.get(), Inbox::process, inbox.get()) != 0
-        || jack_activate(client.get()) != 0) {
-        error = "Cannot start the JACK client \"" + clientName + "\".";
-        return nullptr;
-    }
+        || jack_activate(client.get()) != 0)
+        return morvex::Failure { "Cannot start the JACK client \"" + clientName + "\"." };
     std::string name = jack_port_name(port);
-    return std::make_unique<JackInput>(std::move(inbox), std::move(client), std::move(name));
+    return std::unique_ptr<Input>(
+        std::make_unique<JackInput>(std::move(inbox), std::move(client), std::move(name)));
 }
 
 } // namespace midi::jack

@@ -8,6 +8,7 @@
 #include "Morvex/Version.h"
 #include "Process/CommandLine.h"
 #include "Process/QuitSignals.h"
+#include "Result/Result.h"
 
 #include <algorithm>
 #include <chrono>
@@ -153,25 +154,23 @@ private:
     std::optional<std::pair<std::chrono::steady_clock::time_point, std::uint8_t>> mAckDue;
 };
 
-// The whole milliseconds given to option name, into field; false, with why in error, when they
-// are not whole.
-bool takeMilliseconds(const process::CommandLine& line, std::string_view name,
-    std::chrono::milliseconds& field, std::string& error)
+// The whole milliseconds given to option name, unset when it is not given, or why they are not
+// whole.
+morvex::Result<std::chrono::milliseconds> takeMilliseconds(
+    const process::CommandLine& line, std::string_view name, std::chrono::milliseconds unset)
 {
     const auto text = line.value(name);
     if (!text)
-        return true;
+        return unset;
     const auto milliseconds = process::wholeNumber(*text);
-    if (!milliseconds) {
-        error = std::string(name) + " takes whole milliseconds, not \"" + *text + "\"";
-        return false;
-    }
-    field = std::chrono::milliseconds(*milliseconds);
-    return true;
+    if (!milliseconds)
+        return morvex::Failure {
+            std::string(name) + " takes whole milliseconds, not \"" + *text + "\"" };
+    return std::chrono::milliseconds(*milliseconds);
 }
 
 // Options, or why the command line cannot be taken.
-std::optional<Options> parse(std::span<const char* const> arguments, std::string& error)
+morvex::Result<Options> parse(std::span<const char* const> arguments)
 {
     static constexpr process::CommandLine::Option Known[] = {
         { "--name", true },
@@ -187,11 +186,9 @@ std::optional<Options> parse(std::span<const char* const> arguments, std::string
         { "--version" },
     };
     const process::ParsedCommandLine parsed = process::CommandLine::parse(arguments, Known);
-    if (!parsed.line || !parsed.line->operands().empty()) {
-        error
-            = parsed.line ? "unexpected \"" + parsed.line->operands().front() + "\"" : parsed.error;
-        return std::nullopt;
-    }
+    if (!parsed.line || !parsed.line->operands().empty())
+        return morvex::Failure {
+            parsed.line ? "unexpected \"" + parsed.line->operands().front() + "\"" : parsed.error };
     Options options;
     for (const auto& [name, field] : { std::pair { "--name", &options.name },
              { "--client", &options.client }, { "--service", &options.service },
@@ -206,37 +203,36 @@ std::optional<Options> parse(std::span<const char* const> arguments, std::string
         const auto* found = kind ? std::ranges::find_if(Kinds,
                                 [&](const auto& known) { return kind->second == known.first; })
                                  : std::end(Kinds);
-        if (found == std::end(Kinds)) {
-            error = "--at takes N:nak, N:cancel or N:wait, not \"" + *at + "\"";
-            return std::nullopt;
-        }
+        if (found == std::end(Kinds))
+            return morvex::Failure { "--at takes N:nak, N:cancel or N:wait, not \"" + *at + "\"" };
         options.at = kind->first;
         options.atKind = found->second;
     }
-    if (!takeMilliseconds(*parsed.line, "--hold", options.hold, error)
-        || !takeMilliseconds(*parsed.line, "--slow", options.slow, error))
-        return std::nullopt;
+    const auto hold = takeMilliseconds(*parsed.line, "--hold", options.hold);
+    const auto slow = takeMilliseconds(*parsed.line, "--slow", options.slow);
+    if (!hold || !slow)
+        return morvex::Failure { (hold ? slow : hold).reason() };
+    options.hold = hold.value();
+    options.slow = slow.value();
     if (const auto dump = parsed.line->value("--dump")) {
         const auto size = numbered(*dump);
         const auto bytes = size ? process::wholeNumber(size->second) : std::nullopt;
-        if (!bytes || *bytes < 3 || *bytes > 512 * 1024) {
-            error = "--dump takes N:BYTES, BYTES from 3 to 524288, not \"" + *dump + "\"";
-            return std::nullopt;
-        }
+        if (!bytes || *bytes < 3 || *bytes > 512 * 1024)
+            return morvex::Failure {
+                "--dump takes N:BYTES, BYTES from 3 to 524288, not \"" + *dump + "\"" };
         options.dumpAfter = size->first;
         options.dumpBytes = *bytes;
     }
-    if (options.answers.empty() && (options.ack || options.at || options.dumpAfter)) {
-        error = "--ack, --at and --dump answer through the port --answers names";
-        return std::nullopt;
-    }
+    if (options.answers.empty() && (options.ack || options.at || options.dumpAfter))
+        return morvex::Failure { "--ack, --at and --dump answer through the port --answers names" };
     return options;
 }
 
-std::unique_ptr<midi::Input> open(const Options& options, std::string& error)
+// The input on the first service that opens one, or why the last one tried could not.
+morvex::Result<std::unique_ptr<midi::Input>> open(const Options& options)
 {
     const midi::ServiceChoice choice = midi::chooseServices(options.service);
-    error = choice.error;
+    std::string error = choice.error;
     for (const midi::Service service : choice.order) {
         if (service == midi::Service::Jack && options.slow.count() > 0) {
             error = "--slow takes its time over the ALSA sequencer's events; JACK has none.";
@@ -250,10 +246,12 @@ std::unique_ptr<midi::Input> open(const Options& options, std::string& error)
             error = input.reason();
             continue;
         }
-        if (auto input = midi::jack::openInput(options.client, options.name, error, options.answers))
-            return input;
+        auto input = midi::jack::openInput(options.client, options.name, options.answers);
+        if (input)
+            return input.take();
+        error = input.reason();
     }
-    return nullptr;
+    return morvex::Failure { error };
 }
 
 void print(const midi::Received& message, std::uint64_t first)
@@ -273,13 +271,13 @@ int main(int argc, char** argv)
         std::fputs(Usage, stdout);
         return EXIT_SUCCESS;
     }
-    std::string error;
-    const auto options = parse(arguments, error);
-    if (!options) {
-        std::fprintf(stderr, "morvex-monitor: %s\n\n%s", error.c_str(), Usage);
+    auto parsed = parse(arguments);
+    if (!parsed) {
+        std::fprintf(stderr, "morvex-monitor: %s\n\n%s", parsed.reason().c_str(), Usage);
         return EXIT_FAILURE;
     }
-    if (options->version) {
+    const Options options = parsed.take();
+    if (options.version) {
         std::printf("morvex-monitor %s\n", morvex::Version);
         return EXIT_SUCCESS;
     }
@@ -291,29 +289,30 @@ int main(int argc, char** argv)
     }
 
     std::ofstream syx;
-    if (!options->syx.empty()) {
-        syx.open(options->syx, std::ios::binary);
+    if (!options.syx.empty()) {
+        syx.open(options.syx, std::ios::binary);
         if (!syx) {
-            std::fprintf(stderr, "morvex-monitor: cannot write %s\n", options->syx.c_str());
+            std::fprintf(stderr, "morvex-monitor: cannot write %s\n", options.syx.c_str());
             return EXIT_FAILURE;
         }
     }
-    const auto input = open(*options, error);
-    if (!input) {
-        std::fprintf(stderr, "morvex-monitor: %s\n", error.c_str());
+    auto opened = open(options);
+    if (!opened) {
+        std::fprintf(stderr, "morvex-monitor: %s\n", opened.reason().c_str());
         return EXIT_FAILURE;
     }
+    const auto input = opened.take();
     std::fprintf(stderr, "morvex-monitor: listening on %s\n", input->portName().c_str());
 
     std::optional<std::uint64_t> first;
     std::uint64_t lostReported = 0;
     std::vector<midi::Received> messages;
-    Answerer answerer(*options);
+    Answerer answerer(options);
     const auto report = [&] {
         input->take(messages);
         const auto now = std::chrono::steady_clock::now();
         for (const auto& message : messages) {
-            if (!options->answers.empty())
+            if (!options.answers.empty())
                 answerer.heard(message.bytes, now, *input);
             if (!first)
                 first = message.microseconds;
@@ -341,7 +340,7 @@ int main(int argc, char** argv)
     // What arrived since the last poll is reported too, so that nothing received goes unsaid.
     report();
     if (syx.is_open() && !syx.flush()) {
-        std::fprintf(stderr, "morvex-monitor: cannot write %s\n", options->syx.c_str());
+        std::fprintf(stderr, "morvex-monitor: cannot write %s\n", options.syx.c_str());
         return EXIT_FAILURE;
     }
     return EXIT_SUCCESS;

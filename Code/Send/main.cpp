@@ -84,18 +84,19 @@ int list(const midi::Client& client)
 int identify(midi::Client& client, std::size_t destination, timing::Clock& clock)
 {
     midi::WayBackResult listening = client.listen(destination);
-    if (!listening.wayBack)
+    if (!listening)
+        return fail(Exit_Unavailable, listening.reason());
+    if (!listening.value())
         return fail(Exit_Unavailable,
-            listening.error.empty() ? text::quoted(client.destinations()[destination].name)
-                    + " cannot answer: the MIDI service offers no way back from it"
-                                    : listening.error);
+            text::quoted(client.destinations()[destination].name)
+                + " cannot answer: the MIDI service offers no way back from it");
     midi::PortResult port = client.createOutputPort("Morvex Output Port");
-    if (!port.port)
-        return fail(Exit_Unavailable, port.error);
+    if (!port)
+        return fail(Exit_Unavailable, port.reason());
     const transfer::Identified identified
-        = transfer::identify(*port.port, *listening.wayBack, destination, clock);
-    port.port.reset();
-    listening.wayBack.reset();
+        = transfer::identify(*port.value(), *listening.value(), destination, clock);
+    port.value().reset();
+    listening.value().reset();
     if (identified.stopped)
         return Exit_Cancelled;
     if (!identified.error.empty())
@@ -244,17 +245,17 @@ int run(const Options& options)
             client ? &client->destinations()[destination.index] : nullptr, options.slower));
 
     midi::PortResult port = client->createOutputPort("Morvex Output Port");
-    if (!port.port)
-        return end(fail(Exit_Unavailable, port.error));
+    if (!port)
+        return end(fail(Exit_Unavailable, port.reason()));
     Progress progress(stdout, stderr,
         { ::isatty(STDOUT_FILENO) == 1, options.folder, destination.index, listing.names.size(),
             options.sendDamaged, options.shareDestination, &sendPass });
-    transfer::Transfer transfer(progress, *port.port, clock, std::move(listing.names),
+    transfer::Transfer transfer(progress, *port.value(), clock, std::move(listing.names),
         client->destinations(), cancel, options.slower,
         [&client](std::size_t destination) { return client->listen(destination); });
     transferring.store(true);
     const transfer::Outcome outcome = transfer.run();
-    port.port.reset(); // before the client, as ever; a thread left waiting is looked at below
+    port.value().reset(); // before the client, as ever; a thread left waiting is looked at below
     return end(report(outcome));
 }
 } // namespace

@@ -139,9 +139,10 @@ bool Transfer::sendPass()
     showRemaining(0);
     if (mListen && mDestination && !mCancel) {
         midi::WayBackResult listening = mListen(*mDestination);
-        mWayBack = std::move(listening.wayBack);
-        if (!listening.error.empty())
-            mOutcome.heard.problem = "Morvex could not listen to the device: " + listening.error;
+        if (listening)
+            mWayBack = listening.take();
+        else
+            mOutcome.heard.problem = "Morvex could not listen to the device: " + listening.reason();
     }
     const RealtimePriority priority;
     for (std::size_t i = 0; i < mFiles.size() && !mCancel && !mDeviceStopped; ++i) {

@@ -76,7 +76,7 @@ struct StandInClient : midi::Client {
         mScript->log.push_back("port opened: " + name);
         auto port = std::make_unique<StandInPort>();
         port->mScript = mScript;
-        return { std::move(port), {} };
+        return std::unique_ptr<midi::OutputPort>(std::move(port));
     }
 };
 

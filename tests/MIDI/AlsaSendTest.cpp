@@ -143,7 +143,7 @@ Opened open(std::optional<PortInfo> synth = std::nullopt)
     if (synth)
         sequencer->synth = *synth;
     auto client = openClient(std::move(owned));
-    auto port = client->createOutputPort("Morvex Output Port").port;
+    auto port = client->createOutputPort("Morvex Output Port").take();
     return { sequencer, std::move(client), std::move(port) };
 }
 

@@ -60,14 +60,14 @@ struct Morvex {
 
     explicit Morvex(std::shared_ptr<midi::jack::FrameClock> frames = midi::jack::serverClock())
     {
-        std::string error;
-        client = midi::jack::openOutputClient("Morvex", error, std::move(frames));
-        if (!client)
-            throw std::runtime_error(error);
+        auto opened = midi::jack::openOutputClient("Morvex", std::move(frames));
+        if (!opened)
+            throw std::runtime_error(opened.reason());
+        client = opened.take();
         auto created = client->createOutputPort("Morvex Output Port");
-        if (!created.port)
-            throw std::runtime_error(created.error);
-        port = std::move(created.port);
+        if (!created)
+            throw std::runtime_error(created.reason());
+        port = created.take();
     }
     midi::SendResult send(std::size_t to, std::span<const std::uint8_t> m)
     {
@@ -175,7 +175,7 @@ TEST(JackService, WithoutAServerThereIsNoServiceNoHangAndNoWordFromLibjackOrAlsa
     EXPECT_NE(client->problem().find("no JACK server is running"), std::string::npos)
         << client->problem();
     EXPECT_TRUE(client->destinations().empty());
-    EXPECT_FALSE(client->createOutputPort("Morvex Output Port").port);
+    EXPECT_FALSE(client->createOutputPort("Morvex Output Port").ok());
     ::unsetenv("MORVEX_MIDI");
 }
 

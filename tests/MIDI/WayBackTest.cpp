@@ -82,19 +82,20 @@ TEST(JackWayBack, ALongAnswerArrivesWholeThroughThePairedPort)
     EXPECT_TRUE(destinations[toMonitor].answers);
     EXPECT_FALSE(destinations[toDeaf].answers);
     midi::WayBackResult none = client->listen(toDeaf);
-    EXPECT_FALSE(none.wayBack);
-    EXPECT_EQ(none.error, "");
+    ASSERT_TRUE(none.ok()) << none.reason();
+    EXPECT_FALSE(none.value());
 
     midi::WayBackResult listening = client->listen(toMonitor);
-    ASSERT_TRUE(listening.wayBack) << listening.error;
+    ASSERT_TRUE(listening.ok()) << listening.reason();
+    ASSERT_TRUE(listening.value());
     midi::PortResult port = client->createOutputPort("Morvex Output Port");
-    ASSERT_TRUE(port.port) << port.error;
+    ASSERT_TRUE(port.ok()) << port.reason();
     timing::SteadyClock clock;
     const Message hello { 0xF0, 0x7D, 0x00, 0xF7 };
-    ASSERT_TRUE(port.port->send(toMonitor, hello, clock).ok());
+    ASSERT_TRUE(port.value()->send(toMonitor, hello, clock).ok());
     std::vector<Message> heard;
     EXPECT_TRUE(testsupport::waitFor("the monitor's answer of 100,000 bytes", [&] {
-        listening.wayBack->take(heard);
+        listening.value()->take(heard);
         return !heard.empty();
     }));
     ASSERT_EQ(heard.size(), 1u);
@@ -106,9 +107,9 @@ TEST(JackWayBack, ALongAnswerArrivesWholeThroughThePairedPort)
     expected.back() = 0xF7;
     EXPECT_TRUE(heard.front() == expected)
         << "the answer arrived changed, " << heard.front().size() << " bytes";
-    EXPECT_EQ(listening.wayBack->realTimeBytes(), 0u);
-    listening.wayBack.reset();
-    port.port.reset();
+    EXPECT_EQ(listening.value()->realTimeBytes(), 0u);
+    listening.value().reset();
+    port.value().reset();
 }
 
 } // namespace

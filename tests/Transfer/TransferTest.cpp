@@ -62,7 +62,7 @@ public:
     {
         transfer::Listen listen;
         if (voice)
-            listen = [this](std::size_t to) { return midi::WayBackResult { listenTo(to), {} }; };
+            listen = [this](std::size_t to) -> midi::WayBackResult { return listenTo(to); };
         return transfer::Transfer(*this, *this, *this, std::move(files),
             { { "Synth A", "a" }, { "Synth\tB", "b", 1000 } }, cancel, slower, std::move(listen))
             .run();

@@ -45,8 +45,8 @@ protected:
         mClient = midi::Client::open("Morvex");
         ASSERT_EQ(mClient->serviceName(), "ALSA") << mClient->problem();
         auto created = mClient->createOutputPort("Morvex Output Port");
-        ASSERT_TRUE(created.port) << created.error;
-        mPort = std::move(created.port);
+        ASSERT_TRUE(created.ok()) << created.reason();
+        mPort = created.take();
     }
 
     // Past the end of the list when it is not listed: a send there fails as no such destination.

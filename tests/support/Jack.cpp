@@ -60,10 +60,10 @@ JackServer::~JackServer()
 
 JackReceiver::JackReceiver(const std::string& clientName, const std::string& portName)
 {
-    std::string error;
-    mInput = midi::jack::openInput(clientName, portName, error);
-    if (!mInput)
-        throw std::runtime_error(error);
+    auto opened = midi::jack::openInput(clientName, portName);
+    if (!opened)
+        throw std::runtime_error(opened.reason());
+    mInput = opened.take();
 }
 
 const std::vector<midi::Received>& JackReceiver::waitFor(
