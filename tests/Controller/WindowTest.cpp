@@ -69,7 +69,7 @@ protected:
         EXPECT_EQ(window->findChild<QLineEdit*>("mFolderTextField")->text(), QDir::currentPath());
         controller->scanDirectory(pathOf(files.path()));
         const QString connecting
-            = QCoreApplication::translate("_Controller", "Connecting to the MIDI service...");
+            = QCoreApplication::translate("DeviceChoice", "Connecting to the MIDI service...");
         ASSERT_TRUE(waitFor("the MIDI service taken up",
             [this, connecting] { return popUp->itemText(0) != connecting; }))
             << "the MIDI service was not taken up: " << popUp->itemText(0).toStdString();
