@@ -41,9 +41,17 @@ private:
 
 } // namespace
 
-_Controller::_Controller(OpenClient openClient)
+morvex::Result<std::unique_ptr<_Controller>> _Controller::open(OpenClient openClient)
+{
+    morvex::Result<std::unique_ptr<UiQueue>> queue = UiQueue::open();
+    if (!queue)
+        return morvex::Failure { queue.reason() };
+    return std::make_unique<_Controller>(Key(), queue.take(), std::move(openClient));
+}
+
+_Controller::_Controller(Key, std::unique_ptr<UiQueue> queue, OpenClient openClient)
     : mWindowDefinition(std::make_unique<WindowDefinition>())
-    , mUiQueue(new UiQueue(this))
+    , mUiQueue(std::move(queue))
     , mRunner(std::make_unique<TransferRunner>())
     , mConnection(std::make_unique<MidiConnection>(std::move(openClient), *mUiQueue))
 {

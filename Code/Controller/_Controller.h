@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MidiConnection.h"
+#include "Result/Result.h"
 
 #include <QObject>
 #include <QString>
@@ -30,11 +31,18 @@ class WindowSheet;
 // UI thread, except cancel2 and thread, which a transfer runs on its own thread.
 class _Controller : public QObject {
     Q_OBJECT
+    // Only open() can name it, and so make a controller.
+    struct Key {
+        explicit Key() = default;
+    };
 
 public:
     using OpenClient = MidiConnection::OpenClient;
 
-    explicit _Controller(OpenClient openClient);
+    // Builds the window; no window, and why, when the way from other threads to it cannot be
+    // made.
+    static morvex::Result<std::unique_ptr<_Controller>> open(OpenClient openClient);
+    _Controller(Key, std::unique_ptr<UiQueue> queue, OpenClient openClient);
     ~_Controller() override;
 
     QMainWindow* mainWindow() const { return mMainWindow; }
@@ -93,7 +101,7 @@ private:
     double mTransferSlower = 1;
 
     // The transfer's way to the window, and that of every other thread of the window.
-    UiQueue* mUiQueue;
+    std::unique_ptr<UiQueue> mUiQueue;
     std::unique_ptr<TransferRunner> mRunner;
     std::unique_ptr<MidiConnection> mConnection;
     std::unique_ptr<DeviceChoice> mDevices;

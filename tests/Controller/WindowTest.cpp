@@ -2,12 +2,12 @@
 // with a stand-in MIDI service, and the whole way to morvex-monitor on a private JACK server.
 // Transfers run on their real thread with the real clock.
 
-#include "Folder.h"
+#include "Controller/Folder.h"
+#include "Controller/SignalNotifier.h"
+#include "Controller/Translations.h"
 #include "SMF/SmfWriter.h"
 #include "SMF/_SMF.h"
-#include "SignalNotifier.h"
 #include "StandInClient.h"
-#include "Translations.h"
 #include "support/Jack.h"
 #include "support/OutsideNames.h"
 
@@ -56,9 +56,11 @@ protected:
         _Controller::OpenClient service = nullptr)
     {
         midi = std::make_shared<testsupport::StandInScript>();
-        controller = std::make_unique<_Controller>(service
+        morvex::Result<std::unique_ptr<_Controller>> opened = _Controller::open(service
                 ? std::move(service)
                 : testsupport::standInService(std::move(destinations), midi));
+        ASSERT_TRUE(opened.ok()) << opened.reason();
+        controller = opened.take();
         controller->applicationWillFinishLaunching();
         window = controller->mainWindow();
         popUp = window->findChild<QComboBox*>("mDevicePopUpButton");
@@ -616,8 +618,10 @@ TEST_F(FrozenServer, TheWindowAnswersNamesTheServerAndFillsInOnceItRunsAgain)
     MORVEX_SKIP_WITHOUT_PRIVATE_SHM();
     jack.emplace();
     jack->server().freeze();
-    controller = std::make_unique<_Controller>(
+    morvex::Result<std::unique_ptr<_Controller>> opened = _Controller::open(
         [](const std::string& name) { return midi::Client::open(name, std::chrono::seconds(2)); });
+    ASSERT_TRUE(opened.ok()) << opened.reason();
+    controller = opened.take();
     controller->applicationWillFinishLaunching();
     popUp = controller->mainWindow()->findChild<QComboBox*>("mDevicePopUpButton");
     QString shownWhileConnecting;
