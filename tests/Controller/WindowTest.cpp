@@ -107,6 +107,17 @@ protected:
     }
     bool idle() const { return !sheet->isVisible() && menuItemsOn() == 3; }
 
+    // As a user clicks the main window again after a dialog or the sheet. Its shortcuts follow
+    // the focus window, which the platform hands back in its own time, after the activation.
+    ::testing::AssertionResult activate()
+    {
+        window->activateWindow();
+        return waitFor("the main window active and focused", [this] {
+            return window->isActiveWindow()
+                && QGuiApplication::focusWindow() == window->windowHandle();
+        });
+    }
+
     // The pop-up's entries, or the table's rows, joined by '|'.
     static std::string rows(const QAbstractItemModel* model)
     {
@@ -188,9 +199,7 @@ TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
             name->setText(pathOf(confirmed ? folder : files.path()));
             QTest::keyClick(name, confirmed ? Qt::Key_Return : Qt::Key_Escape);
         });
-        // As a user would click the window again after an earlier dialog.
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        ASSERT_TRUE(activate()) << "after an earlier dialog";
         QTest::keyClick(window, Qt::Key_O, Qt::ControlModifier);
         EXPECT_FALSE(watch.isActive()) << "the folder chooser did not open";
         EXPECT_TRUE(sendButton->isEnabled()) << "a confirmed folder judges Send";
@@ -310,9 +319,7 @@ TEST_F(Window, APaceChosenByKeyboardStretchesTheSummaryAndShowsOnTheSheet)
     ASSERT_TRUE(waitFor("the summary", [&] { return !summary->text().startsWith("Reading"); }));
     EXPECT_EQ(summary->text().toStdString(), "1 file · 2 messages · 20 bytes · about 2 s");
     const auto choose = [this](Qt::Key key) {
-        // As a user would click the window again after the sheet.
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        ASSERT_TRUE(activate()) << "after the sheet";
         QTest::keyClick(window, Qt::Key_M, Qt::AltModifier);
         for (const Qt::Key press : { Qt::Key_P, key }) {
             QWidget* menu = QApplication::activePopupWidget();
