@@ -2,6 +2,60 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de">
 <context>
+    <name>DeviceChoice</name>
+    <message>
+        <source>Connecting to the MIDI service...</source>
+        <translation>Verbindung zum MIDI-Dienst wird hergestellt...</translation>
+    </message>
+    <message>
+        <source>This device cannot answer: Morvex finds no way back from it.</source>
+        <translation>Dieses Gerät kann nicht antworten: Morvex findet keinen Rückweg von ihm.</translation>
+    </message>
+    <message>
+        <source>Identify Device</source>
+        <translation>Gerät identifizieren</translation>
+    </message>
+</context>
+<context>
+    <name>FileList</name>
+    <message>
+        <source>Select the Folder of Update Files</source>
+        <translation>Ordner mit den Update-Dateien wählen</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>Auswählen</translation>
+    </message>
+    <message>
+        <source>Reading the files...</source>
+        <translation>Dateien werden gelesen...</translation>
+    </message>
+    <message>
+        <source>file</source>
+        <translation>Datei</translation>
+    </message>
+    <message>
+        <source>files</source>
+        <translation>Dateien</translation>
+    </message>
+    <message>
+        <source>message</source>
+        <translation>Nachricht</translation>
+    </message>
+    <message>
+        <source>messages</source>
+        <translation>Nachrichten</translation>
+    </message>
+    <message>
+        <source>about %1</source>
+        <translation>etwa %1</translation>
+    </message>
+    <message>
+        <source>%1× slower</source>
+        <translation>%1× langsamer</translation>
+    </message>
+</context>
+<context>
     <name>FileTableModel</name>
     <message>
         <source>File</source>
@@ -221,11 +275,7 @@ Ein Gerät, das nur einen Teil eines Updates erhält, startet womöglich nicht m
     </message>
 </context>
 <context>
-    <name>_Controller</name>
-    <message>
-        <source>Connecting to the MIDI service...</source>
-        <translation>Verbindung zum MIDI-Dienst wird hergestellt...</translation>
-    </message>
+    <name>WindowDefinition</name>
     <message>
         <source>About Morvex</source>
         <translation>Über Morvex</translation>
@@ -246,50 +296,9 @@ Lizenz: MIT. Copyright (c) 2026 die Morvex-Autoren.
 
 MIDI-Dienst: %1</translation>
     </message>
-    <message>
-        <source>Select the Folder of Update Files</source>
-        <translation>Ordner mit den Update-Dateien wählen</translation>
-    </message>
-    <message>
-        <source>Select</source>
-        <translation>Auswählen</translation>
-    </message>
-    <message>
-        <source>Reading the files...</source>
-        <translation>Dateien werden gelesen...</translation>
-    </message>
-    <message>
-        <source>file</source>
-        <translation>Datei</translation>
-    </message>
-    <message>
-        <source>files</source>
-        <translation>Dateien</translation>
-    </message>
-    <message>
-        <source>message</source>
-        <translation>Nachricht</translation>
-    </message>
-    <message>
-        <source>messages</source>
-        <translation>Nachrichten</translation>
-    </message>
-    <message>
-        <source>about %1</source>
-        <translation>etwa %1</translation>
-    </message>
-    <message>
-        <source>This device cannot answer: Morvex finds no way back from it.</source>
-        <translation>Dieses Gerät kann nicht antworten: Morvex findet keinen Rückweg von ihm.</translation>
-    </message>
-    <message>
-        <source>Identify Device</source>
-        <translation>Gerät identifizieren</translation>
-    </message>
-    <message>
-        <source>%1× slower</source>
-        <translation>%1× langsamer</translation>
-    </message>
+</context>
+<context>
+    <name>_Controller</name>
     <message>
         <source>%1× slower than the files say</source>
         <translation>%1× langsamer, als die Dateien sagen</translation>

@@ -2,6 +2,60 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="es">
 <context>
+    <name>DeviceChoice</name>
+    <message>
+        <source>Connecting to the MIDI service...</source>
+        <translation>Conectando con el servicio MIDI...</translation>
+    </message>
+    <message>
+        <source>This device cannot answer: Morvex finds no way back from it.</source>
+        <translation>Este dispositivo no puede responder: Morvex no encuentra un camino de vuelta desde él.</translation>
+    </message>
+    <message>
+        <source>Identify Device</source>
+        <translation>Identificar dispositivo</translation>
+    </message>
+</context>
+<context>
+    <name>FileList</name>
+    <message>
+        <source>Select the Folder of Update Files</source>
+        <translation>Elegir la carpeta de los archivos de actualización</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>Elegir</translation>
+    </message>
+    <message>
+        <source>Reading the files...</source>
+        <translation>Leyendo los archivos...</translation>
+    </message>
+    <message>
+        <source>file</source>
+        <translation>archivo</translation>
+    </message>
+    <message>
+        <source>files</source>
+        <translation>archivos</translation>
+    </message>
+    <message>
+        <source>message</source>
+        <translation>mensaje</translation>
+    </message>
+    <message>
+        <source>messages</source>
+        <translation>mensajes</translation>
+    </message>
+    <message>
+        <source>about %1</source>
+        <translation>unos %1</translation>
+    </message>
+    <message>
+        <source>%1× slower</source>
+        <translation>%1× más lento</translation>
+    </message>
+</context>
+<context>
     <name>FileTableModel</name>
     <message>
         <source>File</source>
@@ -221,11 +275,7 @@ Un dispositivo que recibe solo parte de una actualización puede no volver a arr
     </message>
 </context>
 <context>
-    <name>_Controller</name>
-    <message>
-        <source>Connecting to the MIDI service...</source>
-        <translation>Conectando con el servicio MIDI...</translation>
-    </message>
+    <name>WindowDefinition</name>
     <message>
         <source>About Morvex</source>
         <translation>Acerca de Morvex</translation>
@@ -246,50 +296,9 @@ Licencia: MIT. Copyright (c) 2026 los autores de Morvex.
 
 Servicio MIDI: %1</translation>
     </message>
-    <message>
-        <source>Select the Folder of Update Files</source>
-        <translation>Elegir la carpeta de los archivos de actualización</translation>
-    </message>
-    <message>
-        <source>Select</source>
-        <translation>Elegir</translation>
-    </message>
-    <message>
-        <source>Reading the files...</source>
-        <translation>Leyendo los archivos...</translation>
-    </message>
-    <message>
-        <source>file</source>
-        <translation>archivo</translation>
-    </message>
-    <message>
-        <source>files</source>
-        <translation>archivos</translation>
-    </message>
-    <message>
-        <source>message</source>
-        <translation>mensaje</translation>
-    </message>
-    <message>
-        <source>messages</source>
-        <translation>mensajes</translation>
-    </message>
-    <message>
-        <source>about %1</source>
-        <translation>unos %1</translation>
-    </message>
-    <message>
-        <source>This device cannot answer: Morvex finds no way back from it.</source>
-        <translation>Este dispositivo no puede responder: Morvex no encuentra un camino de vuelta desde él.</translation>
-    </message>
-    <message>
-        <source>Identify Device</source>
-        <translation>Identificar dispositivo</translation>
-    </message>
-    <message>
-        <source>%1× slower</source>
-        <translation>%1× más lento</translation>
-    </message>
+</context>
+<context>
+    <name>_Controller</name>
     <message>
         <source>%1× slower than the files say</source>
         <translation>%1× más lento de lo que dicen los archivos</translation>

@@ -2,6 +2,60 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="fr">
 <context>
+    <name>DeviceChoice</name>
+    <message>
+        <source>Connecting to the MIDI service...</source>
+        <translation>Connexion au service MIDI...</translation>
+    </message>
+    <message>
+        <source>This device cannot answer: Morvex finds no way back from it.</source>
+        <translation>Cet appareil ne peut pas répondre : Morvex ne trouve aucun chemin de retour depuis lui.</translation>
+    </message>
+    <message>
+        <source>Identify Device</source>
+        <translation>Identifier l’appareil</translation>
+    </message>
+</context>
+<context>
+    <name>FileList</name>
+    <message>
+        <source>Select the Folder of Update Files</source>
+        <translation>Choisir le dossier des fichiers de mise à jour</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>Choisir</translation>
+    </message>
+    <message>
+        <source>Reading the files...</source>
+        <translation>Lecture des fichiers...</translation>
+    </message>
+    <message>
+        <source>file</source>
+        <translation>fichier</translation>
+    </message>
+    <message>
+        <source>files</source>
+        <translation>fichiers</translation>
+    </message>
+    <message>
+        <source>message</source>
+        <translation>message</translation>
+    </message>
+    <message>
+        <source>messages</source>
+        <translation>messages</translation>
+    </message>
+    <message>
+        <source>about %1</source>
+        <translation>environ %1</translation>
+    </message>
+    <message>
+        <source>%1× slower</source>
+        <translation>%1× plus lent</translation>
+    </message>
+</context>
+<context>
     <name>FileTableModel</name>
     <message>
         <source>File</source>
@@ -221,11 +275,7 @@ Un appareil qui ne reçoit qu’une partie d’une mise à jour risque de ne plu
     </message>
 </context>
 <context>
-    <name>_Controller</name>
-    <message>
-        <source>Connecting to the MIDI service...</source>
-        <translation>Connexion au service MIDI...</translation>
-    </message>
+    <name>WindowDefinition</name>
     <message>
         <source>About Morvex</source>
         <translation>À propos de Morvex</translation>
@@ -246,50 +296,9 @@ Licence : MIT. Copyright (c) 2026 les auteurs de Morvex.
 
 Service MIDI : %1</translation>
     </message>
-    <message>
-        <source>Select the Folder of Update Files</source>
-        <translation>Choisir le dossier des fichiers de mise à jour</translation>
-    </message>
-    <message>
-        <source>Select</source>
-        <translation>Choisir</translation>
-    </message>
-    <message>
-        <source>Reading the files...</source>
-        <translation>Lecture des fichiers...</translation>
-    </message>
-    <message>
-        <source>file</source>
-        <translation>fichier</translation>
-    </message>
-    <message>
-        <source>files</source>
-        <translation>fichiers</translation>
-    </message>
-    <message>
-        <source>message</source>
-        <translation>message</translation>
-    </message>
-    <message>
-        <source>messages</source>
-        <translation>messages</translation>
-    </message>
-    <message>
-        <source>about %1</source>
-        <translation>environ %1</translation>
-    </message>
-    <message>
-        <source>This device cannot answer: Morvex finds no way back from it.</source>
-        <translation>Cet appareil ne peut pas répondre : Morvex ne trouve aucun chemin de retour depuis lui.</translation>
-    </message>
-    <message>
-        <source>Identify Device</source>
-        <translation>Identifier l’appareil</translation>
-    </message>
-    <message>
-        <source>%1× slower</source>
-        <translation>%1× plus lent</translation>
-    </message>
+</context>
+<context>
+    <name>_Controller</name>
     <message>
         <source>%1× slower than the files say</source>
         <translation>%1× plus lent que ne le disent les fichiers</translation>

@@ -2,6 +2,60 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ja">
 <context>
+    <name>DeviceChoice</name>
+    <message>
+        <source>Connecting to the MIDI service...</source>
+        <translation>MIDI サービスに接続中...</translation>
+    </message>
+    <message>
+        <source>This device cannot answer: Morvex finds no way back from it.</source>
+        <translation>このデバイスは応答できません: Morvex はこのデバイスからの戻り経路を見つけられません。</translation>
+    </message>
+    <message>
+        <source>Identify Device</source>
+        <translation>デバイスを識別</translation>
+    </message>
+</context>
+<context>
+    <name>FileList</name>
+    <message>
+        <source>Select the Folder of Update Files</source>
+        <translation>アップデートファイルのフォルダーを選択</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>選択</translation>
+    </message>
+    <message>
+        <source>Reading the files...</source>
+        <translation>ファイルを読み込み中...</translation>
+    </message>
+    <message>
+        <source>file</source>
+        <translation>ファイル</translation>
+    </message>
+    <message>
+        <source>files</source>
+        <translation>ファイル</translation>
+    </message>
+    <message>
+        <source>message</source>
+        <translation>メッセージ</translation>
+    </message>
+    <message>
+        <source>messages</source>
+        <translation>メッセージ</translation>
+    </message>
+    <message>
+        <source>about %1</source>
+        <translation>約 %1</translation>
+    </message>
+    <message>
+        <source>%1× slower</source>
+        <translation>%1 倍遅く</translation>
+    </message>
+</context>
+<context>
     <name>FileTableModel</name>
     <message>
         <source>File</source>
@@ -221,11 +275,7 @@ A device given part of an update may not start again.</source>
     </message>
 </context>
 <context>
-    <name>_Controller</name>
-    <message>
-        <source>Connecting to the MIDI service...</source>
-        <translation>MIDI サービスに接続中...</translation>
-    </message>
+    <name>WindowDefinition</name>
     <message>
         <source>About Morvex</source>
         <translation>Morvex について</translation>
@@ -246,50 +296,9 @@ MIDI service: %1</source>
 
 MIDI サービス: %1</translation>
     </message>
-    <message>
-        <source>Select the Folder of Update Files</source>
-        <translation>アップデートファイルのフォルダーを選択</translation>
-    </message>
-    <message>
-        <source>Select</source>
-        <translation>選択</translation>
-    </message>
-    <message>
-        <source>Reading the files...</source>
-        <translation>ファイルを読み込み中...</translation>
-    </message>
-    <message>
-        <source>file</source>
-        <translation>ファイル</translation>
-    </message>
-    <message>
-        <source>files</source>
-        <translation>ファイル</translation>
-    </message>
-    <message>
-        <source>message</source>
-        <translation>メッセージ</translation>
-    </message>
-    <message>
-        <source>messages</source>
-        <translation>メッセージ</translation>
-    </message>
-    <message>
-        <source>about %1</source>
-        <translation>約 %1</translation>
-    </message>
-    <message>
-        <source>This device cannot answer: Morvex finds no way back from it.</source>
-        <translation>このデバイスは応答できません: Morvex はこのデバイスからの戻り経路を見つけられません。</translation>
-    </message>
-    <message>
-        <source>Identify Device</source>
-        <translation>デバイスを識別</translation>
-    </message>
-    <message>
-        <source>%1× slower</source>
-        <translation>%1 倍遅く</translation>
-    </message>
+</context>
+<context>
+    <name>_Controller</name>
     <message>
         <source>%1× slower than the files say</source>
         <translation>ファイルの指定より %1 倍遅く</translation>

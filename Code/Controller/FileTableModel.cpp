@@ -1,19 +1,16 @@
 #include "FileTableModel.h"
 
-#include "_Controller.h"
-
 #include <QApplication>
 #include <QStyle>
 
-FileTableModel::FileTableModel(const _Controller& dataSource, QObject* parent)
+FileTableModel::FileTableModel(QObject* parent)
     : QAbstractTableModel(parent)
-    , mDataSource(dataSource)
 {
 }
 
 int FileTableModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : mDataSource.numberOfRowsInTableView();
+    return parent.isValid() ? 0 : static_cast<int>(mRows.size());
 }
 
 int FileTableModel::columnCount(const QModelIndex& parent) const
@@ -26,21 +23,22 @@ int FileTableModel::columnCount(const QModelIndex& parent) const
 // as the reason, which starts with the name, does.
 QVariant FileTableModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid())
+    if (!index.isValid() || static_cast<std::size_t>(index.row()) >= mRows.size())
         return {};
+    const Row& row = mRows[static_cast<std::size_t>(index.row())];
     switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
-        return mDataSource.objectValueForTableColumn(index.column(), index.row());
+        return row.name;
     case Qt::ToolTipRole:
     case Qt::AccessibleDescriptionRole:
-        if (const QString problem = mDataSource.problemForRow(index.row()); !problem.isEmpty())
-            return problem;
+        if (!row.problem.isEmpty())
+            return row.problem;
         if (role == Qt::ToolTipRole)
-            return mDataSource.objectValueForTableColumn(index.column(), index.row());
+            return row.name;
         return {};
     case Qt::DecorationRole:
-        if (!mDataSource.problemForRow(index.row()).isEmpty())
+        if (!row.problem.isEmpty())
             return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
         return {};
     default:
@@ -55,8 +53,9 @@ QVariant FileTableModel::headerData(int section, Qt::Orientation orientation, in
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
-void FileTableModel::reloadData()
+void FileTableModel::setRows(std::vector<Row> rows)
 {
     beginResetModel();
+    mRows = std::move(rows);
     endResetModel();
 }

@@ -3,20 +3,25 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <sys/eventfd.h>
-#include <system_error>
 #include <unistd.h>
 
-UiQueue::UiQueue(QObject* parent)
-    : QObject(parent)
-    , mUiThread(std::this_thread::get_id())
-    , mWakeUp(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+morvex::Result<std::unique_ptr<UiQueue>> UiQueue::open()
 {
-    // Without its wake-up the window could not follow a transfer at all.
-    if (mWakeUp < 0)
-        throw std::system_error(
-            errno, std::generic_category(), "cannot make the UI queue's eventfd");
-    mNotifier = new QSocketNotifier(mWakeUp, QSocketNotifier::Read, this);
+    const int wakeUp = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeUp < 0)
+        return morvex::Failure { std::string("Morvex cannot make the eventfd that wakes its window "
+                                             "for the transfer: ")
+            + std::strerror(errno) + "." };
+    return std::make_unique<UiQueue>(Key(), wakeUp);
+}
+
+UiQueue::UiQueue(Key, int wakeUp)
+    : mUiThread(std::this_thread::get_id())
+    , mWakeUp(wakeUp)
+    , mNotifier(new QSocketNotifier(mWakeUp, QSocketNotifier::Read, this))
+{
     connect(mNotifier, &QSocketNotifier::activated, this, &UiQueue::drain);
 }
 

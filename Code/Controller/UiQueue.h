@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Result/Result.h"
+
 #include <QObject>
 #include <condition_variable>
 #include <deque>
@@ -17,10 +19,17 @@ class QSocketNotifier;
 // the handover is plain to ThreadSanitizer and a waiting caller can be set free at quit.
 class UiQueue : public QObject {
     Q_OBJECT
+    // Only open() can name it, and so make a queue.
+    struct Key {
+        explicit Key() = default;
+    };
 
 public:
-    // Made on the UI thread, which is then the thread that runs the operations.
-    explicit UiQueue(QObject* parent);
+    // Made on the UI thread, which is then the thread that runs the operations. Without its
+    // wake-up the window could not follow a transfer at all: no queue then, and why.
+    static morvex::Result<std::unique_ptr<UiQueue>> open();
+    // For open(): wakeUp is the eventfd, which the queue owns from here on.
+    UiQueue(Key, int wakeUp);
     ~UiQueue() override;
 
     // Any thread; returns at once. Dropped once the queue is closed.

@@ -1,5 +1,6 @@
 #include "WindowSheet.h"
 
+#include "DeviceChoice.h"
 #include "Folder.h"
 #include "MiddleCutLabel.h"
 #include "Text/Duration.h"
@@ -118,15 +119,11 @@ void WindowSheet::setPercentText(const std::string& text)
     mQueue.post([this, text] { mElements.percent->setText(QString::fromStdString(text)); });
 }
 
-// Entry 0 of the pop-up is the no-device entry and entry 1 a separator; entry k stands for
-// destination k - 2. A closed queue (quit) reads as the no-device entry.
+// A closed queue (quit) reads as the no-device entry.
 std::optional<std::size_t> WindowSheet::selectedDestination()
 {
-    const int entry
-        = mQueue.call<int>([this] { return mElements.devicePopUp->currentIndex(); }).value_or(0);
-    if (entry < 2)
-        return std::nullopt;
-    return static_cast<std::size_t>(entry - 2);
+    return DeviceChoice::destinationOf(
+        mQueue.call<int>([this] { return mElements.devicePopUp->currentIndex(); }).value_or(0));
 }
 
 void WindowSheet::showRemaining(const transfer::Remaining& remaining)

@@ -1,7 +1,7 @@
+#include "Controller/SignalNotifier.h"
+#include "Controller/Translations.h"
+#include "Controller/_Controller.h"
 #include "Morvex/Version.h"
-#include "SignalNotifier.h"
-#include "Translations.h"
-#include "_Controller.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -23,7 +23,13 @@ int main(int argc, char** argv)
     process::OpenedQuitSignals quit = process::QuitSignals::open();
     QApplication application(argc, argv);
     installTranslations(application);
-    _Controller controller([](const std::string& name) { return midi::Client::open(name); });
+    morvex::Result<std::unique_ptr<_Controller>> opened
+        = _Controller::open([](const std::string& name) { return midi::Client::open(name); });
+    if (!opened) {
+        std::fprintf(stderr, "morvex: %s\n", opened.reason().c_str());
+        return 1;
+    }
+    _Controller& controller = *opened.value();
     // Quitting takes a second at most, whatever the MIDI service does: a close or a connection
     // that does not come back is not waited for beyond most of it, the rest being the signal's
     // way to the event loop and the process's end. Morvex keeps nothing to save.

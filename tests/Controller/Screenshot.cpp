@@ -46,8 +46,14 @@ int main(int argc, char** argv)
     }
 
     const auto midi = std::make_shared<testsupport::StandInScript>();
-    _Controller controller(testsupport::standInService(
-        { "Synth A MIDI 1", "Synth A MIDI 2", "USB MIDI Interface" }, midi));
+    morvex::Result<std::unique_ptr<_Controller>> opened
+        = _Controller::open(testsupport::standInService(
+            { "Synth A MIDI 1", "Synth A MIDI 2", "USB MIDI Interface" }, midi));
+    if (!opened) {
+        std::fprintf(stderr, "%s\n", opened.reason().c_str());
+        return 1;
+    }
+    _Controller& controller = *opened.value();
     controller.applicationWillFinishLaunching();
     controller.scanDirectory(QString::fromStdString(folder.string()));
     QWidget* window = controller.mainWindow();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "_Controller.h"
+#include "Controller/_Controller.h"
 
 #include <atomic>
 #include <cstdint>

@@ -2,12 +2,12 @@
 // with a stand-in MIDI service, and the whole way to morvex-monitor on a private JACK server.
 // Transfers run on their real thread with the real clock.
 
-#include "Folder.h"
+#include "Controller/Folder.h"
+#include "Controller/SignalNotifier.h"
+#include "Controller/Translations.h"
 #include "SMF/SmfWriter.h"
 #include "SMF/_SMF.h"
-#include "SignalNotifier.h"
 #include "StandInClient.h"
-#include "Translations.h"
 #include "support/Jack.h"
 #include "support/OutsideNames.h"
 
@@ -56,9 +56,11 @@ protected:
         _Controller::OpenClient service = nullptr)
     {
         midi = std::make_shared<testsupport::StandInScript>();
-        controller = std::make_unique<_Controller>(service
+        morvex::Result<std::unique_ptr<_Controller>> opened = _Controller::open(service
                 ? std::move(service)
                 : testsupport::standInService(std::move(destinations), midi));
+        ASSERT_TRUE(opened.ok()) << opened.reason();
+        controller = opened.take();
         controller->applicationWillFinishLaunching();
         window = controller->mainWindow();
         popUp = window->findChild<QComboBox*>("mDevicePopUpButton");
@@ -69,7 +71,7 @@ protected:
         EXPECT_EQ(window->findChild<QLineEdit*>("mFolderTextField")->text(), QDir::currentPath());
         controller->scanDirectory(pathOf(files.path()));
         const QString connecting
-            = QCoreApplication::translate("_Controller", "Connecting to the MIDI service...");
+            = QCoreApplication::translate("DeviceChoice", "Connecting to the MIDI service...");
         ASSERT_TRUE(waitFor("the MIDI service taken up",
             [this, connecting] { return popUp->itemText(0) != connecting; }))
             << "the MIDI service was not taken up: " << popUp->itemText(0).toStdString();
@@ -104,6 +106,17 @@ protected:
             + window->findChild<QMenu*>("mPaceMenu")->isEnabled();
     }
     bool idle() const { return !sheet->isVisible() && menuItemsOn() == 3; }
+
+    // As a user clicks the main window again after a dialog or the sheet. Its shortcuts follow
+    // the focus window, which the platform hands back in its own time, after the activation.
+    ::testing::AssertionResult activate()
+    {
+        window->activateWindow();
+        return waitFor("the main window active and focused", [this] {
+            return window->isActiveWindow()
+                && QGuiApplication::focusWindow() == window->windowHandle();
+        });
+    }
 
     // The pop-up's entries, or the table's rows, joined by '|'.
     static std::string rows(const QAbstractItemModel* model)
@@ -186,9 +199,7 @@ TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
             name->setText(pathOf(confirmed ? folder : files.path()));
             QTest::keyClick(name, confirmed ? Qt::Key_Return : Qt::Key_Escape);
         });
-        // As a user would click the window again after an earlier dialog.
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        ASSERT_TRUE(activate()) << "after an earlier dialog";
         QTest::keyClick(window, Qt::Key_O, Qt::ControlModifier);
         EXPECT_FALSE(watch.isActive()) << "the folder chooser did not open";
         EXPECT_TRUE(sendButton->isEnabled()) << "a confirmed folder judges Send";
@@ -308,9 +319,7 @@ TEST_F(Window, APaceChosenByKeyboardStretchesTheSummaryAndShowsOnTheSheet)
     ASSERT_TRUE(waitFor("the summary", [&] { return !summary->text().startsWith("Reading"); }));
     EXPECT_EQ(summary->text().toStdString(), "1 file · 2 messages · 20 bytes · about 2 s");
     const auto choose = [this](Qt::Key key) {
-        // As a user would click the window again after the sheet.
-        window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        ASSERT_TRUE(activate()) << "after the sheet";
         QTest::keyClick(window, Qt::Key_M, Qt::AltModifier);
         for (const Qt::Key press : { Qt::Key_P, key }) {
             QWidget* menu = QApplication::activePopupWidget();
@@ -616,8 +625,10 @@ TEST_F(FrozenServer, TheWindowAnswersNamesTheServerAndFillsInOnceItRunsAgain)
     MORVEX_SKIP_WITHOUT_PRIVATE_SHM();
     jack.emplace();
     jack->server().freeze();
-    controller = std::make_unique<_Controller>(
+    morvex::Result<std::unique_ptr<_Controller>> opened = _Controller::open(
         [](const std::string& name) { return midi::Client::open(name, std::chrono::seconds(2)); });
+    ASSERT_TRUE(opened.ok()) << opened.reason();
+    controller = opened.take();
     controller->applicationWillFinishLaunching();
     popUp = controller->mainWindow()->findChild<QComboBox*>("mDevicePopUpButton");
     QString shownWhileConnecting;
