@@ -3,13 +3,13 @@
 // Transfers run on their real thread with the real clock.
 
 #include "Folder.h"
-#include "SMF/SmfWriter.h"
 #include "SMF/_SMF.h"
 #include "SignalNotifier.h"
 #include "StandInClient.h"
 #include "Translations.h"
 #include "support/Jack.h"
 #include "support/OutsideNames.h"
+#include "support/SmfBuilder.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-using smf::SmfWriter;
+using SmfWriter = testsupport::SmfBuilder;
 using Log = std::vector<std::string>;
 
 namespace {
