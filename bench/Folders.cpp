@@ -1,6 +1,6 @@
 #include "Folders.h"
 
-#include "SMF/SmfWriter.h"
+#include "support/SmfBuilder.h"
 
 #include <algorithm>
 #include <array>
@@ -82,7 +82,7 @@ void writeLargeFolder(const std::filesystem::path& folder, unsigned files, unsig
     // once at the end of the file.
     constexpr unsigned MessagesPerPiece = 4048;
     const smf::Bytes end = smf::SmfWriter(TicksPerQuarter).track();
-    smf::SmfWriter pieceWriter(TicksPerQuarter);
+    testsupport::SmfBuilder pieceWriter(TicksPerQuarter);
     for (unsigned i = 0; i < MessagesPerPiece; ++i)
         pieceWriter.sysexOfSize(0, 256, static_cast<std::uint8_t>(i));
     smf::Bytes piece = pieceWriter.track();

@@ -1,6 +1,6 @@
 // How fast Scan reads a firmware-sized file: 64 MiB of 256-byte SysEx messages, each after a
 // delay, with an events list and in counting mode. Bytes/s counts the whole image.
-#include "SMF/SmfWriter.h"
+#include "support/SmfBuilder.h"
 #include "SMF/_SMF.h"
 
 #include <algorithm>
@@ -14,7 +14,7 @@ constexpr std::uint32_t Messages = 64 * 1024 * 1024 / MessageSize;
 const smf::Bytes& image()
 {
     static const smf::Bytes file = [] {
-        smf::SmfWriter builder(96);
+        testsupport::SmfBuilder builder(96);
         for (std::uint32_t i = 0; i < Messages; ++i)
             builder.sysexOfSize(1 + i % 97, MessageSize, static_cast<std::uint8_t>(i));
         return builder.file();

@@ -13,6 +13,7 @@
 #include "MIDI/Midi.h"
 #include "Monitor/JackInput.h"
 #include "Transfer/Transfer.h"
+#include "support/QuietSheet.h"
 
 #include <algorithm>
 #include <chrono>
@@ -95,32 +96,7 @@ private:
     std::vector<Stamp> mStamps;
 };
 
-// A sheet that shows nothing and chooses destination.
-class QuietSheet : public transfer::Sheet {
-public:
-    explicit QuietSheet(std::string folder, std::size_t destination = 0)
-        : mFolder(std::move(folder))
-        , mDestination(destination)
-    {
-    }
-
-    std::string folderText() override { return mFolder; }
-    void setFileText(const std::string&) override { }
-    bool sendDamaged(const std::string&) override { return false; }
-    bool shareDestination(const std::string&) override { return false; }
-    void showStatus(const std::string&) override { }
-    void startSending() override { }
-    void setProgress(double) override { }
-    void setPercentText(const std::string&) override { }
-    void showRemaining(const transfer::Remaining&) override { }
-    std::optional<std::size_t> selectedDestination() override { return mDestination; }
-    void showAlert(const transfer::Outcome&, const std::string&, const std::string&) override { }
-    void end() override { }
-
-private:
-    std::string mFolder;
-    std::size_t mDestination;
-};
+using testsupport::QuietSheet;
 
 // Sets the thread's timer slack each time the transfer shows progress, which it does after every
 // send and once before the first, so every sleep of the send pass runs with that slack. Given

@@ -1,6 +1,6 @@
 // Writes the fuzzer's seed corpus: a few dozen Standard MIDI Files, valid and broken, into the
 // folder named by the one argument.
-#include "SMF/SmfWriter.h"
+#include "support/SmfBuilder.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -10,20 +10,15 @@
 #include <vector>
 
 using namespace smf;
+using namespace testsupport;
 
 namespace {
-
-Bytes operator+(Bytes left, const Bytes& right)
-{
-    left.insert(left.end(), right.begin(), right.end());
-    return left;
-}
 
 // Every kind of item the reader meets: SysEx with one- and two-byte lengths, escape events,
 // tempo changes (one of length 4), a text event, a note on.
 Bytes everything()
 {
-    SmfWriter builder(96);
+    SmfBuilder builder(96);
     builder.sysexOfSize(0, 6)
         .tempo(48, 1000000)
         .raw(hex("81 00 F7 03 F8 F8 F8 00 FF 01 03 41 42 43 00 90 3C 40"))
@@ -37,9 +32,9 @@ std::vector<std::pair<std::string, Bytes>> corpus()
     const Bytes end = hex("00 FF 2F 00");
     const Bytes header = chunk("MThd", hex("0000 0001 0030"));
     std::vector<std::pair<std::string, Bytes>> files {
-        { "one-sysex", SmfWriter().sysexOfSize(0, 6).file() },
+        { "one-sysex", SmfBuilder().sysexOfSize(0, 6).file() },
         { "firmware",
-            SmfWriter(480)
+            SmfBuilder(480)
                 .sysexOfSize(0, 256)
                 .sysexOfSize(240, 256, 1)
                 .tempo(0, 250000)

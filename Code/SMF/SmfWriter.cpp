@@ -1,12 +1,10 @@
 #include "SMF/SmfWriter.h"
 
-#include <algorithm>
-#include <cctype>
-#include <stdexcept>
-#include <string>
-
 namespace smf {
 
+namespace {
+
+// A variable-length quantity as a MIDI file writes it.
 Bytes vlq(std::uint32_t value)
 {
     Bytes groups { static_cast<std::uint8_t>(value & 0x7F) };
@@ -15,18 +13,7 @@ Bytes vlq(std::uint32_t value)
     return groups;
 }
 
-Bytes hex(std::string_view text)
-{
-    std::string digits(text);
-    std::erase_if(digits, [](unsigned char c) { return std::isspace(c); });
-    const auto hexDigit = [](unsigned char c) { return std::isxdigit(c) != 0; };
-    if (digits.size() % 2 != 0 || !std::all_of(digits.begin(), digits.end(), hexDigit))
-        throw std::invalid_argument("not whole hex bytes: " + std::string(text));
-    Bytes bytes;
-    for (std::size_t i = 0; i < digits.size(); i += 2)
-        bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
+} // namespace
 
 SmfWriter::SmfWriter(std::uint16_t division)
     : mDivision(division)
@@ -41,21 +28,7 @@ SmfWriter& SmfWriter::sysex(std::uint32_t delta, std::span<const std::uint8_t> b
     mTrack.push_back(0xF0);
     mTrack.insert(mTrack.end(), length.begin(), length.end());
     mTrack.insert(mTrack.end(), body.begin(), body.end());
-    Bytes message { 0xF0 };
-    message.insert(message.end(), body.begin(), body.end());
-    mMessages.push_back(std::move(message));
     return *this;
-}
-
-SmfWriter& SmfWriter::sysexOfSize(std::uint32_t delta, std::uint32_t size, std::uint8_t seed)
-{
-    if (size < 2)
-        throw std::invalid_argument("a SysEx message holds at least F0 and F7");
-    Bytes body(size - 1);
-    for (std::size_t i = 0; i + 1 < body.size(); ++i)
-        body[i] = static_cast<std::uint8_t>((seed + i * 7) & 0x7F);
-    body.back() = 0xF7;
-    return sysex(delta, body);
 }
 
 SmfWriter& SmfWriter::tempo(std::uint32_t delta, std::uint32_t microsecondsPerQuarter)
@@ -66,12 +39,6 @@ SmfWriter& SmfWriter::tempo(std::uint32_t delta, std::uint32_t microsecondsPerQu
         static_cast<std::uint8_t>(microsecondsPerQuarter >> 8),
         static_cast<std::uint8_t>(microsecondsPerQuarter) };
     mTrack.insert(mTrack.end(), meta.begin(), meta.end());
-    return *this;
-}
-
-SmfWriter& SmfWriter::raw(std::span<const std::uint8_t> bytes)
-{
-    mTrack.insert(mTrack.end(), bytes.begin(), bytes.end());
     return *this;
 }
 

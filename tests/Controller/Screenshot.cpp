@@ -1,4 +1,4 @@
-#include "SMF/SmfWriter.h"
+#include "support/SmfBuilder.h"
 #include "StandInClient.h"
 #include "support/TempDir.h"
 
@@ -39,7 +39,7 @@ int main(int argc, char** argv)
     } files[] = { { "01 Boot.mid", 24, 256, 3 }, { "02 System.mid", 60, 256, 4 },
         { "03 Wavetables.mid", 1, 32000, 0 }, { "04 Voices.mid", 40, 256, 5 } };
     for (const auto& file : files) {
-        smf::SmfWriter writer;
+        testsupport::SmfBuilder writer;
         for (std::uint32_t i = 0; i < file.messages; ++i)
             writer.sysexOfSize(file.ticks, file.size, static_cast<std::uint8_t>(i));
         scratch.write(folder / file.name, writer.file()); // the folder's path is absolute

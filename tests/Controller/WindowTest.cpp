@@ -5,11 +5,11 @@
 #include "Controller/Folder.h"
 #include "Controller/SignalNotifier.h"
 #include "Controller/Translations.h"
-#include "SMF/SmfWriter.h"
 #include "SMF/_SMF.h"
 #include "StandInClient.h"
 #include "support/Jack.h"
 #include "support/OutsideNames.h"
+#include "support/SmfBuilder.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-using smf::SmfWriter;
+using SmfWriter = testsupport::SmfBuilder;
 using Log = std::vector<std::string>;
 
 namespace {

@@ -3,6 +3,7 @@
 // Lengths far past the end of the file, which no position arithmetic may wrap, are the fuzz
 // target's: its seed corpus holds one of each kind (header, other chunk, SysEx, escape, meta).
 #include "support/Scanned.h"
+#include "support/SmfBuilder.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -16,13 +17,7 @@ namespace {
 // A format 0 file of one track: the track bytes given as hex text, then End of Track.
 Bytes oneTrack(std::uint16_t division, const std::string& track)
 {
-    return SmfWriter(division).raw(hex(track)).file();
-}
-
-Bytes operator+(Bytes front, const Bytes& back)
-{
-    front.insert(front.end(), back.begin(), back.end());
-    return front;
+    return SmfBuilder(division).raw(hex(track)).file();
 }
 
 } // namespace
@@ -107,7 +102,7 @@ TEST(SmfScan, HeaderDeltaTimesAndChannelMessagesGiveTheDelaysOfTheRecords)
 // AddressSanitizer sees any stray access.
 TEST(SmfEvents, SysExGetsF0OverItsLastLengthByteAndACutFileKeepsTheMessagesBeforeTheCut)
 {
-    SmfWriter builder;
+    SmfBuilder builder;
     builder.raw(hex("00 F0 05 7E 7F 09 01 F7 00 F7 03 F8 F8 F8 30 F7 00")).sysexOfSize(0, 201, 3);
     builder.raw(hex("30 FF 51 04 0F 42 40 30 FF 01 03 41 42 43 00 90 3C 40 30 3E 40 00 F7 01 55"));
     const Bytes file = builder.file();

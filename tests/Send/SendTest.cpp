@@ -3,12 +3,13 @@
 // machine's to show (tests/alsa), where no dummy backend misses deadlines.
 
 #include "Process/FileDescriptor.h"
-#include "SMF/SmfWriter.h"
-#include "SMF/_SMF.h"
 #include "Sample/SampleUpdate.h"
 #include "Send/Options.h"
+#include "support/Bytes.h"
 #include "support/Jack.h"
 #include "support/OutsideNames.h"
+#include "support/Scanned.h"
+#include "support/SmfBuilder.h"
 
 #include <cerrno>
 #include <cstring>
@@ -23,7 +24,7 @@
 
 namespace {
 
-using smf::SmfWriter;
+using testsupport::SmfBuilder;
 using testsupport::JackMonitor;
 using testsupport::readText;
 using testsupport::TempDir;
@@ -123,15 +124,15 @@ TEST(SendDryRun, FiguresAreTheFilesOwnDelaysAndPausesAndStatusesSayWhatWentWrong
 {
     TempDir folder;
     folder.write("a.mid",
-        SmfWriter(48)
+        SmfBuilder(48)
             .sysexOfSize(0, 10)
             .sysexOfSize(96, 300, 1) // 1 s
             .tempo(0, 250000)
             .sysexOfSize(48, 20, 2) // 0.25 s at the new tempo
             .file());
-    folder.write("B.mid", SmfWriter(48).sysexOfSize(24, 7).file()); // 0.25 s, after a 2 s pause
+    folder.write("B.mid", SmfBuilder(48).sysexOfSize(24, 7).file()); // 0.25 s, after a 2 s pause
     std::filesystem::create_directory(folder.path() / "c.mid"); // unreadable: skipped, no pause
-    folder.write("d.MID", SmfWriter(48).sysexOfSize(0, 5).file()); // a pause of 2 s only
+    folder.write("d.MID", SmfBuilder(48).sysexOfSize(0, 5).file()); // a pause of 2 s only
     std::filesystem::create_directory(folder.path() / "none");
     const std::string path = folder.path().string();
     const std::tuple<std::vector<std::string>, int, std::string> cases[] = {
@@ -183,10 +184,10 @@ TEST(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
         });
     };
     std::filesystem::create_directory(folder.path() / "a.mid");
-    const SmfWriter b
-        = SmfWriter(48).sysexOfSize(0, 20).sysexOfSize(288, 30, 1).sysexOfSize(0, 40, 2);
+    const SmfBuilder b
+        = SmfBuilder(48).sysexOfSize(0, 20).sysexOfSize(288, 30, 1).sysexOfSize(0, 40, 2);
     folder.write("b.mid", b.file());
-    folder.write("c.mid", SmfWriter(48).sysexOfSize(0, 50).file());
+    folder.write("c.mid", SmfBuilder(48).sysexOfSize(0, 50).file());
     // Numbers count from 1: 0 names nothing, even in a dry run.
     const auto none = testsupport::run(
         { MORVEX_SEND, "--dry-run", "--to", "0", folder.path().string() }, logs.path());
@@ -223,9 +224,7 @@ TEST(Send, ADamagedFileAVanishedDestinationAndCtrlCInADelayEachEndItAsTheySay)
     EXPECT_THAT(readText(logs.path() / "err.txt"),
         testing::AllOf(testing::HasSubstr("cancelling after the message under way"),
             testing::HasSubstr("cancelled after 50 of 140 bytes")));
-    smf::Bytes firstTwo = b.messages()[0];
-    firstTwo.insert(firstTwo.end(), b.messages()[1].begin(), b.messages()[1].end());
-    EXPECT_EQ(jack->received(2), firstTwo);
+    EXPECT_EQ(jack->received(2), testsupport::joined({ b.messages()[0], b.messages()[1] }));
 }
 
 // --slower 2, on an update the sample generator makes (a short one: 12 blocks and a bank of
@@ -249,15 +248,11 @@ TEST(Send, TwiceAsSlowDoublesEveryDelayThePauseAndTheEstimate)
     std::vector<std::pair<smf::Bytes, std::int64_t>> schedule;
     for (const sample::UpdateFile& file : sample::makeUpdate(shape)) {
         folder.write(file.name, file.bytes);
-        std::vector<_Event> events;
-        smf::Bytes image = file.bytes;
-        _SMF reader(image.data(), image.size(), &events);
-        ASSERT_GT(reader.Scan(), 0u);
-        for (const _Event& event : events) {
-            const auto* bytes = reinterpret_cast<const std::uint8_t*>(event.ptr());
-            const std::int64_t pause = &event == &events.front() && !schedule.empty() ? 2000000 : 0;
-            schedule.emplace_back(smf::Bytes(bytes, bytes + event.size()),
-                (pause + event.time()) * 48 / 1000);
+        const testsupport::Scanned scanned = testsupport::scan(file.bytes);
+        for (const _Event& event : scanned.events) {
+            const bool first = &event == &scanned.events.front() && !schedule.empty();
+            schedule.emplace_back(
+                scanned.bytesOf(event), ((first ? 2000000 : 0) + event.time()) * 48 / 1000);
         }
     }
     const auto total = [&](const std::vector<std::string>& options) {
@@ -302,10 +297,10 @@ TEST(Send, OnATerminalNamesShowEscapedOnTheirOwnLineAndTheirFilesStillArriveWhol
     using testsupport::HostileShown;
     using testsupport::LongShown;
     TempDir folder;
-    const SmfWriter first = SmfWriter(48).sysexOfSize(0, 300).sysexOfSize(0, 200, 1);
+    const SmfBuilder first = SmfBuilder(48).sysexOfSize(0, 300).sysexOfSize(0, 200, 1);
     folder.write(testsupport::LongName, first.file());
     // Without its End of Track, so that the end report names it and the update is still complete.
-    const SmfWriter second = SmfWriter(48).sysexOfSize(0, 100, 2);
+    const SmfBuilder second = SmfBuilder(48).sysexOfSize(0, 100, 2);
     smf::Bytes track = second.track();
     track.resize(track.size() - 4);
     folder.write(testsupport::HostileName, smf::smfFile(0, 1, 48, track));
@@ -358,11 +353,8 @@ TEST(Send, OnATerminalNamesShowEscapedOnTheirOwnLineAndTheirFilesStillArriveWhol
         ++perFile[second];
     }
     EXPECT_TRUE(perFile[0] > 0 && perFile[1] > 0);
-    smf::Bytes all;
-    for (const smf::Bytes& message : first.messages())
-        all.insert(all.end(), message.begin(), message.end());
-    all.insert(all.end(), second.messages()[0].begin(), second.messages()[0].end());
-    EXPECT_EQ(jack.received(3), all);
+    EXPECT_EQ(jack.received(3),
+        testsupport::joined({ first.messages()[0], first.messages()[1], second.messages()[0] }));
 }
 
 // A JACK server stopped dead (SIGSTOP), in a /dev/shm of the test's own (tests/support/private-shm
@@ -377,7 +369,7 @@ TEST(FrozenServer, SendNamesTheServerThatDoesNotAnswerAndSignalsEndItsWait)
     ::setenv("MORVEX_MIDI", "jack", 1);
     TempDir logs;
     TempDir folder;
-    folder.write("a.mid", SmfWriter(48).sysexOfSize(0, 20).file());
+    folder.write("a.mid", SmfBuilder(48).sysexOfSize(0, 20).file());
     const std::string to = folder.path().string();
     server.freeze();
     const std::vector<std::string> commands[] = { { MORVEX_SEND, "--list", "--timeout", "1" },
@@ -471,7 +463,7 @@ TEST(SendHeard, ARefusalStopsTheUpdateAndAWaitHoldsIt)
     MORVEX_SKIP_WITHOUT_JACK_SERVER();
     TempDir logs;
     TempDir folder;
-    SmfWriter update(48);
+    SmfBuilder update(48);
     for (std::uint8_t i = 0; i < 40; ++i)
         update.sysexOfSize(i < 36 ? 0 : 96, 20, i); // 96 ticks: 1 s
     folder.write("02 System.mid", update.file());

@@ -1,10 +1,10 @@
 #include "Transfer/Transfer.h"
 
-#include "SMF/SmfWriter.h"
 #include "Transfer/Heard.h"
 #include "Transfer/Identify.h"
 #include "Transfer/UpdateFolder.h"
 #include "support/ChildProcess.h"
+#include "support/SmfBuilder.h"
 #include "support/TempDir.h"
 
 #include <filesystem>
@@ -18,7 +18,7 @@
 #include <unistd.h>
 #include <utility>
 
-using smf::SmfWriter;
+using testsupport::SmfBuilder;
 using testing::ElementsAre;
 using transfer::Outcome;
 using enum transfer::Outcome::End;
@@ -180,9 +180,9 @@ private:
 };
 
 // Division 48 and a tempo of 48,000 µs a quarter: one tick is one millisecond.
-SmfWriter msFile()
+SmfBuilder msFile()
 {
-    return std::move(SmfWriter().tempo(0, 48000));
+    return std::move(SmfBuilder().tempo(0, 48000));
 }
 
 // The bar keeps the fraction; the percent text truncates it, so 99.9 never shows as done. The time

@@ -20,6 +20,15 @@ inline Bytes sysex(std::size_t size, unsigned seed = 0)
     return bytes;
 }
 
+// The messages one after the other, as a receiver that keeps every byte saves them.
+inline Bytes joined(const std::vector<Bytes>& messages)
+{
+    Bytes all;
+    for (const Bytes& message : messages)
+        all.insert(all.end(), message.begin(), message.end());
+    return all;
+}
+
 // The file's bytes after the first from; none when it cannot be read.
 inline Bytes readBytes(const std::filesystem::path& file, std::size_t from = 0)
 {

@@ -84,14 +84,20 @@ const std::vector<midi::Received>& JackReceiver::waitFor(
 
 JackMonitor::JackMonitor(const std::vector<std::string>& answering, unsigned period)
     : mServer(period)
+    , mAnswering(answering)
 {
     ::setenv("MORVEX_MIDI", "jack", 1);
+    restart();
+}
+
+void JackMonitor::restart()
+{
     const auto said = mLogs.path() / "monitor-err.txt";
     std::vector<std::string> command { MORVEX_MONITOR, "--client", "monitor", "--name", "Monitor",
         "--syx", (mLogs.path() / "received.syx").string() };
-    if (!answering.empty())
+    if (!mAnswering.empty())
         command.insert(command.end(), { "--answers", "Monitor Out" });
-    command.insert(command.end(), answering.begin(), answering.end());
+    command.insert(command.end(), mAnswering.begin(), mAnswering.end());
     // Messages go to standard output; where it listens, and anything libjack says, to standard
     // error.
     mMonitor.emplace(command, mLogs.path() / "monitor.txt", said);

@@ -89,6 +89,9 @@ public:
     ~JackMonitor();
 
     JackServer& server() { return mServer; }
+    // Stops the monitor, if it runs, and starts it again under the same name: a device unplugged
+    // and plugged in again.
+    void restart();
     // How many messages it has printed, one line each (arrival in microseconds, size, CRC-32).
     std::size_t messages() const;
     // Once it has printed count messages (a test failure when it has not within WaitLimit), stops
@@ -100,6 +103,7 @@ public:
 private:
     TempDir mLogs;
     JackServer mServer;
+    std::vector<std::string> mAnswering;
     std::optional<ChildProcess> mMonitor;
 };
 

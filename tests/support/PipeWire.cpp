@@ -56,21 +56,11 @@ PipeWireServer::PipeWireServer(unsigned quantum)
     // The quantum stays put: PipeWire would otherwise follow what its clients ask for, and in a
     // virtual machine raise its least to 1,024.
     const std::string frames = std::to_string(quantum);
-    std::ofstream(dropIns / "morvex-test.conf") << "context.properties = {\n"
-                                                   "    default.clock.rate = 48000\n"
-                                                   "    default.clock.quantum = "
-            + frames
-            + "\n"
-              "    default.clock.min-quantum = "
-            + frames
-            + "\n"
-              "    default.clock.max-quantum = "
-            + frames
-            + "\n"
-              "    vm.overrides = { default.clock.min-quantum = "
-            + frames
-            + " }\n"
-              "}\n";
+    std::ofstream(dropIns / "morvex-test.conf")
+        << "context.properties = {\n    default.clock.rate = 48000\n    default.clock.quantum = "
+        << frames << "\n    default.clock.min-quantum = " << frames
+        << "\n    default.clock.max-quantum = " << frames
+        << "\n    vm.overrides = { default.clock.min-quantum = " << frames << " }\n}\n";
     mRuntime.emplace("PIPEWIRE_RUNTIME_DIR", runtime.string());
     mSettings.emplace("XDG_CONFIG_HOME", (mFolder.path() / "config").string());
     mState.emplace("XDG_STATE_HOME", (mFolder.path() / "state").string());

@@ -1,0 +1,78 @@
+#pragma once
+
+// Header only, without GoogleTest, so that the benchmarks and the fuzz target's corpus use it too.
+
+#include "SMF/SmfWriter.h"
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+#include <string>
+
+namespace testsupport {
+
+using smf::Bytes;
+
+// Bytes written as text, for files spelled out in code: "F0 05 7E 7F". White space is ignored.
+// Throws std::invalid_argument for anything but whole hex bytes: such a text is a typing error.
+inline Bytes hex(std::string_view text)
+{
+    std::string digits(text);
+    std::erase_if(digits, [](unsigned char c) { return std::isspace(c); });
+    const auto hexDigit = [](unsigned char c) { return std::isxdigit(c) != 0; };
+    if (digits.size() % 2 != 0 || !std::all_of(digits.begin(), digits.end(), hexDigit))
+        throw std::invalid_argument("not whole hex bytes: " + std::string(text));
+    Bytes bytes;
+    for (std::size_t i = 0; i < digits.size(); i += 2)
+        bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+inline Bytes operator+(Bytes front, const Bytes& back)
+{
+    front.insert(front.end(), back.begin(), back.end());
+    return front;
+}
+
+// The writer with what files made for tests need besides: messages of a given size, track bytes
+// as they stand, and the messages a reader should record.
+class SmfBuilder : public smf::SmfWriter {
+public:
+    using SmfWriter::SmfWriter;
+
+    SmfBuilder& sysex(std::uint32_t delta, std::span<const std::uint8_t> body)
+    {
+        SmfWriter::sysex(delta, body);
+        mMessages.push_back(Bytes { 0xF0 } + Bytes(body.begin(), body.end()));
+        return *this;
+    }
+    // A SysEx event of size bytes in all (F0 ... F7), its data a pattern seeded by seed.
+    SmfBuilder& sysexOfSize(std::uint32_t delta, std::uint32_t size, std::uint8_t seed = 0)
+    {
+        if (size < 2)
+            throw std::invalid_argument("a SysEx message holds at least F0 and F7");
+        Bytes body(size - 1, 0xF7);
+        for (std::size_t i = 0; i + 1 < body.size(); ++i)
+            body[i] = static_cast<std::uint8_t>((seed + i * 7) & 0x7F);
+        return sysex(delta, body);
+    }
+    SmfBuilder& tempo(std::uint32_t delta, std::uint32_t microsecondsPerQuarter)
+    {
+        SmfWriter::tempo(delta, microsecondsPerQuarter);
+        return *this;
+    }
+    // Track bytes as they stand, delta times included.
+    SmfBuilder& raw(std::span<const std::uint8_t> bytes)
+    {
+        mTrack.insert(mTrack.end(), bytes.begin(), bytes.end());
+        return *this;
+    }
+
+    // The whole messages (F0 included) in file order.
+    const std::vector<Bytes>& messages() const { return mMessages; }
+
+private:
+    std::vector<Bytes> mMessages;
+};
+
+} // namespace testsupport
