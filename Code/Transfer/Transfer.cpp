@@ -316,6 +316,7 @@ bool Transfer::sendEvents(const std::string& name, const std::vector<_Event>& ev
             break;
         }
         mOutcome.bytesSent += events[j].size();
+        ++mMessagesSent;
         if (mWayBack)
             mFollowed = "message " + std::to_string(j + 1) + " of " + shown;
         mMicrosecondsLeft
@@ -412,11 +413,19 @@ void Transfer::finish()
         mOutcome.end = Outcome::End::Cancelled;
         return;
     }
+    // A device that acknowledged every message it was sent has vouched for those the service
+    // could not: a server may run a receiver late and keep or drop its cycle, which the sender
+    // cannot tell apart, but the device can.
+    const bool vouched
+        = mMessagesSent > 0 && mOutcome.heard.count(ReplyKind::Ack) == mMessagesSent;
     std::string message;
     bool failed = false;
     for (const FileProblem& problem : mOutcome.problems) {
-        message += (message.empty() ? "" : "\n") + problem.text;
-        failed = failed || problem.kind != FileProblem::Kind::NoEndOfTrack;
+        const bool acknowledged = vouched && problem.kind == FileProblem::Kind::Uncertain;
+        message += (message.empty() ? "" : "\n") + problem.text
+            + (acknowledged ? " The device acknowledged every message it was sent: they arrived."
+                            : "");
+        failed = failed || !(problem.kind == FileProblem::Kind::NoEndOfTrack || acknowledged);
     }
     mOutcome.end = failed ? Outcome::End::Incomplete : Outcome::End::Completed;
     mSheet.showAlert(mOutcome, message, heardText(mOutcome.heard));

@@ -100,6 +100,7 @@ private:
     std::string mFollowed; // the last message sent, as a reply names it
     bool mHeld = false; // the device's last word was WAIT
     bool mDeviceStopped = false; // a refusal, or silence after WAIT, ended the update
+    std::uint64_t mMessagesSent = 0; // handed to the service whole, whether it vouched for them or not
     Outcome mOutcome;
 };
 

@@ -495,6 +495,29 @@ TEST(TransferHeard, WaitHoldsTheNextMessageUntilTheDeviceSpeaksOrCancelOrSilence
                             "after message 1 of A and then said nothing for 30 s."));
 }
 
+// A message the service could not vouch for is vouched for by a device that acknowledged every
+// message it was sent; one acknowledgement short, and the doubt stands.
+TEST(TransferHeard, AnAckForEveryMessageSettlesWhatTheServiceCouldNotVouchFor)
+{
+    for (const std::size_t acks : { 4u, 3u }) {
+        SCOPED_TRACE(std::to_string(acks) + " ACK");
+        Scene s;
+        writeFourMessages(s);
+        s.faults = { { 1, { midi::SendError::Uncertain, 0, "A cycle was late." } } };
+        s.voice.emplace();
+        for (std::size_t after = 1; after <= acks; ++after)
+            s.voice->push_back({ after, std::chrono::milliseconds(1),
+                handshake(Ack, static_cast<std::uint8_t>(after)) });
+        EXPECT_EQ(s.run({ "A", "B" }).end, acks == 4 ? Completed : Incomplete);
+        EXPECT_THAT(s.linesOf({ "alert" }),
+            testing::HasSubstr("A: 1 of 3 messages may not have arrived at Synth\\tB. A cycle was "
+                               "late."
+                + std::string(acks == 4
+                        ? " The device acknowledged every message it was sent: they arrived. |"
+                        : " |")));
+    }
+}
+
 // Replies that are no refusal, and real-time bytes, change nothing: they are counted, the last
 // few shown.
 TEST(TransferHeard, OtherRepliesAreKeptAndShownButNeverActedUpon)
