@@ -17,7 +17,8 @@ TEST(Printable, ControlsBrokenUtf8AndMarksThatMoveTextAreWrittenOutAndNothingEls
         // Among others a C1 byte alone, as an 8-bit terminal reads it, and a byte never in UTF-8.
         { testsupport::LongName, testsupport::LongShown },
         { "\b\v\f\x01\x1f", "\\b\\v\\f\\x01\\x1F" },
-        { "\xc2\x9b[2J", "\\xC2\\x9B[2J" }, // the same control as UTF-8 reads it
+        { "\xc2\x80\xc2\x9b[2J\xc2\x9f",
+            "\\xC2\\x80\\xC2\\x9B[2J\\xC2\\x9F" }, // C1 as UTF-8 reads it
         { "\xc2\xa0\xc2\xbf", "\xc2\xa0\xc2\xbf" }, // just past C1: printable
         { "caf\xe9.mid", "caf\\xE9.mid" },
         { "caf\\xE9.mid", "caf\\\\xE9.mid" }, // the text of an escape is not the escape
