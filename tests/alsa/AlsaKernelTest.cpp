@@ -196,10 +196,8 @@ TEST_F(AlsaVirmidi, OtherSendersAreNamedAndStopTheUpdateAndASecondMorvexSendRefu
 
     // Midi Through's output, connected to the receiver as a patchbay does, or no longer.
     const auto throughConnected = [&](bool connected) {
-        return shell(std::string("aconnect ") + (connected ? "" : "-d ")
-                   + "'Midi Through:0' Receiver:0")
-                   .status
-            == 0;
+        const std::string aconnect = connected ? "aconnect" : "aconnect -d";
+        return shell(aconnect + " 'Midi Through:0' Receiver:0").status == 0;
     };
     ASSERT_TRUE(throughConnected(true));
     const Finished refused = run(send, one.path());
