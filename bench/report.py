@@ -199,6 +199,24 @@ def reader(raw, table, results):
                   f"{mb:8.1f} MB/s  {records / 1e6:6.2f} M records/s")
 
 
+def alsa(raw, table, results):
+    data = load_raw(raw, "alsa")
+    if data is None:
+        return
+    results["alsa"] = data
+    wire = data["wire"]
+    table.add("7 alsa", "sample update, serial wire",
+              f"took {wire['send_s']:.1f} s: delays {wire['delays_s']:.1f} s + bytes on the wire "
+              f"{wire['wire_bytes_s']:.1f} s")
+    for line in wire["report"]:
+        if line.startswith(("bytes:", "that silence", "messages that met")):
+            table.add("7 alsa", "", line)
+    for run in data["slow"]:
+        table.add("7 alsa", f"{run['bytes'] // 1024} KiB, {run['ms_per_event']} ms an event",
+                  f"received in {run['until_received_s']:.1f} s",
+                  "LOST messages" if run["lost"] else "whole")
+
+
 def main(raw, out):
     raw = pathlib.Path(raw)
     results = {"timing": {"mido_over_transfer": {}}, "jack": {}, "pace": {}, "memory": {},
@@ -210,6 +228,7 @@ def main(raw, out):
     waiting(raw, table, results)
     memory(raw, table, results)
     reader(raw, table, results)
+    alsa(raw, table, results)
     table.print()
     pathlib.Path(out).write_text(json.dumps(results, indent=2) + "\n")
 

@@ -141,8 +141,8 @@ constexpr Pace HardwarePace { 31250.0 / 11.0, 1024 };
 // A program is sent to no faster than this, and no faster than it empties its input queue (see
 // ProgramWindow): the queue holds about 5.5 KiB by default and is cleared whole when it
 // overflows, and a program may take a long time over each event. On the ALSA test machine
-// (tests/alsa/baseline slow) 100 KiB reached receivers that take 5, 10 and 50 ms over each event
-// whole, in 3.7, 4.9 and 21.0 s.
+// (bench/run alsa) 100 KiB reached receivers that take 5, 10 and 50 ms over each event whole, in
+// 3.7, 4.9 and 21.0 s.
 constexpr Pace SoftwarePace { 32000.0, 1024 };
 // At most this many cells wait in a program's input queue when a piece of ours goes, eight whole
 // pieces (2 KiB), and never more than half the queue.

@@ -3,6 +3,8 @@
 
 #include "Text/Printable.h"
 
+#include "support/OutsideNames.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -11,11 +13,12 @@ TEST(Printable, ControlsBrokenUtf8AndMarksThatMoveTextAreWrittenOutAndNothingEls
 {
     const std::pair<std::string, std::string> cases[] = {
         { "Été 2 ♪ 日本語 Ελληνικά.mid", "Été 2 ♪ 日本語 Ελληνικά.mid" },
-        { "a\033]0;PWNED\007\033[31mred\033[0m\nFAKE: Complete Update.mid",
-            "a\\e]0;PWNED\\a\\e[31mred\\e[0m\\nFAKE: Complete Update.mid" },
-        { "\t\r\b\v\f\x01\x1f\x7f", "\\t\\r\\b\\v\\f\\x01\\x1F\\x7F" },
-        { "\x9b[2J", "\\x9B[2J" }, // a C1 byte alone, as an 8-bit terminal reads it
-        { "\xc2\x9b[2J", "\\xC2\\x9B[2J" }, // the same control as UTF-8 reads it
+        { testsupport::HostileName, testsupport::HostileShown },
+        // Among others a C1 byte alone, as an 8-bit terminal reads it, and a byte never in UTF-8.
+        { testsupport::LongName, testsupport::LongShown },
+        { "\b\v\f\x01\x1f", "\\b\\v\\f\\x01\\x1F" },
+        { "\xc2\x80\xc2\x9b[2J\xc2\x9f",
+            "\\xC2\\x80\\xC2\\x9B[2J\\xC2\\x9F" }, // C1 as UTF-8 reads it
         { "\xc2\xa0\xc2\xbf", "\xc2\xa0\xc2\xbf" }, // just past C1: printable
         { "caf\xe9.mid", "caf\\xE9.mid" },
         { "caf\\xE9.mid", "caf\\\\xE9.mid" }, // the text of an escape is not the escape

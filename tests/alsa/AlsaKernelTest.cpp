@@ -2,7 +2,7 @@
 // (README.md here; CTest starts them, label alsa) and is skipped anywhere else. Real programs drive
 // what a user would run (morvex-send, aconnect, the slow receiver); the backend itself is used
 // where a case needs its steps in a fixed order. Each suite is one scenario: one machine, its
-// steps in turn. A hang fails by the bounded waits of finish and stop.
+// steps in turn. A hang fails by the bounded waits of finish, stop and waitFor.
 
 #include "MIDI/Midi.h"
 #include "support/Bytes.h"
@@ -27,6 +27,34 @@ constexpr const char* SerialPort = "Serial MIDI (UART16550A): Serial MIDI 1";
 constexpr const char* UsbPort = "Test Synth: MIDI 1";
 // makeUpdate's: 20 blocks of 256 bytes 60 ms apart in the first file, 110,000 in the second.
 constexpr std::size_t Blocks = 20 * 256, UpdateSize = Blocks + 110000;
+
+// A program started in the machine, its standard output in out() and its standard error in
+// said(); returns once it has said ready there. Stopped by its process id when it goes.
+class Program {
+public:
+    Program(const std::vector<std::string>& command, const std::string& ready)
+        : mProcess(command, out(), mLogs.path() / "said")
+    {
+        EXPECT_TRUE(waitFor(command[0] + " to say \"" + ready + "\"",
+            [&] { return said().find(ready) != std::string::npos; }));
+    }
+
+    std::filesystem::path out() const { return mLogs.path() / "out"; }
+    std::string said() const { return readText(mLogs.path() / "said"); }
+    int stop() { return mProcess.stop(SIGTERM); }
+
+private:
+    TempDir mLogs;
+    ChildProcess mProcess;
+};
+
+// What the synthesizer behind the usb bed's cable gets from now on, as it gets it, in out().
+Program synthReading()
+{
+    return Program(
+        { "sh", "-c", "exec 3<\"$(usb-gadget receiver)\"; echo reading >&2; exec cat <&3" },
+        "reading");
+}
 
 // A suite's name after "Alsa" names its bed, as in CTest's entries.
 class AlsaBed : public ::testing::Test {
@@ -56,19 +84,34 @@ protected:
         return std::ranges::find(all, name, &midi::Destination::name) - all.begin();
     }
 
+    // morvex-monitor on the sequencer as "client: Input", once it listens; every byte it gets
+    // goes to received(client).
+    Program monitor(const std::string& client, const std::vector<std::string>& options = {}) const
+    {
+        std::vector<std::string> command { MORVEX_MONITOR, "--service", "alsa", "--client", client,
+            "--name", "Input", "--syx", received(client).string() };
+        command.insert(command.end(), options.begin(), options.end());
+        return Program(command, "listening");
+    }
+    std::filesystem::path received(const std::string& client) const
+    {
+        return mDir.path() / (client + ".syx");
+    }
+
     // A shell command's status and what it printed, both outputs in out.
     Finished shell(const std::string& command) const
     {
         return run({ "sh", "-c", command + " 2>&1" }, mShellLogs.path());
     }
 
+    // An update of that shape, replacing the one made before.
     std::filesystem::path makeUpdate(
         const std::string& shape = "--blocks 20 --gap 60-60 --bank-size 110000") const
     {
         const auto folder = mDir.path() / "update";
         std::filesystem::remove_all(folder);
-        const Finished made = shell(MORVEX_MAKE_UPDATE " '" + folder.string() + "' " + shape
-            + " --no-tempo-file");
+        const Finished made
+            = shell(MORVEX_MAKE_UPDATE " '" + folder.string() + "' " + shape + " --no-tempo-file");
         EXPECT_EQ(made.status, 0) << made.out;
         return folder;
     }
@@ -76,8 +119,19 @@ protected:
     // Blocks of 256 bytes a second apart, longer than any answer takes to come back.
     std::filesystem::path blocksASecondApart(int blocks) const
     {
-        return makeUpdate(
-            "--blocks " + std::to_string(blocks) + " --gap 1000-1000 --bank-size 0");
+        return makeUpdate("--blocks " + std::to_string(blocks) + " --gap 1000-1000 --bank-size 0");
+    }
+
+    // wire-report's verdict on the bytes in got against folder's messages (its options: --skip,
+    // --slack).
+    ::testing::AssertionResult wireReport(const std::filesystem::path& folder,
+        const std::filesystem::path& got, const std::string& options = "") const
+    {
+        const Finished report = shell(
+            MORVEX_WIRE_REPORT " " + options + " '" + folder.string() + "' '" + got.string() + "'");
+        if (report.status == 0)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << report.out;
     }
 
     TempDir mDir; // morvex-send's logs too
@@ -96,15 +150,12 @@ using AlsaVirmidi = AlsaBed;
 // queue is cleared whole when it overflows.
 TEST_F(AlsaVirmidi, ListsRealClientsWithTheirPaceAndASlowReceiverLosesNothingOfA1MiBMessage)
 {
-    // It spends 5 ms over every event it reads, with the sequencer's default input queue, as a
-    // slow software synthesizer does, and says on its standard error whether it lost anything.
-    const auto said = mDir.path() / "said", lines = mDir.path() / "lines",
-               got = mDir.path() / "got";
-    ChildProcess receiver({ MORVEX_MONITOR, "--service", "alsa", "--client", "Slow Receiver",
-                              "--name", "Input", "--slow", "5", "--syx", got.string() },
-        lines, said);
-    ASSERT_TRUE(
-        waitUntil(10s, [&] { return readText(said).find("listening") != std::string::npos; }));
+    // Each spends that long over every event it reads, with the sequencer's default input queue,
+    // as a slow software synthesizer does, and says on its standard error whether it lost
+    // anything. 5 ms is within the pace; 10 ms is slower than it, and the receiver's input queue
+    // is looked at before each piece, so it gets everything, only slower.
+    Program slow = monitor("Slow Receiver", { "--slow", "5" });
+    Program slower = monitor("Slower Receiver", { "--slow", "10" });
     ASSERT_NO_FATAL_FAILURE(openMorvex());
     std::vector<std::string> listed;
     for (const auto& to : mClient->destinations())
@@ -114,34 +165,22 @@ TEST_F(AlsaVirmidi, ListsRealClientsWithTheirPaceAndASlowReceiverLosesNothingOfA
         (std::vector<std::string> { "Virtual Raw MIDI 0-0: VirMIDI 0-0",
             "Virtual Raw MIDI 0-1: VirMIDI 0-1", "Virtual Raw MIDI 0-2: VirMIDI 0-2",
             "Virtual Raw MIDI 0-3: VirMIDI 0-3", "Midi Through: Port-0",
-            "Slow Receiver: Input, faster" }));
+            "Slow Receiver: Input, faster", "Slower Receiver: Input, faster" }));
 
-    const Bytes message = sysex(1 << 20, 2);
-    const auto result = mPort->send(destination("Slow Receiver: Input"), message, mClock);
-    ASSERT_TRUE(result.ok()) << result.reason;
-    // Stopped once the message is whole, it saves what it has and says what it lost.
-    EXPECT_TRUE(waitUntil(60s, [&] { return !readText(lines).empty(); }));
-    EXPECT_EQ(receiver.stop(SIGTERM), 0);
-    EXPECT_THAT(readText(said), testing::Not(HasSubstr("lost")));
-    EXPECT_TRUE(same(readBytes(got), message));
-
-    // Slower than the pace: 10 ms over each event. Its input queue is looked at before each piece,
-    // so it gets everything, only slower.
-    const auto slowerSaid = mDir.path() / "slower-said", slowerLines = mDir.path() / "slower-lines",
-               slowerGot = mDir.path() / "slower-got";
-    ChildProcess slower({ MORVEX_MONITOR, "--service", "alsa", "--client", "Slower Receiver",
-                            "--name", "Input", "--slow", "10", "--syx", slowerGot.string() },
-        slowerLines, slowerSaid);
-    ASSERT_TRUE(waitUntil(
-        10s, [&] { return readText(slowerSaid).find("listening") != std::string::npos; }));
-    mClient->refreshDestinations();
-    const Bytes quarter = sysex(256 * 1024, 7);
-    const auto slowly = mPort->send(destination("Slower Receiver: Input"), quarter, mClock);
-    ASSERT_TRUE(slowly.ok()) << slowly.reason;
-    EXPECT_TRUE(waitUntil(60s, [&] { return !readText(slowerLines).empty(); }));
-    EXPECT_EQ(slower.stop(SIGTERM), 0);
-    EXPECT_THAT(readText(slowerSaid), testing::Not(HasSubstr("lost")));
-    EXPECT_TRUE(same(readBytes(slowerGot), quarter));
+    const std::tuple<Program*, std::string, Bytes> sends[]
+        = { { &slow, "Slow Receiver", sysex(1 << 20, 2) },
+              { &slower, "Slower Receiver", sysex(256 * 1024, 7) } };
+    for (const auto& [receiver, client, message] : sends) {
+        SCOPED_TRACE(client);
+        const auto result = mPort->send(destination(client + ": Input"), message, mClock);
+        ASSERT_TRUE(result.ok()) << result.reason;
+        // Stopped once the message is whole, it saves what it has and says what it lost.
+        EXPECT_TRUE(waitFor("the receiver to print the message",
+            [&] { return !readText(receiver->out()).empty(); }));
+        EXPECT_EQ(receiver->stop(), 0);
+        EXPECT_THAT(receiver->said(), testing::Not(HasSubstr("lost")));
+        EXPECT_TRUE(same(readBytes(received(client)), message));
+    }
 }
 
 // Other senders to a program's port, through connections as a patchbay makes them: one there
@@ -149,76 +188,58 @@ TEST_F(AlsaVirmidi, ListsRealClientsWithTheirPaceAndASlowReceiverLosesNothingOfA
 // Two morvex-send at once: the second names the first and sends nothing; the first arrives whole.
 TEST_F(AlsaVirmidi, OtherSendersAreNamedAndStopTheUpdateAndASecondMorvexSendRefuses)
 {
-    const auto said = mDir.path() / "said", lines = mDir.path() / "lines",
-               got = mDir.path() / "got";
-    ChildProcess receiver({ MORVEX_MONITOR, "--service", "alsa", "--client", "Receiver", "--name",
-                              "Input", "--syx", got.string() },
-        lines, said);
-    ASSERT_TRUE(
-        waitUntil(10s, [&] { return readText(said).find("listening") != std::string::npos; }));
-    const auto folder = mDir.path() / "update";
-    const Finished made = shell(MORVEX_MAKE_UPDATE " '" + folder.string()
-        + "' --blocks 20 --gap 100-100 --bank-size 20000 --no-tempo-file");
-    ASSERT_EQ(made.status, 0) << made.out;
+    Program receiver = monitor("Receiver");
+    const auto folder = makeUpdate("--blocks 20 --gap 100-100 --bank-size 20000");
     const std::vector<std::string> send { MORVEX_SEND, "--to", "Receiver: Input", folder };
-    const auto one = mDir.path() / "one", two = mDir.path() / "two";
-    std::filesystem::create_directories(one);
-    std::filesystem::create_directories(two);
+    const TempDir one, two; // each morvex-send's logs
+    const auto lines = [&] { return readText(receiver.out()).size(); };
 
     // Midi Through's output, connected to the receiver as a patchbay does, or no longer.
-    const auto clock = [&](bool connected) {
-        return shell(std::string("aconnect ") + (connected ? "" : "-d ")
-                   + "'Midi Through:0' Receiver:0")
-                   .status
-            == 0;
+    const auto throughConnected = [&](bool connected) {
+        const std::string aconnect = connected ? "aconnect" : "aconnect -d";
+        return shell(aconnect + " 'Midi Through:0' Receiver:0").status == 0;
     };
-    ASSERT_TRUE(clock(true));
-    const Finished refused = run(send, one);
+    ASSERT_TRUE(throughConnected(true));
+    const Finished refused = run(send, one.path());
     EXPECT_EQ(refused.status, 1);
     EXPECT_THAT(refused.err,
         HasSubstr("Nothing was sent: Also sending to Receiver: Input: Midi Through: Port-0. Their "
                   "messages would be mixed into the update."));
-    ASSERT_TRUE(clock(false));
-    EXPECT_EQ(readText(lines), "");
+    ASSERT_TRUE(throughConnected(false));
+    EXPECT_EQ(lines(), 0u);
 
-    auto joined = start(send, one);
-    ASSERT_TRUE(waitUntil(30s, [&] { return !readText(lines).empty(); }));
-    ASSERT_TRUE(clock(true));
-    const Finished stopped = finish(joined, one);
+    auto joined = start(send, one.path());
+    ASSERT_TRUE(waitFor("the update's first message", [&] { return lines() > 0; }));
+    ASSERT_TRUE(throughConnected(true));
+    const Finished stopped = finish(joined, one.path());
     EXPECT_EQ(stopped.status, 1);
     EXPECT_THAT(stopped.err,
         HasSubstr("Sending to \"Receiver: Input\" stopped: \"Midi Through: Port-0\" began to send "
                   "to it too"));
-    ASSERT_TRUE(clock(false));
+    ASSERT_TRUE(throughConnected(false));
 
-    const std::size_t seen = readText(lines).size();
-    auto firstSend = start(send, one);
-    ASSERT_TRUE(waitUntil(30s, [&] { return readText(lines).size() > seen; }));
-    const Finished second = run(send, two);
+    const std::size_t seen = lines();
+    auto first = start(send, one.path());
+    ASSERT_TRUE(waitFor("the first morvex-send's first message", [&] { return lines() > seen; }));
+    const Finished second = run(send, two.path());
     EXPECT_EQ(second.status, 1);
     EXPECT_THAT(second.err,
         HasSubstr("Nothing was sent: Also sending to Receiver: Input: Morvex: Output Port."));
-    const Finished whole = finish(firstSend, one);
+    const Finished whole = finish(first, one.path());
     EXPECT_EQ(whole.status, 0) << whole.err;
-    EXPECT_EQ(receiver.stop(SIGTERM), 0);
-    const std::size_t size = readBytes(got).size();
+    EXPECT_EQ(receiver.stop(), 0);
+    // The receiver got the update that was stopped before this one.
+    const std::size_t size = readBytes(received("Receiver")).size();
     ASSERT_GE(size, std::size_t { 20 * 256 + 20000 });
-    const Finished report
-        = shell(MORVEX_WIRE_REPORT " --skip " + std::to_string(size - (20 * 256 + 20000)) + " '"
-            + folder.string() + "' '" + got.string() + "'");
-    EXPECT_EQ(report.status, 0) << report.out;
+    EXPECT_TRUE(wireReport(
+        folder, received("Receiver"), "--skip " + std::to_string(size - (20 * 256 + 20000))));
 }
 
 // The rehearsal answers through its own port, as a USB device does: Morvex counts its ACKs and
 // stops at its NAK, with nothing sent after the message refused.
 TEST_F(AlsaVirmidi, TheMonitorAnswersThroughItsOwnPortAckIsCountedAndNakStops)
 {
-    const auto said = mDir.path() / "said", lines = mDir.path() / "lines";
-    ChildProcess monitor({ MORVEX_MONITOR, "--service", "alsa", "--client", "Rehearsal", "--name",
-                             "Input", "--answers", "unused", "--ack", "--at", "4:nak" },
-        lines, said);
-    ASSERT_TRUE(
-        waitUntil(10s, [&] { return readText(said).find("listening") != std::string::npos; }));
+    Program rehearsal = monitor("Rehearsal", { "--answers", "unused", "--ack", "--at", "4:nak" });
     const Finished list = run({ MORVEX_SEND, "--list" }, mDir.path());
     EXPECT_THAT(list.out, HasSubstr("  Rehearsal: Input  (can answer)\n"));
     const Finished refused
@@ -228,8 +249,8 @@ TEST_F(AlsaVirmidi, TheMonitorAnswersThroughItsOwnPortAckIsCountedAndNakStops)
         testing::AllOf(HasSubstr("The device refused message 4 of 01-firmware-blocks.mid (NAK). "
                                  "Nothing was sent after it"),
             HasSubstr("The device answered 4 times: 3 ACK, 1 NAK.")));
-    EXPECT_EQ(monitor.stop(SIGTERM), 0);
-    EXPECT_EQ(std::ranges::count(readText(lines), '\n'), 4) << readText(lines);
+    EXPECT_EQ(rehearsal.stop(), 0);
+    EXPECT_EQ(std::ranges::count(readText(rehearsal.out()), '\n'), 4) << readText(rehearsal.out());
 }
 
 // With every program's place at the sequencer taken (64), Morvex says so in its own words, and
@@ -277,17 +298,16 @@ TEST_F(AlsaSerial, UpdatesReachTheWireWholeWithTheirPausesStopsEndWithF7AndPaces
     EXPECT_EQ(sent.status, 0) << sent.err;
     const std::size_t bank = quietWire().size() + Blocks;
     // wire-report compares what the wire got with the folder's messages, the pauses too.
-    const Finished report = shell(MORVEX_WIRE_REPORT " --slack 20 --skip " + std::to_string(before)
-        + " '" + folder.string() + "' '" + wire().string() + "'");
-    EXPECT_EQ(report.status, 0) << report.out;
+    EXPECT_TRUE(wireReport(folder, wire(), "--slack 20 --skip " + std::to_string(before)));
 
     // Quitting (SIGTERM) in the middle of the second file's message ends morvex-send, closes the
     // message on the wire with F7 and names it as not delivered. Stopped as its first bytes reach
     // the wire, while the interface still holds most of a kilobyte: its driver drops what it holds
     // when the port lets it close.
     auto sender = start({ MORVEX_SEND, "--to", SerialPort, folder }, mDir.path());
-    ASSERT_TRUE(waitUntil(60s, [&] { return std::filesystem::file_size(wire()) >= bank + 128; }))
-        << readText(mDir.path() / "err.txt");
+    ASSERT_TRUE(waitFor("the second file's first bytes on the wire", [&] {
+        return std::filesystem::file_size(wire()) >= bank + 128;
+    })) << readText(mDir.path() / "err.txt");
     // Within a second of the signal: morvex-send promises to end then whatever the service does,
     // and the stop waits out at most the backlog the interface holds.
     const auto signalled = std::chrono::steady_clock::now();
@@ -342,9 +362,7 @@ TEST_F(AlsaUsb, TheSynthAnswersThroughItsOwnPortWhoItIsAndARefusalStopsTheUpdate
     EXPECT_THAT(list.out,
         testing::AllOf(HasSubstr("  Test Synth: MIDI 1  (can answer)\n"),
             HasSubstr("  Midi Through: Port-0\n")));
-    const auto got = mDir.path() / "got", ready = mDir.path() / "ready";
-    ChildProcess synth({ "synth-answers", "--nak", "3" }, got, ready);
-    ASSERT_TRUE(waitUntil(30s, [&] { return !readText(ready).empty(); }));
+    Program synth({ "synth-answers", "--nak", "3" }, "ready");
     const Finished identified = run({ MORVEX_SEND, "--identify", "--to", UsbPort }, mDir.path());
     EXPECT_EQ(identified.status, 0) << identified.err;
     EXPECT_EQ(identified.out,
@@ -358,7 +376,8 @@ TEST_F(AlsaUsb, TheSynthAnswersThroughItsOwnPortWhoItIsAndARefusalStopsTheUpdate
         testing::AllOf(HasSubstr("The device refused message 3 of 01-firmware-blocks.mid (NAK). "
                                  "Nothing was sent after it"),
             HasSubstr("The device answered 1 time: 1 NAK.")));
-    EXPECT_EQ(readText(got), "1 256\n2 256\n3 256\n") << "the synth got something after the NAK";
+    EXPECT_EQ(readText(synth.out()), "1 256\n2 256\n3 256\n")
+        << "the synth got something after the NAK";
 }
 
 TEST_F(AlsaUsb, UpdatesArriveWholeAndADeviceThatGoesComesOrIsReplacedIsToldOfAndNamed)
@@ -378,10 +397,10 @@ TEST_F(AlsaUsb, UpdatesArriveWholeAndADeviceThatGoesComesOrIsReplacedIsToldOfAnd
     EXPECT_EQ(result.error, SendError::DestinationGone);
     EXPECT_EQ(
         result.reason, "\"Test Synth: MIDI 1\" is no longer there: it was unplugged or closed.");
-    EXPECT_TRUE(waitUntil(10s, [&] { return told > 0 && !listed(); }));
+    EXPECT_TRUE(waitFor("the unplug told of", [&] { return told > 0 && !listed(); }));
     told = 0;
     ASSERT_EQ(shell("usb-gadget replug 'Test Synth'").status, 0);
-    EXPECT_TRUE(waitUntil(10s, [&] { return told > 0 && listed(); }));
+    EXPECT_TRUE(waitFor("the replug told of", [&] { return told > 0 && listed(); }));
 
     synth = destination(UsbPort);
     ASSERT_TRUE(mPort->send(synth, sysex(100, 5), mClock).ok());
@@ -389,58 +408,50 @@ TEST_F(AlsaUsb, UpdatesArriveWholeAndADeviceThatGoesComesOrIsReplacedIsToldOfAnd
     // name this port as another sender.
     mPort->endUpdate();
 
-    // What the synthesizer gets from now on, as it gets it.
-    const auto got = mDir.path() / "got", opened = mDir.path() / "opened";
-    ChildProcess synthesizer(
-        { "sh", "-c", "exec 3<\"$(usb-gadget receiver)\"; echo >&2; exec cat <&3" }, got, opened);
-    ASSERT_TRUE(waitUntil(10s, [&] { return !readText(opened).empty(); }));
     const auto folder = makeUpdate();
-    const auto sent = run({ MORVEX_SEND, "--to", UsbPort, folder }, mDir.path());
-    EXPECT_EQ(sent.status, 0) << sent.err;
-    EXPECT_TRUE(waitUntil(60s, [&] { return std::filesystem::file_size(got) >= UpdateSize; }));
-    const Finished report
-        = shell(MORVEX_WIRE_REPORT " '" + folder.string() + "' '" + got.string() + "'");
-    EXPECT_EQ(report.status, 0) << report.out;
+    const auto got = [](const Program& reader) { return std::filesystem::file_size(reader.out()); };
+    {
+        Program reader = synthReading();
+        const auto sent = run({ MORVEX_SEND, "--to", UsbPort, folder }, mDir.path());
+        EXPECT_EQ(sent.status, 0) << sent.err;
+        EXPECT_TRUE(
+            waitFor("the whole update at the synth", [&] { return got(reader) >= UpdateSize; }));
+        EXPECT_TRUE(wireReport(folder, reader.out()));
 
-    // Unplugged in the middle of the second file's message (38 s at the wire's pace), morvex-send
-    // names it and ends.
-    const std::size_t into = std::filesystem::file_size(got) + Blocks + 2048;
-    auto sender = start({ MORVEX_SEND, "--to", UsbPort, folder }, mDir.path());
-    ASSERT_TRUE(waitUntil(60s, [&] { return std::filesystem::file_size(got) >= into; }));
-    ASSERT_EQ(shell("usb-gadget unplug").status, 0);
-    const Finished cut = finish(sender, mDir.path());
-    EXPECT_EQ(cut.status, 1);
-    EXPECT_THAT(cut.err,
-        HasSubstr("02-sound-bank.mid: 1 of 1 messages were not delivered to Test Synth: MIDI 1. "
-                  "Sending to \"Test Synth: MIDI 1\" failed: the destination was closed or "
-                  "unplugged"));
+        // Unplugged in the middle of the second file's message (38 s at the wire's pace),
+        // morvex-send names it and ends.
+        const std::size_t into = got(reader) + Blocks + 2048;
+        auto sender = start({ MORVEX_SEND, "--to", UsbPort, folder }, mDir.path());
+        ASSERT_TRUE(
+            waitFor("the second file's message at the synth", [&] { return got(reader) >= into; }));
+        ASSERT_EQ(shell("usb-gadget unplug").status, 0);
+        const Finished cut = finish(sender, mDir.path());
+        EXPECT_EQ(cut.status, 1);
+        EXPECT_THAT(cut.err,
+            HasSubstr("02-sound-bank.mid: 1 of 1 messages were not delivered to Test Synth: MIDI "
+                      "1. Sending to \"Test Synth: MIDI 1\" failed: the destination was closed or "
+                      "unplugged"));
+    }
+
     // Swapped for another during a delay, and held at once by a connection a patchbay made, so
     // that no send fails: the device that took the address gets nothing, and the one that went is
     // named.
-    const auto slow = mDir.path() / "slow";
-    const Finished made = shell(MORVEX_MAKE_UPDATE " '" + slow.string()
-        + "' --blocks 3 --gap 12000-12000 --bank-size 0 --no-tempo-file");
-    ASSERT_EQ(made.status, 0) << made.out;
+    const auto slow = makeUpdate("--blocks 3 --gap 12000-12000 --bank-size 0");
     ASSERT_EQ(shell("usb-gadget replug 'Test Synth'").status, 0);
-    const auto before = mDir.path() / "before", after = mDir.path() / "after";
-    const auto reading = mDir.path() / "reading", readingToo = mDir.path() / "reading-too";
-    ChildProcess first({ "sh", "-c", "exec 3<\"$(usb-gadget receiver)\"; echo >&2; exec cat <&3" },
-        before, reading);
-    ASSERT_TRUE(waitUntil(10s, [&] { return !readText(reading).empty(); }));
+    Program before = synthReading();
     auto swapped = start({ MORVEX_SEND, "--to", UsbPort, slow }, mDir.path());
-    ASSERT_TRUE(waitUntil(30s, [&] { return std::filesystem::file_size(before) >= 256; }));
+    ASSERT_TRUE(waitFor("the first block at the synth", [&] { return got(before) >= 256; }));
     ASSERT_EQ(shell("usb-gadget unplug && usb-gadget replug 'Other Synth' && "
                     "aconnect 'Midi Through:0' 'Other Synth:0'")
                   .status,
         0);
-    ChildProcess other({ "sh", "-c", "exec 3<\"$(usb-gadget receiver)\"; echo >&2; exec cat <&3" },
-        after, readingToo);
+    Program after = synthReading();
     const Finished held = finish(swapped, mDir.path());
     EXPECT_EQ(held.status, 1);
     EXPECT_THAT(held.err,
         HasSubstr("01-firmware-blocks.mid: 2 of 3 messages were not delivered to Test Synth: MIDI "
                   "1. Sending to \"Test Synth: MIDI 1\" failed: "));
-    EXPECT_EQ(readText(after), "") << "the device that took the address got bytes";
+    EXPECT_EQ(readText(after.out()), "") << "the device that took the address got bytes";
     ASSERT_EQ(shell("aconnect -x").status, 0);
 
     // Replaced at its address by another (a replug takes the same client number), it is named as

@@ -1,24 +1,12 @@
 #pragma once
 
+#include "support/Sysex.h"
 #include "support/TempDir.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <gtest/gtest.h>
-#include <vector>
 
 namespace testsupport {
-
-using Bytes = std::vector<std::uint8_t>;
-
-// size bytes from F0 to F7, a pattern seeded by seed between.
-inline Bytes sysex(std::size_t size, unsigned seed = 0)
-{
-    Bytes bytes(size, 0xF7);
-    for (std::size_t i = 0; i + 1 < size; ++i)
-        bytes[i] = i == 0 ? 0xF0 : static_cast<std::uint8_t>((i * 7 + seed) & 0x7F);
-    return bytes;
-}
 
 // The messages one after the other, as a receiver that keeps every byte saves them.
 inline Bytes joined(const std::vector<Bytes>& messages)

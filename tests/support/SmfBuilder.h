@@ -3,6 +3,7 @@
 // Header only, without GoogleTest, so that the benchmarks and the fuzz target's corpus use it too.
 
 #include "SMF/SmfWriter.h"
+#include "support/Sysex.h"
 
 #include <algorithm>
 #include <cctype>
@@ -51,10 +52,8 @@ public:
     {
         if (size < 2)
             throw std::invalid_argument("a SysEx message holds at least F0 and F7");
-        Bytes body(size - 1, 0xF7);
-        for (std::size_t i = 0; i + 1 < body.size(); ++i)
-            body[i] = static_cast<std::uint8_t>((seed + i * 7) & 0x7F);
-        return sysex(delta, body);
+        const Bytes message = testsupport::sysex(size, seed);
+        return sysex(delta, std::span(message).subspan(1));
     }
     SmfBuilder& tempo(std::uint32_t delta, std::uint32_t microsecondsPerQuarter)
     {
