@@ -18,8 +18,8 @@
 #include <unistd.h>
 #include <utility>
 
-using testsupport::SmfBuilder;
 using testing::ElementsAre;
+using testsupport::SmfBuilder;
 using transfer::Outcome;
 using enum transfer::Outcome::End;
 
@@ -85,10 +85,11 @@ public:
             r.waiting ? ", wait " + std::to_string(r.waiting / 1000) : "");
     }
     std::optional<std::size_t> selectedDestination() override { return note("destination"), 1; }
-    void showAlert(
-        const transfer::Outcome& outcome, const std::string& text, const std::string& heard) override
+    void showAlert(const transfer::Outcome& outcome, const std::string& text,
+        const std::string& heard) override
     {
-        note("alert ", transfer::alertTitle(outcome), " | ", text, heard.empty() ? "" : " | heard: " + heard);
+        note("alert ", transfer::alertTitle(outcome), " | ", text,
+            heard.empty() ? "" : " | heard: " + heard);
     }
     void end() override { note("end"); }
 
@@ -202,8 +203,8 @@ TEST(Transfer, SendsEveryMessageWholeInOrderAfterItsDelayWithTheSheetInStep)
     EXPECT_THAT(s.sent, ElementsAre(a.messages()[0], a.messages()[1], b.messages()[0]));
     EXPECT_THAT(s.log,
         ElementsAre("folder", "file A.mid", "folder", "file B.mid", "status Sending...", "sending",
-            "bar 0", "percent 0 %", "destination", "slower 1", "left 4012 ms, 0/2000", "folder", "file A.mid",
-            "left 4012 ms, 0/2000, wait 5", "sleep 5000", "bar 49.95", "percent 49 %",
+            "bar 0", "percent 0 %", "destination", "slower 1", "left 4012 ms, 0/2000", "folder",
+            "file A.mid", "left 4012 ms, 0/2000, wait 5", "sleep 5000", "bar 49.95", "percent 49 %",
             "left 3008 ms, 999/2000", "sleep 0", "bar 99.9", "percent 99 %",
             "left 2009 ms, 1998/2000", "folder", "file B.mid", "left 2009 ms, 1998/2000, wait 2000",
             "sleep 2000000", "left 9 ms, 1998/2000, wait 7", "sleep 7000", "bar 100",
@@ -315,7 +316,6 @@ TEST(Transfer, OtherSendersAreAskedAboutFirstAndOneThatJoinsStopsTheUpdate)
         EXPECT_EQ(s.linesOf({ "shared" }),
             "shared Also sending to Synth\\tB: Clock: out, Patch\\nbay. Their messages would be "
             "mixed into the update.");
-        EXPECT_EQ(s.linesOf({ "alert" }), share ? "alert Complete Update | " : "");
     }
 
     Scene s;
@@ -329,7 +329,6 @@ TEST(Transfer, OtherSendersAreAskedAboutFirstAndOneThatJoinsStopsTheUpdate)
     EXPECT_EQ(stopped.bytesSent, 10u);
     EXPECT_EQ(stopped.bytesCut, 3u) << "the part of the message that went out";
     EXPECT_EQ(s.sent.size(), 1u);
-    EXPECT_EQ(s.linesOf({ "shared" }), "") << "nobody else sent when the update began";
     EXPECT_EQ(s.linesOf({ "alert" }),
         "alert Update Incomplete | A.mid: 2 of 3 messages were not delivered to Synth\\tB. "
         "Sending stopped: \"Clock\" began to send.\n"
@@ -424,33 +423,24 @@ void writeFourMessages(Scene& s)
 // last message, while Morvex still listens, is named too.
 TEST(TransferHeard, ARefusalStopsTheUpdateBeforeItsNextMessageAndTheEndNamesIt)
 {
-    const std::string refused = "Nothing was sent after it: a device that refused a message "
-                                "expects the whole update again.";
-    const std::tuple<std::uint8_t, std::size_t, std::size_t, std::string> cases[] = {
-        { Nak, 2, 2,
-            "alert Update Incomplete | The device refused message 2 of A (NAK). " + refused
-                + " | heard: The device answered 2 times: 1 ACK, 1 NAK.\n"
-                  "message 1 of A: F0 7E 00 7F 00 F7\nmessage 2 of A: F0 7E 00 7E 01 F7" },
-        { Cancel, 2, 2,
-            "alert Update Incomplete | The device refused message 2 of A (CANCEL). " + refused
-                + " | heard: The device answered 2 times: 1 ACK, 1 CANCEL.\n"
-                  "message 1 of A: F0 7E 00 7F 00 F7\nmessage 2 of A: F0 7E 00 7D 01 F7" },
-        { Nak, 4, 4,
-            "alert Update Incomplete | The device refused message 1 of B (NAK). " + refused
-                + " | heard: The device answered 2 times: 1 ACK, 1 NAK.\n"
-                  "message 1 of A: F0 7E 00 7F 00 F7\nmessage 1 of B: F0 7E 00 7E 01 F7" },
+    // The refusal, after which message it comes (from 1), and the message the end names.
+    const std::tuple<std::uint8_t, std::size_t, std::string> cases[] = {
+        { Nak, 2, "message 2 of A (NAK)" },
+        { Cancel, 2, "message 2 of A (CANCEL)" },
+        { Nak, 4, "message 1 of B (NAK)" },
     };
-    for (const auto& [kind, after, sent, alert] : cases) {
-        SCOPED_TRACE(alert);
+    for (const auto& [kind, after, named] : cases) {
+        SCOPED_TRACE(named);
         Scene s;
         writeFourMessages(s);
         s.voice = { { 1, std::chrono::milliseconds(2), handshake(Ack, 0) },
             { after, std::chrono::milliseconds(5), handshake(kind, 1) } };
-        const Outcome outcome = s.run({ "A", "B" });
-        EXPECT_EQ(outcome.end, Incomplete);
-        EXPECT_EQ(s.sent.size(), sent);
-        EXPECT_EQ(s.linesOf({ "alert" }), alert);
-        EXPECT_EQ(outcome.heard.replies.size(), 2u);
+        EXPECT_EQ(s.run({ "A", "B" }).end, Incomplete);
+        EXPECT_EQ(s.sent.size(), after);
+        EXPECT_THAT(s.linesOf({ "alert" }),
+            testing::StartsWith("alert Update Incomplete | The device refused " + named
+                + ". Nothing was sent after it: a device that refused a message expects the whole "
+                  "update again. | heard: The device answered 2 times: 1 ACK, 1 "));
     }
 }
 
@@ -468,10 +458,8 @@ TEST(TransferHeard, WaitHoldsTheNextMessageUntilTheDeviceSpeaksOrCancelOrSilence
     EXPECT_GE(s.sendTimes[1] - s.sendTimes[0], std::chrono::milliseconds(300));
     EXPECT_LE(s.sendTimes[1] - s.sendTimes[0], std::chrono::milliseconds(305))
         << "the held message's delay ran during the hold";
-    EXPECT_EQ(s.linesOf({ "status", "alert" }),
-        "status Sending..., status Waiting for the device..., status Sending..., alert Complete "
-        "Update |  | heard: The device answered 2 times: 1 ACK, 1 WAIT.\n"
-        "message 1 of A: F0 7E 00 7C 00 F7\nmessage 1 of A: F0 7E 00 7F 00 F7");
+    EXPECT_EQ(s.linesOf({ "status" }),
+        "status Sending..., status Waiting for the device..., status Sending...");
 
     Scene cancelled;
     writeFourMessages(cancelled);
@@ -488,8 +476,10 @@ TEST(TransferHeard, WaitHoldsTheNextMessageUntilTheDeviceSpeaksOrCancelOrSilence
     silent.voice = { { 1, std::chrono::milliseconds(1), handshake(Wait, 0) } };
     EXPECT_EQ(silent.run({ "A", "B" }).end, Incomplete);
     EXPECT_EQ(silent.sent.size(), 1u);
-    EXPECT_GE(silent.now() - silent.sendTimes[0],
-        std::chrono::microseconds(transfer::Time_DeviceWaitLimit));
+    // From the WAIT, a millisecond after the message, to the end: the limit, and a look's step.
+    EXPECT_THAT(silent.now() - silent.sendTimes[0] - std::chrono::milliseconds(1),
+        testing::AllOf(testing::Ge(std::chrono::seconds(30)),
+            testing::Le(std::chrono::seconds(30) + std::chrono::milliseconds(10))));
     EXPECT_THAT(silent.linesOf({ "alert" }),
         testing::StartsWith("alert Update Incomplete | The device asked Morvex to wait (WAIT) "
                             "after message 1 of A and then said nothing for 30 s."));
@@ -517,6 +507,9 @@ TEST(TransferHeard, AnAckForEveryMessageSettlesWhatTheServiceCouldNotVouchFor)
                         : " |")));
     }
 }
+// An Identity Reply from device ID 10.
+const std::vector<std::uint8_t> IdentityReply { 0xF0, 0x7E, 0x10, 0x06, 0x02, 0x7D, 0x4D, 0x56,
+    0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0xF7 };
 
 // Replies that are no refusal, and real-time bytes, change nothing: they are counted, the last
 // few shown.
@@ -527,9 +520,7 @@ TEST(TransferHeard, OtherRepliesAreKeptAndShownButNeverActedUpon)
     s.realTimeBytes = 5;
     s.voice = { { 1, std::chrono::milliseconds(1), { 0xF0, 0x7D, 0x01, 0xF7 } },
         { 2, std::chrono::milliseconds(1), { 0x90, 0x3C, 0x40 } },
-        { 3, std::chrono::milliseconds(1),
-            { 0xF0, 0x7E, 0x10, 0x06, 0x02, 0x7D, 0x4D, 0x56, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01,
-                0xF7 } },
+        { 3, std::chrono::milliseconds(1), IdentityReply },
         { 4, std::chrono::milliseconds(1), std::vector<std::uint8_t>(40, 0x11) } };
     const Outcome outcome = s.run({ "A", "B" });
     EXPECT_EQ(outcome.end, Completed);
@@ -542,15 +533,6 @@ TEST(TransferHeard, OtherRepliesAreKeptAndShownButNeverActedUpon)
         "message 3 of A: F0 7E 10 06 02 7D 4D 56 01 00 00 00 00 01 F7\n"
         "message 1 of B: 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 ... (40 bytes)\n"
         "The device sent 5 real-time bytes (clock, active sensing).");
-    const auto identity = transfer::identityOf(outcome.heard.replies[2].bytes);
-    ASSERT_TRUE(identity);
-    EXPECT_EQ(transfer::identityText(*identity),
-        "Device ID 10: manufacturer 7D, family 4D 56 (11085), model 01 00 (1), software "
-        "revision 00 00 00 01 (0.0.0.1)");
-    EXPECT_EQ(transfer::identityText(*transfer::identityOf({ 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x00,
-                  0x20, 0x33, 0x7F, 0x7F, 0x02, 0x00, 0x01, 0x02, 0x03, 0x04, 0xF7 })),
-        "Device ID 7F: manufacturer 00 20 33, family 7F 7F (16383), model 02 00 (2), software "
-        "revision 01 02 03 04 (1.2.3.4)");
 }
 
 // Identify sends the Identity Request once and shows each Identity Reply that comes within 2 s,
@@ -558,12 +540,11 @@ TEST(TransferHeard, OtherRepliesAreKeptAndShownButNeverActedUpon)
 // too. Nothing within 2 s is said plainly.
 TEST(Identify, ShowsEachReplyWithin2SecondsOrSaysThatNoneCame)
 {
-    const std::vector<std::uint8_t> first { 0xF0, 0x7E, 0x10, 0x06, 0x02, 0x7D, 0x4D, 0x56, 0x01,
-        0x00, 0x00, 0x00, 0x00, 0x01, 0xF7 };
-    std::vector<std::uint8_t> second = first;
-    second[2] = 0x11;
+    // A second device of another maker, with a manufacturer ID of three bytes.
+    const std::vector<std::uint8_t> second { 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x00, 0x20, 0x33, 0x7F,
+        0x7F, 0x02, 0x00, 0x01, 0x02, 0x03, 0x04, 0xF7 };
     Scene s;
-    s.voice = { { 1, std::chrono::milliseconds(1500), first },
+    s.voice = { { 1, std::chrono::milliseconds(1500), IdentityReply },
         { 1, std::chrono::milliseconds(1510), handshake(Ack, 0) },
         { 1, std::chrono::milliseconds(1700), second },
         { 1, std::chrono::milliseconds(1990), second } };
@@ -573,12 +554,12 @@ TEST(Identify, ShowsEachReplyWithin2SecondsOrSaysThatNoneCame)
     EXPECT_EQ(transfer::identifiedText(identified),
         "Device ID 10: manufacturer 7D, family 4D 56 (11085), model 01 00 (1), software revision "
         "00 00 00 01 (0.0.0.1)\n"
-        "Device ID 11: manufacturer 7D, family 4D 56 (11085), model 01 00 (1), software revision "
-        "00 00 00 01 (0.0.0.1)");
+        "Device ID 7F: manufacturer 00 20 33, family 7F 7F (16383), model 02 00 (2), software "
+        "revision 01 02 03 04 (1.2.3.4)");
     EXPECT_EQ(s.now() - s.sendTimes[0], std::chrono::milliseconds(1950)) << "a quarter second on";
 
     Scene silent;
-    silent.voice = { { 1, std::chrono::milliseconds(2001), first } };
+    silent.voice = { { 1, std::chrono::milliseconds(2001), IdentityReply } };
     const auto deaf = silent.listenTo(1);
     EXPECT_EQ(transfer::identifiedText(transfer::identify(silent, *deaf, 1, silent)),
         "No answer within 2 s. Many devices do not answer while they wait for an update.");
