@@ -507,6 +507,7 @@ TEST(TransferHeard, AnAckForEveryMessageSettlesWhatTheServiceCouldNotVouchFor)
                         : " |")));
     }
 }
+
 // An Identity Reply from device ID 10.
 const std::vector<std::uint8_t> IdentityReply { 0xF0, 0x7E, 0x10, 0x06, 0x02, 0x7D, 0x4D, 0x56,
     0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0xF7 };
