@@ -37,6 +37,22 @@ QString pathOf(const std::filesystem::path& folder)
     return QString::fromStdString(folder.string());
 }
 
+// Whether what a message box says below its title reaches the person whole: read as plain text,
+// no line beyond its label's height nor word beyond its width, and the box on the screen.
+::testing::AssertionResult shownWhole(const QMessageBox& box)
+{
+    const auto* said = box.findChild<QLabel*>("qt_msgbox_informativelabel");
+    if (!said) // the title alone
+        return ::testing::AssertionSuccess();
+    if ((said->textFormat() == Qt::PlainText || !Qt::mightBeRichText(said->text()))
+        && said->heightForWidth(said->width()) <= said->height()
+        && said->minimumSizeHint().width() <= said->width()
+        && box.screen()->availableGeometry().contains(box.geometry()))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+        << "cut, run together or off the screen: " << said->text().toStdString();
+}
+
 // Only <name>.AppDir/usr/bin holds Morvex inside an AppDir: not a packaged copy in /usr/bin, nor
 // near misses. (Started from an AppDir, Morvex opens the folder beside it: the AppDir test.)
 TEST(Folder, OnlyAnAppDirsUsrBinIsInsideAnAppDir)
@@ -145,6 +161,7 @@ protected:
     void pressOkOnAlert()
     {
         whenUp<QMessageBox>([this](QMessageBox& alert) {
+            EXPECT_TRUE(shownWhole(alert));
             alerts.push_back(alert.windowTitle().toStdString()
                 + (sheet->isVisible() ? " over " : " alone ") + sheetShows() + '\n'
                 + alert.informativeText().toStdString());
@@ -212,10 +229,6 @@ TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
     auto* summary = window->findChild<QLabel*>("mSummaryTextField");
     ASSERT_TRUE(waitFor("the summary", [&] { return !summary->text().startsWith("Reading"); }));
     EXPECT_EQ(summary->text().toStdString(), "3 files · 3 messages · 510 bytes · about 6 s");
-    const testsupport::TempDir logs; // the same figures as morvex-send's dry run
-    EXPECT_NE(testsupport::run({ MORVEX_SEND, "--dry-run", folder.string() }, logs.path())
-                  .out.find("Total: 3 files, 3 messages, 510 bytes, 6.000 s"),
-        std::string::npos);
     EXPECT_EQ(table->index(1, 0).data(Qt::ToolTipRole).toString(),
         "Été 2.MID ends before its end of track: it is cut off at byte 34.");
     EXPECT_FALSE(table->index(1, 0).data(Qt::DecorationRole).isNull());
@@ -247,6 +260,7 @@ TEST_F(Window, SendAsksBeforeSendingDamagedFilesTakesTheWindowAndCancelGivesItBa
         whenUp<QMessageBox>([this, sendAnyway](QMessageBox& question) {
             EXPECT_EQ(question.defaultButton(), question.button(QMessageBox::Cancel));
             EXPECT_EQ(question.textFormat(), Qt::PlainText);
+            EXPECT_TRUE(shownWhole(question));
             EXPECT_TRUE(question.informativeText().startsWith(
                 "caf\\xE9.mid ends before its end of track: it is cut off at byte 34."));
             if (sendAnyway)
@@ -640,11 +654,8 @@ TEST_F(FrozenServer, TheWindowAnswersNamesTheServerAndFillsInOnceItRunsAgain)
     ASSERT_TRUE(waitFor(
         "the pop-up naming the server", [&] { return popUp->itemText(0).startsWith("The JACK"); }));
     EXPECT_EQ(popUp->itemText(0).toStdString(), server + " does not answer");
-    EXPECT_EQ(controller->mainWindow()->statusBar()->currentMessage().toStdString(),
-        server
-            + " does not answer (Morvex gave up after 2 s): it may be stopped, in a debugger or "
-              "by SIGSTOP, or the machine may be short of memory. Let it run again, or restart "
-              "it.");
+    EXPECT_TRUE(controller->mainWindow()->statusBar()->currentMessage().startsWith(
+        QString::fromStdString(server + " does not answer (Morvex gave up after 2 s): ")));
 
     jack->server().thaw();
     ASSERT_TRUE(waitFor("the pop-up filled in", [&] { return popUp->itemText(0) == "No device"; }));
