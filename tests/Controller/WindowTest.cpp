@@ -44,13 +44,15 @@ QString pathOf(const std::filesystem::path& folder)
     const auto* said = box.findChild<QLabel*>("qt_msgbox_informativelabel");
     if (!said) // the title alone
         return ::testing::AssertionSuccess();
-    if ((said->textFormat() == Qt::PlainText || !Qt::mightBeRichText(said->text()))
-        && said->heightForWidth(said->width()) <= said->height()
-        && said->minimumSizeHint().width() <= said->width()
-        && box.screen()->availableGeometry().contains(box.geometry()))
+    const char* fault = said->textFormat() != Qt::PlainText && Qt::mightBeRichText(said->text())
+        ? "read as markup, its lines run together"
+        : said->heightForWidth(said->width()) > said->height() ? "lines cut off at the bottom"
+        : said->minimumSizeHint().width() > said->width()      ? "a word cut off at the right"
+        : !box.screen()->availableGeometry().contains(box.geometry()) ? "beyond the screen"
+                                                                      : nullptr;
+    if (!fault)
         return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-        << "cut, run together or off the screen: " << said->text().toStdString();
+    return ::testing::AssertionFailure() << fault << ": " << said->text().toStdString();
 }
 
 // Only <name>.AppDir/usr/bin holds Morvex inside an AppDir: not a packaged copy in /usr/bin, nor
