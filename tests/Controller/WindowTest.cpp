@@ -5,10 +5,11 @@
 #include "Controller/Folder.h"
 #include "Controller/SignalNotifier.h"
 #include "Controller/Translations.h"
-#include "SMF/_SMF.h"
 #include "StandInClient.h"
+#include "support/Bytes.h"
 #include "support/Jack.h"
 #include "support/OutsideNames.h"
+#include "support/Scanned.h"
 #include "support/SmfBuilder.h"
 
 #include <QtTest>
@@ -192,9 +193,8 @@ protected:
 // listed files up, and a file that will not read whole says why.
 TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
 {
-    testsupport::TempDir home;
-    const QByteArray savedHome = qgetenv("HOME");
-    qputenv("HOME", QByteArray::fromStdString(home.path().string()));
+    const testsupport::TempDir home;
+    const testsupport::ScopedVariable homeVariable("HOME", home.path().string());
     qunsetenv("XDG_CONFIG_HOME"); // so that the user's configuration would be under HOME
     const std::filesystem::path folder = files.path() / "Mises à jour"; // files holds no file
     std::filesystem::create_directory(folder);
@@ -225,7 +225,6 @@ TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
         EXPECT_EQ(rows(table), "b.mid|Été 2.MID|Été 10.mid");
     }
     EXPECT_TRUE(std::filesystem::is_empty(home.path()));
-    qputenv("HOME", savedHome);
     QTest::keyClick(popUp, Qt::Key_Up);
     EXPECT_FALSE(sendButton->isEnabled()) << "no device is chosen";
     auto* summary = window->findChild<QLabel*>("mSummaryTextField");
@@ -560,19 +559,16 @@ TEST_F(Window, OnJackTheSampleUpdateArrivesWholeInOrderAndThePopUpFollowsDestina
             << line.toStdString();
 
     // One line a message: a message split or joined with another would show in their number.
-    smf::Bytes all;
-    std::size_t messages = 0;
+    std::vector<smf::Bytes> sent;
     const QDir sample(MORVEX_SAMPLE_FOLDER);
     for (const QString& name : sample.entryList({ "*.mid" }, QDir::Files, QDir::Name)) {
-        std::string image = testsupport::readText(sample.filePath(name).toStdString());
-        std::vector<_Event> events;
-        _SMF(image.data(), image.size(), &events).Scan();
-        for (const _Event& event : events)
-            all.insert(all.end(), event.ptr(), event.ptr() + event.size());
-        messages += events.size();
+        const auto file
+            = testsupport::scan(testsupport::readBytes(sample.filePath(name).toStdString()));
+        for (const _Event& event : file.events)
+            sent.push_back(file.bytesOf(event));
     }
-    EXPECT_TRUE(jack->received(messages) == all) << "the bytes differ from those sent";
-    EXPECT_EQ(jack->messages(), messages);
+    EXPECT_TRUE(testsupport::same(jack->received(sent.size()), testsupport::joined(sent)));
+    EXPECT_EQ(jack->messages(), sent.size());
 
     // The monitor, the destination chosen, has gone with the bytes it received.
     ASSERT_TRUE(waitFor("the monitor gone from the pop-up", [&] { return popUp->count() == 2; }));

@@ -327,7 +327,7 @@ TEST(FrozenServer, SendNamesTheServerThatDoesNotAnswerAndSignalsEndItsWait)
     MORVEX_SKIP_WITHOUT_JACK_SERVER();
     MORVEX_SKIP_WITHOUT_PRIVATE_SHM();
     testsupport::JackServer server;
-    ::setenv("MORVEX_MIDI", "jack", 1);
+    const testsupport::ScopedVariable jack("MORVEX_MIDI", "jack");
     TempDir logs;
     TempDir folder;
     folder.write("a.mid", SmfBuilder(48).sysexOfSize(0, 20).file());
@@ -360,7 +360,6 @@ TEST(FrozenServer, SendNamesTheServerThatDoesNotAnswerAndSignalsEndItsWait)
             testing::AllOf(testing::HasSubstr("cancelled; nothing was sent"),
                 testing::Not(testing::HasSubstr("under way"))));
     }
-    ::unsetenv("MORVEX_MIDI");
 }
 
 // The device talks back: morvex-monitor answering as told, on a server of its own for each way
