@@ -1,11 +1,28 @@
-#include "support/SmfBuilder.h"
 #include "StandInClient.h"
+#include "support/SmfBuilder.h"
 #include "support/TempDir.h"
 
 #include <QTest>
 #include <QtWidgets>
 #include <cstdio>
 #include <string_view>
+
+namespace {
+
+// Saves what widget shows to path and reads it back: a picture of the widget's size in more than
+// one colour, so that a picture that was never drawn fails here rather than reach the README.
+bool drawn(QWidget& widget, const char* path)
+{
+    const QString file = QString::fromLocal8Bit(path);
+    if (!widget.grab().save(file))
+        return false;
+    const QImage image = QImage(file).convertToFormat(QImage::Format_RGB32);
+    QImage plain(image.size(), image.format());
+    plain.fill(image.pixel(0, 0));
+    return image.size() == widget.size() * widget.devicePixelRatio() && image != plain;
+}
+
+} // namespace
 
 // Draws the main window as a user first meets it, with three MIDI destinations, a folder of
 // update files and a destination chosen, and saves the picture to the first path given; then
@@ -61,22 +78,26 @@ int main(int argc, char** argv)
     bool saved = QTest::qWaitFor([&] { return popUp->count() > 2; }, 60000);
     QTest::keyClick(popUp, Qt::Key_Down);
     auto* summary = window->findChild<QLabel*>("mSummaryTextField");
-    saved = QTest::qWaitFor([&] { return !summary->text().startsWith("Reading"); }, 60000) && saved;
+    saved = QTest::qWaitFor([&] { return summary->text().startsWith("4 files"); }, 60000) && saved;
+    saved = popUp->currentText() == "Synth A MIDI 1" && saved;
     // Lays out what changed since the last pass: a field given a longer text is widened.
     QApplication::processEvents();
-    saved = window->grab().save(QString::fromLocal8Bit(pictures[0])) && saved;
+    saved = drawn(*window, pictures[0]) && saved;
     // The sheet stands still to be drawn once a third of the messages have gone.
     QTest::mouseClick(window->findChild<QPushButton*>("mSendButton"), Qt::LeftButton);
     saved = QTest::qWaitFor([&] { return midi->sends >= 40; }, 60000) && saved;
     midi->holding = true;
     QTest::qWait(200); // and lays out the sheet's fields anew
     auto* sheet = window->findChild<QDialog*>("mProgressWindow");
-    saved = sheet->grab().save(QString::fromLocal8Bit(pictures[1])) && saved;
+    auto* percent = sheet->findChild<QLabel*>("mPercentTextField");
+    saved = !percent->text().isEmpty() && !percent->text().startsWith("0 ") && saved;
+    saved = drawn(*sheet, pictures[1]) && saved;
     midi->release();
     controller.applicationWillTerminate();
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     if (!saved)
-        std::fprintf(stderr, "the pictures were not drawn and saved\n");
+        std::fprintf(
+            stderr, "the window did not show the update, or its pictures were not saved\n");
     return saved ? 0 : 1;
 }

@@ -5,10 +5,11 @@
 #include "Controller/Folder.h"
 #include "Controller/SignalNotifier.h"
 #include "Controller/Translations.h"
-#include "SMF/_SMF.h"
 #include "StandInClient.h"
+#include "support/Bytes.h"
 #include "support/Jack.h"
 #include "support/OutsideNames.h"
+#include "support/Scanned.h"
 #include "support/SmfBuilder.h"
 
 #include <QtTest>
@@ -37,6 +38,24 @@ QString pathOf(const std::filesystem::path& folder)
     return QString::fromStdString(folder.string());
 }
 
+// Whether what a message box says below its title reaches the person whole: read as plain text,
+// no line beyond its label's height nor word beyond its width, and the box on the screen.
+::testing::AssertionResult shownWhole(const QMessageBox& box)
+{
+    const auto* said = box.findChild<QLabel*>("qt_msgbox_informativelabel");
+    if (!said) // the title alone
+        return ::testing::AssertionSuccess();
+    const char* fault = said->textFormat() != Qt::PlainText && Qt::mightBeRichText(said->text())
+        ? "read as markup, its lines run together"
+        : said->heightForWidth(said->width()) > said->height() ? "lines cut off at the bottom"
+        : said->minimumSizeHint().width() > said->width()      ? "a word cut off at the right"
+        : !box.screen()->availableGeometry().contains(box.geometry()) ? "beyond the screen"
+                                                                      : nullptr;
+    if (!fault)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << fault << ": " << said->text().toStdString();
+}
+
 // Only <name>.AppDir/usr/bin holds Morvex inside an AppDir: not a packaged copy in /usr/bin, nor
 // near misses. (Started from an AppDir, Morvex opens the folder beside it: the AppDir test.)
 TEST(Folder, OnlyAnAppDirsUsrBinIsInsideAnAppDir)
@@ -44,7 +63,7 @@ TEST(Folder, OnlyAnAppDirsUsrBinIsInsideAnAppDir)
     for (const char* path :
         { "/usr/bin/morvex", "/opt/Morvex.AppDir/usr/lib/morvex", "/opt/.AppDir/usr/bin/morvex" })
         EXPECT_FALSE(insideAppDir(path)) << path;
-    for (const char* path : { "/opt/Morvex.AppDir/usr/bin/morvex", "/x/A.AppDir/usr/bin/morvex" })
+    for (const char* path : { "/opt/Morvex.AppDir/usr/bin/morvex", "/A.AppDir/usr/bin/morvex" })
         EXPECT_TRUE(insideAppDir(path)) << path;
 }
 
@@ -145,6 +164,7 @@ protected:
     void pressOkOnAlert()
     {
         whenUp<QMessageBox>([this](QMessageBox& alert) {
+            EXPECT_TRUE(shownWhole(alert));
             alerts.push_back(alert.windowTitle().toStdString()
                 + (sheet->isVisible() ? " over " : " alone ") + sheetShows() + '\n'
                 + alert.informativeText().toStdString());
@@ -173,9 +193,8 @@ protected:
 // listed files up, and a file that will not read whole says why.
 TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
 {
-    testsupport::TempDir home;
-    const QByteArray savedHome = qgetenv("HOME");
-    qputenv("HOME", QByteArray::fromStdString(home.path().string()));
+    const testsupport::TempDir home;
+    const testsupport::ScopedVariable homeVariable("HOME", home.path().string());
     qunsetenv("XDG_CONFIG_HOME"); // so that the user's configuration would be under HOME
     const std::filesystem::path folder = files.path() / "Mises à jour"; // files holds no file
     std::filesystem::create_directory(folder);
@@ -206,16 +225,11 @@ TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
         EXPECT_EQ(rows(table), "b.mid|Été 2.MID|Été 10.mid");
     }
     EXPECT_TRUE(std::filesystem::is_empty(home.path()));
-    qputenv("HOME", savedHome);
     QTest::keyClick(popUp, Qt::Key_Up);
     EXPECT_FALSE(sendButton->isEnabled()) << "no device is chosen";
     auto* summary = window->findChild<QLabel*>("mSummaryTextField");
     ASSERT_TRUE(waitFor("the summary", [&] { return !summary->text().startsWith("Reading"); }));
     EXPECT_EQ(summary->text().toStdString(), "3 files · 3 messages · 510 bytes · about 6 s");
-    const testsupport::TempDir logs; // the same figures as morvex-send's dry run
-    EXPECT_NE(testsupport::run({ MORVEX_SEND, "--dry-run", folder.string() }, logs.path())
-                  .out.find("Total: 3 files, 3 messages, 510 bytes, 6.000 s"),
-        std::string::npos);
     EXPECT_EQ(table->index(1, 0).data(Qt::ToolTipRole).toString(),
         "Été 2.MID ends before its end of track: it is cut off at byte 34.");
     EXPECT_FALSE(table->index(1, 0).data(Qt::DecorationRole).isNull());
@@ -247,6 +261,7 @@ TEST_F(Window, SendAsksBeforeSendingDamagedFilesTakesTheWindowAndCancelGivesItBa
         whenUp<QMessageBox>([this, sendAnyway](QMessageBox& question) {
             EXPECT_EQ(question.defaultButton(), question.button(QMessageBox::Cancel));
             EXPECT_EQ(question.textFormat(), Qt::PlainText);
+            EXPECT_TRUE(shownWhole(question));
             EXPECT_TRUE(question.informativeText().startsWith(
                 "caf\\xE9.mid ends before its end of track: it is cut off at byte 34."));
             if (sendAnyway)
@@ -544,19 +559,16 @@ TEST_F(Window, OnJackTheSampleUpdateArrivesWholeInOrderAndThePopUpFollowsDestina
             << line.toStdString();
 
     // One line a message: a message split or joined with another would show in their number.
-    smf::Bytes all;
-    std::size_t messages = 0;
+    std::vector<smf::Bytes> sent;
     const QDir sample(MORVEX_SAMPLE_FOLDER);
     for (const QString& name : sample.entryList({ "*.mid" }, QDir::Files, QDir::Name)) {
-        std::string image = testsupport::readText(sample.filePath(name).toStdString());
-        std::vector<_Event> events;
-        _SMF(image.data(), image.size(), &events).Scan();
-        for (const _Event& event : events)
-            all.insert(all.end(), event.ptr(), event.ptr() + event.size());
-        messages += events.size();
+        const auto file
+            = testsupport::scan(testsupport::readBytes(sample.filePath(name).toStdString()));
+        for (const _Event& event : file.events)
+            sent.push_back(file.bytesOf(event));
     }
-    EXPECT_TRUE(jack->received(messages) == all) << "the bytes differ from those sent";
-    EXPECT_EQ(jack->messages(), messages);
+    EXPECT_TRUE(testsupport::same(jack->received(sent.size()), testsupport::joined(sent)));
+    EXPECT_EQ(jack->messages(), sent.size());
 
     // The monitor, the destination chosen, has gone with the bytes it received.
     ASSERT_TRUE(waitFor("the monitor gone from the pop-up", [&] { return popUp->count() == 2; }));
@@ -640,11 +652,8 @@ TEST_F(FrozenServer, TheWindowAnswersNamesTheServerAndFillsInOnceItRunsAgain)
     ASSERT_TRUE(waitFor(
         "the pop-up naming the server", [&] { return popUp->itemText(0).startsWith("The JACK"); }));
     EXPECT_EQ(popUp->itemText(0).toStdString(), server + " does not answer");
-    EXPECT_EQ(controller->mainWindow()->statusBar()->currentMessage().toStdString(),
-        server
-            + " does not answer (Morvex gave up after 2 s): it may be stopped, in a debugger or "
-              "by SIGSTOP, or the machine may be short of memory. Let it run again, or restart "
-              "it.");
+    EXPECT_TRUE(controller->mainWindow()->statusBar()->currentMessage().startsWith(
+        QString::fromStdString(server + " does not answer (Morvex gave up after 2 s): ")));
 
     jack->server().thaw();
     ASSERT_TRUE(waitFor("the pop-up filled in", [&] { return popUp->itemText(0) == "No device"; }));
