@@ -2,6 +2,7 @@
 
 #include "Folder.h"
 #include "MidiConnection.h"
+#include "PlainMessageBox.h"
 #include "Transfer/Identify.h"
 #include "TransferRunner.h"
 #include "UiQueue.h"
@@ -168,8 +169,8 @@ void DeviceChoice::identify()
             QMessageBox box(QMessageBox::NoIcon, tr("Identify Device"), tr("Identify Device"),
                 QMessageBox::Ok, mElements.alertParent);
             box.setObjectName(QStringLiteral("identified"));
-            box.setTextFormat(Qt::PlainText);
             box.setInformativeText(QString::fromStdString(answer));
+            showAsPlainText(box);
             box.exec();
         });
     });

@@ -3,6 +3,7 @@
 #include "DeviceChoice.h"
 #include "Folder.h"
 #include "MiddleCutLabel.h"
+#include "PlainMessageBox.h"
 #include "Text/Duration.h"
 #include "Transfer/Plan.h"
 #include "UiQueue.h"
@@ -156,10 +157,9 @@ void WindowSheet::showAlert(
     });
 }
 
-// Names of files and devices are shown as they are: never as markup.
 QMessageBox::ButtonRole WindowSheet::ask(QMessageBox& box)
 {
-    box.setTextFormat(Qt::PlainText);
+    showAsPlainText(box);
     mModal = &box;
     box.exec();
     return box.clickedButton() ? box.buttonRole(box.clickedButton()) : QMessageBox::RejectRole;

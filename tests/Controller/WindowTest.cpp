@@ -365,7 +365,7 @@ TEST_F(Window, APaceChosenByKeyboardStretchesTheSummaryAndShowsOnTheSheet)
 }
 
 // Update folders come from the internet, and device names from whoever made the device: a file
-// named to fake a line, the longest name Linux allows with controls and bytes that are not UTF-8,
+// named to fake a line and to begin as markup, the longest name Linux allows with controls and bytes that are not UTF-8,
 // a folder and a destination whose names hold a line feed. Each shows escaped, once, in the
 // pop-up, the folder field, the table, the sheet and the alert, and no control reaches a widget.
 // A long name is cut in the middle where room is short, whole in its tooltip, and never widens
@@ -380,7 +380,10 @@ TEST_F(Window, NamesFromOutsideShowEscapedOnceAndALongOneIsCutInTheMiddle)
         SmfWriter().sysexOfSize(0, 300).sysexOfSize(0, 200, 1).file());
     smf::Bytes track = SmfWriter().sysexOfSize(0, 100, 2).track();
     track.resize(track.size() - 4); // no End of Track: the alert names the file
-    files.write(folder.filename() / testsupport::HostileName, smf::smfFile(0, 1, 48, track));
+    // Beginning with a tag, as markup would.
+    const std::string hostileShown = "<b>" + HostileShown;
+    files.write(folder.filename() / ("<b>" + testsupport::HostileName),
+        smf::smfFile(0, 1, 48, track));
 
     launch({ "Evil\n1  Serial MIDI (UART16550A)" });
     controller->scanDirectory(pathOf(folder));
@@ -388,7 +391,7 @@ TEST_F(Window, NamesFromOutsideShowEscapedOnceAndALongOneIsCutInTheMiddle)
     EXPECT_EQ(rows(popUp->model()), "No device||Evil\\n1  Serial MIDI (UART16550A)");
     EXPECT_EQ(window->findChild<QLineEdit*>("mFolderTextField")->text(),
         pathOf(files.path()) + "/Update\\nFAKE");
-    EXPECT_EQ(rows(table), LongShown + '|' + HostileShown);
+    EXPECT_EQ(rows(table), LongShown + '|' + hostileShown);
     EXPECT_EQ(table->index(0, 0).data(Qt::ToolTipRole).toString().toStdString(), LongShown);
 
     // Held in the long name's first message, the sheet shows it.
@@ -425,7 +428,7 @@ TEST_F(Window, NamesFromOutsideShowEscapedOnceAndALongOneIsCutInTheMiddle)
     ASSERT_EQ(alert.size(), 2) << alerts[0];
     EXPECT_TRUE(alert[0].startsWith("Complete Update over Sending...|"));
     EXPECT_EQ(alert[1].toStdString(),
-        HostileShown
+        hostileShown
             + " has no end of track after its last message (byte 124); its messages are whole.");
     texts << alert;
     for (const QString& text : texts)
