@@ -170,7 +170,7 @@ void DeviceChoice::identify()
                 QMessageBox::Ok, mElements.alertParent);
             box.setObjectName(QStringLiteral("identified"));
             box.setInformativeText(QString::fromStdString(answer));
-            showAsPlainText(box);
+            showWhole(box);
             box.exec();
         });
     });

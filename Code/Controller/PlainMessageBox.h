@@ -2,7 +2,9 @@
 
 class QMessageBox;
 
-// Names of files and devices are shown as they are, never as markup: the box's text, and its
-// informative text, whose label of its own the box would otherwise leave to guess the format and
-// take a name that begins with a tag for markup. Call it once the informative text is set.
-void showAsPlainText(QMessageBox& box);
+// Shows box's informative text as it is and whole. Names of files and devices are never taken for
+// markup: the box's own label for that text would guess, and take a name that begins with a tag
+// for markup. A text too long or too wide for the screen, which the box would cut, goes whole into
+// the box's details, which scroll and break a long name anywhere; the box shows its beginning.
+// Call it once the informative text is set.
+void showWhole(QMessageBox& box);

@@ -159,7 +159,7 @@ void WindowSheet::showAlert(
 
 QMessageBox::ButtonRole WindowSheet::ask(QMessageBox& box)
 {
-    showAsPlainText(box);
+    showWhole(box);
     mModal = &box;
     box.exec();
     return box.clickedButton() ? box.buttonRole(box.clickedButton()) : QMessageBox::RejectRole;

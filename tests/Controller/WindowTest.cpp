@@ -160,14 +160,16 @@ protected:
         watch.start(10);
     }
 
-    // Notes the alert's title, what stood behind it and, a line each, what it says; presses OK.
+    // Notes the alert's title, what stood behind it and, a line each, what it says, from its
+    // details when it has them; presses OK.
     void pressOkOnAlert()
     {
         whenUp<QMessageBox>([this](QMessageBox& alert) {
             EXPECT_TRUE(shownWhole(alert));
             alerts.push_back(alert.windowTitle().toStdString()
                 + (sheet->isVisible() ? " over " : " alone ") + sheetShows() + '\n'
-                + alert.informativeText().toStdString());
+                + (alert.detailedText().isEmpty() ? alert.informativeText() : alert.detailedText())
+                      .toStdString());
             QTest::mouseClick(alert.button(QMessageBox::Ok), Qt::LeftButton);
         });
     }
@@ -365,25 +367,30 @@ TEST_F(Window, APaceChosenByKeyboardStretchesTheSummaryAndShowsOnTheSheet)
 }
 
 // Update folders come from the internet, and device names from whoever made the device: a file
-// named to fake a line and to begin as markup, the longest name Linux allows with controls and bytes that are not UTF-8,
-// a folder and a destination whose names hold a line feed. Each shows escaped, once, in the
-// pop-up, the folder field, the table, the sheet and the alert, and no control reaches a widget.
-// A long name is cut in the middle where room is short, whole in its tooltip, and never widens
-// the sheet beyond the window. The files are still sent as they are named.
+// named to fake a line and to begin as markup, the longest name Linux allows with controls and
+// bytes that are not UTF-8, a folder and a destination whose names hold a line feed. Each shows
+// escaped, once, in the pop-up, the folder field, the table, the sheet and the alert, and no
+// control reaches a widget. A long name is cut in the middle where room is short, whole in its
+// tooltip and in the end alert's details, and never widens the sheet beyond the window. The files
+// are still sent as they are named.
 TEST_F(Window, NamesFromOutsideShowEscapedOnceAndALongOneIsCutInTheMiddle)
 {
     using testsupport::HostileShown;
     using testsupport::LongShown;
     const std::filesystem::path folder = files.path() / "Update\nFAKE";
     std::filesystem::create_directory(folder);
+    // Neither file has its End of Track, so that the end alert names both.
+    const auto withoutEnd = [](const SmfWriter& writer) {
+        smf::Bytes track = writer.track();
+        track.resize(track.size() - 4);
+        return smf::smfFile(0, 1, 48, track);
+    };
     files.write(folder.filename() / testsupport::LongName,
-        SmfWriter().sysexOfSize(0, 300).sysexOfSize(0, 200, 1).file());
-    smf::Bytes track = SmfWriter().sysexOfSize(0, 100, 2).track();
-    track.resize(track.size() - 4); // no End of Track: the alert names the file
+        withoutEnd(SmfWriter().sysexOfSize(0, 300).sysexOfSize(0, 200, 1)));
     // Beginning with a tag, as markup would.
     const std::string hostileShown = "<b>" + HostileShown;
     files.write(folder.filename() / ("<b>" + testsupport::HostileName),
-        smf::smfFile(0, 1, 48, track));
+        withoutEnd(SmfWriter().sysexOfSize(0, 100, 2)));
 
     launch({ "Evil\n1  Serial MIDI (UART16550A)" });
     controller->scanDirectory(pathOf(folder));
@@ -423,11 +430,14 @@ TEST_F(Window, NamesFromOutsideShowEscapedOnceAndALongOneIsCutInTheMiddle)
     ASSERT_TRUE(
         waitFor("the end alert and the window idle", [&] { return alerts.size() == 1 && idle(); }));
     EXPECT_EQ(midi->sends, 3u) << "every message went out";
-    // What stood behind the alert, and its one remark.
+    // What stood behind the alert, and its two remarks.
     const QStringList alert = QString::fromStdString(alerts[0]).split('\n');
-    ASSERT_EQ(alert.size(), 2) << alerts[0];
+    ASSERT_EQ(alert.size(), 3) << alerts[0];
     EXPECT_TRUE(alert[0].startsWith("Complete Update over Sending...|"));
     EXPECT_EQ(alert[1].toStdString(),
+        LongShown
+            + " has no end of track after its last message (byte 528); its messages are whole.");
+    EXPECT_EQ(alert[2].toStdString(),
         hostileShown
             + " has no end of track after its last message (byte 124); its messages are whole.");
     texts << alert;
