@@ -22,8 +22,7 @@ void TransferRunner::release()
 
 void TransferRunner::start(std::function<void()> body)
 {
-    if (mThread.joinable())
-        mThread.join();
+    join();
     mClock = std::make_unique<timing::SteadyClock>();
     mThread = std::thread(std::move(body));
 }
