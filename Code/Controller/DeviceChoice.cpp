@@ -2,7 +2,7 @@
 
 #include "Folder.h"
 #include "MidiConnection.h"
-#include "PlainMessageBox.h"
+#include "PlainText.h"
 #include "Transfer/Identify.h"
 #include "TransferRunner.h"
 #include "UiQueue.h"

@@ -3,6 +3,7 @@
 #include "DeviceChoice.h"
 #include "FileTableModel.h"
 #include "Folder.h"
+#include "PlainText.h"
 #include "PlanReader.h"
 #include "Text/Duration.h"
 #include "Transfer/UpdateFolder.h"
@@ -64,7 +65,7 @@ void FileList::scan(const QString& path)
     mFolder = QFile::encodeName(path).toStdString();
     mElements.folderField->setText(displayName(mFolder));
     // The field's text is cut at its end where the path is long: its tooltip holds it whole.
-    mElements.folderField->setToolTip(mElements.folderField->text());
+    mElements.folderField->setToolTip(plainToolTip(mElements.folderField->text()));
     transfer::MidiFileListing listing = transfer::listMidiFiles(mFolder);
     mFileArray = std::move(listing.names);
     mProblem = QString::fromStdString(listing.error);

@@ -1,5 +1,7 @@
 #include "FileTableModel.h"
 
+#include "PlainText.h"
+
 #include <QApplication>
 #include <QStyle>
 
@@ -32,11 +34,9 @@ QVariant FileTableModel::data(const QModelIndex& index, int role) const
         return row.name;
     case Qt::ToolTipRole:
     case Qt::AccessibleDescriptionRole:
-        if (!row.problem.isEmpty())
-            return row.problem;
         if (role == Qt::ToolTipRole)
-            return row.name;
-        return {};
+            return plainToolTip(row.problem.isEmpty() ? row.name : row.problem);
+        return row.problem.isEmpty() ? QVariant() : row.problem;
     case Qt::DecorationRole:
         if (!row.problem.isEmpty())
             return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);

@@ -1,5 +1,7 @@
 #include "MiddleCutLabel.h"
 
+#include "PlainText.h"
+
 MiddleCutLabel::MiddleCutLabel(QWidget* parent)
     : QLabel(parent)
 {
@@ -22,5 +24,5 @@ void MiddleCutLabel::fit()
     const QString shown
         = fontMetrics().elidedText(mWholeText, Qt::ElideMiddle, contentsRect().width());
     setText(shown);
-    setToolTip(shown == mWholeText ? QString() : mWholeText);
+    setToolTip(shown == mWholeText ? QString() : plainToolTip(mWholeText));
 }

@@ -3,7 +3,7 @@
 #include "DeviceChoice.h"
 #include "Folder.h"
 #include "MiddleCutLabel.h"
-#include "PlainMessageBox.h"
+#include "PlainText.h"
 #include "Text/Duration.h"
 #include "Transfer/Plan.h"
 #include "UiQueue.h"

@@ -33,6 +33,14 @@ namespace {
         << "gave up after " << limit.count() << " s waiting for " << what;
 }
 
+// What a tooltip shows the person: Qt takes one that looks like markup for markup.
+std::string shownBy(const QString& toolTip)
+{
+    return (Qt::mightBeRichText(toolTip) ? QTextDocumentFragment::fromHtml(toolTip).toPlainText()
+                                         : toolTip)
+        .toStdString();
+}
+
 QString pathOf(const std::filesystem::path& folder)
 {
     return QString::fromStdString(folder.string());
@@ -399,7 +407,8 @@ TEST_F(Window, NamesFromOutsideShowEscapedOnceAndALongOneIsCutInTheMiddle)
     EXPECT_EQ(window->findChild<QLineEdit*>("mFolderTextField")->text(),
         pathOf(files.path()) + "/Update\\nFAKE");
     EXPECT_EQ(rows(table), LongShown + '|' + hostileShown);
-    EXPECT_EQ(table->index(0, 0).data(Qt::ToolTipRole).toString().toStdString(), LongShown);
+    EXPECT_EQ(shownBy(table->index(0, 0).data(Qt::ToolTipRole).toString()), LongShown);
+    EXPECT_EQ(shownBy(table->index(1, 0).data(Qt::ToolTipRole).toString()), hostileShown);
 
     // Held in the long name's first message, the sheet shows it.
     midi->holding = true;
@@ -410,7 +419,7 @@ TEST_F(Window, NamesFromOutsideShowEscapedOnceAndALongOneIsCutInTheMiddle)
     EXPECT_TRUE(file->text().startsWith("\\t\\r\\x7F") && file->text().contains("x…x")
         && file->text().endsWith("x.mid"))
         << file->text().toStdString();
-    EXPECT_EQ(file->toolTip().toStdString(), LongShown);
+    EXPECT_EQ(shownBy(file->toolTip()), LongShown);
     EXPECT_LE(sheet->width(), window->width());
     // Made wider and narrow again, as a person may drag it: the name follows.
     const QString narrow = file->text();

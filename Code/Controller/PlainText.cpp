@@ -1,9 +1,10 @@
-#include "PlainMessageBox.h"
+#include "PlainText.h"
 
 #include <QLabel>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QTextDocument>
 #include <algorithm>
 
 namespace {
@@ -40,4 +41,9 @@ void showWhole(QMessageBox& box)
         shown << QStringLiteral("…");
     box.setDetailedText(text);
     box.setInformativeText(shown.join(QLatin1Char('\n')));
+}
+
+QString plainToolTip(const QString& text)
+{
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text) : text;
 }
