@@ -1,7 +1,7 @@
-// The ALSA backend's cases that a real sequencer cannot be made to show (tests/alsa has the
-// others): which ports count as destinations, a failure on a given piece, a device closed before
-// the first byte. Through a sequencer of the test's own, with a program's pace: the waits are
-// short.
+// The ALSA backend's rules through a sequencer of the test's own (tests/alsa shows what only the
+// kernel decides): which ports count as destinations, a program's and a wire's pace, what a failure
+// on a given piece means, a device swapped or shared under a message. The waits are a recording
+// clock's, or short.
 
 #include "Alsa.h"
 #include "support/Bytes.h"
@@ -31,15 +31,16 @@ PortInfo port(int client, int number, std::string clientName, std::string portNa
 }
 
 // Microseconds, to the nearest, since the start of a clock of the test's own.
-std::int64_t sinceStart(const timing::Clock& clock)
+std::int64_t sinceStart(timing::Clock::TimePoint when)
 {
-    return std::chrono::round<microseconds>(clock.now() - timing::Clock::TimePoint {}).count();
+    return std::chrono::round<microseconds>(when - timing::Clock::TimePoint {}).count();
 }
 
 // One port, a program's unless the test makes it a card's; fails the sends named in failures
-// (counted from 0) with their errno and records the pieces of the others, with when they went by
-// clock when there is one.
+// (counted from 0) with their errno and records the pieces of the others.
 struct FakeSequencer final : Sequencer {
+    using Watching = morvex::Result<std::unique_ptr<Watch>>;
+
     int ownClient() const override { return Own; }
     std::vector<PortInfo> ports() override { return { synth }; }
     int createPort(const std::string&) override { return 0; }
@@ -53,14 +54,8 @@ struct FakeSequencer final : Sequencer {
     }
     int connect(int, Address) override { return ++connects, 0; }
     int disconnect(int, Address) override { return 0; }
-    morvex::Result<std::unique_ptr<Watch>> watch(std::function<void()>) override
-    {
-        return std::unique_ptr<Watch>();
-    }
-    morvex::Result<std::unique_ptr<Watch>> hear(Address, Heard) override
-    {
-        return morvex::Failure { "not heard" };
-    }
+    Watching watch(std::function<void()>) override { return std::unique_ptr<Watch>(); }
+    Watching hear(Address, Heard) override { return morvex::Failure { "not heard" }; }
     std::vector<Address> senders(Address) override { return subscribers; }
     std::optional<InputQueue> inputQueue(int) override
     {
@@ -71,14 +66,14 @@ struct FakeSequencer final : Sequencer {
     morvex::Result<std::unique_ptr<Departures>> departures() override
     {
         struct Told final : Departures {
-            FakeSequencer& sequencer;
-            explicit Told(FakeSequencer& sequencer)
-                : sequencer(sequencer)
+            explicit Told(bool& departed)
+                : departed(departed)
             {
             }
-            bool ended(Address) override { return std::exchange(sequencer.departed, false); }
+            bool ended(Address) override { return std::exchange(departed, false); }
+            bool& departed;
         };
-        return std::unique_ptr<Departures>(std::make_unique<Told>(*this));
+        return std::unique_ptr<Departures>(std::make_unique<Told>(departed));
     }
     int sendSysex(int, Address, std::span<const std::uint8_t> piece) override
     {
@@ -87,14 +82,10 @@ struct FakeSequencer final : Sequencer {
         pieces.emplace_back(piece.begin(), piece.end());
         if (afterPiece)
             afterPiece(pieces.size());
-        if (clock)
-            times.push_back(sinceStart(*clock));
         return 0;
     }
 
     PortInfo synth = ::port(Own + 1, 0, "Synth", "in");
-    const timing::Clock* clock = nullptr;
-    std::vector<std::int64_t> times; // µs
     std::map<int, int> failures;
     std::vector<PortInfo> others; // ports of other clients
     std::vector<Address> subscribers; // Morvex's own port is 0
@@ -136,12 +127,11 @@ struct Opened {
     std::unique_ptr<midi::OutputPort> port;
 };
 
-Opened open(std::optional<PortInfo> synth = std::nullopt)
+Opened open(const PortInfo& synth = port(Own + 1, 0, "Synth", "in"))
 {
     auto owned = std::make_unique<FakeSequencer>();
     FakeSequencer* sequencer = owned.get();
-    if (synth)
-        sequencer->synth = *synth;
+    sequencer->synth = synth;
     auto client = openClient(std::move(owned));
     auto port = client->createOutputPort("Morvex Output Port").take();
     return { sequencer, std::move(client), std::move(port) };
@@ -172,30 +162,28 @@ TEST(AlsaDestinations, AreWritableMidiPortsOfOthersHardwareFirst)
 }
 
 // A failure on a piece ends the message with F7 and is named for what it means; a device still
-// there without Morvex's connection was taken away by another program. A device closed before the
-// first byte is reopened, once: nothing of the message is lost by that.
+// there without Morvex's connection was taken away by another program, and is connected again for
+// the F7. A device closed before the first byte is reopened, once: nothing of the message is lost
+// by that.
 TEST(AlsaSend, AFailureEndsTheMessageWithF7AndADeviceClosedBeforeTheFirstByteIsReopenedOnce)
 {
     const Opened opened = open();
     FakeSequencer& sequencer = *opened.sequencer;
     const auto& output = opened.port;
     timing::SteadyClock clock;
-    const std::pair<int, SendError> cases[]
-        = { { ENOENT, SendError::DestinationGone }, { ENXIO, SendError::DestinationGone },
-              { ENODEV, SendError::DestinationGone }, { EPERM, SendError::NotConnected },
-              { EAGAIN, SendError::Overloaded }, { ENOMEM, SendError::Overloaded },
-              { EINVAL, SendError::DestinationGone }, { EIO, SendError::Failed } };
+    EXPECT_EQ(output->send(1, sysex(10), clock).error, SendError::NoSuchDestination);
+    // One errno of each meaning, and EINVAL, which a port whose device went gives.
+    const std::pair<int, SendError> cases[] = { { ENODEV, SendError::DestinationGone },
+        { EINVAL, SendError::DestinationGone }, { EPERM, SendError::NotConnected },
+        { EAGAIN, SendError::Overloaded }, { EIO, SendError::Failed } };
     sequencer.subscribers = { { Own, 0 } }; // Morvex's connection stands
     for (const auto& [error, meaning] : cases) {
         sequencer.pieces.clear();
         sequencer.failures = { { sequencer.calls + 3, error } };
-        const auto result = output->send(0, sysex(2000), clock);
-        EXPECT_EQ(result.error, meaning) << error;
-        EXPECT_EQ(result.bytesSent, 3u * 256) << "a device never reopens once bytes went";
+        EXPECT_EQ(output->send(0, sysex(2000), clock).error, meaning) << error;
         ASSERT_EQ(sequencer.pieces.size(), 4u) << error;
         EXPECT_EQ(sequencer.pieces.back(), Bytes { 0xF7 });
     }
-    EXPECT_EQ(output->send(1, sysex(10), clock).error, SendError::NoSuchDestination);
 
     // The device still there without Morvex's connection: another program took it away. The
     // message is closed on a connection made again.
@@ -203,16 +191,13 @@ TEST(AlsaSend, AFailureEndsTheMessageWithF7AndADeviceClosedBeforeTheFirstByteIsR
     sequencer.subscribers.clear();
     sequencer.failures = { { sequencer.calls + 3, ENODEV } };
     int connects = sequencer.connects;
-    const auto taken = output->send(0, sysex(2000), clock);
-    EXPECT_EQ(taken.error, SendError::NotConnected);
-    EXPECT_EQ(taken.reason,
-        "Sending to \"Synth: in\" failed: another program ended Morvex's connection to it, or "
-        "took the device for itself (768 of 2000 bytes went out).");
+    EXPECT_EQ(output->send(0, sysex(2000), clock).error, SendError::NotConnected);
     EXPECT_EQ(sequencer.connects, connects + 1);
     ASSERT_EQ(sequencer.pieces.size(), 4u);
     EXPECT_EQ(sequencer.pieces.back(), Bytes { 0xF7 });
     sequencer.subscribers = { { Own, 0 } };
 
+    // Closed before the first byte: reopened once, not twice.
     sequencer.failures = { { sequencer.calls, ENODEV } };
     connects = sequencer.connects;
     EXPECT_TRUE(output->send(0, sysex(600), clock).ok());
@@ -229,30 +214,25 @@ TEST(AlsaSend, PacesToItsBacklogWaitsOutTheWireAndEndsAStoppedMessageWithF7)
 {
     const Opened program = open();
     RecordingClock clock;
-    program.sequencer->clock = &clock;
+    std::vector<std::int64_t> times; // µs
+    program.sequencer->afterPiece = [&](std::size_t) { times.push_back(sinceStart(clock.now())); };
     ASSERT_TRUE(program.port->send(0, sysex(2000), clock).ok());
     ASSERT_TRUE(program.port->send(0, sysex(256), clock).ok());
     // 256 bytes take 8 ms at 32,000 bytes a second; the last piece of 208 bytes needs less room.
-    EXPECT_EQ(program.sequencer->times,
-        (std::vector<std::int64_t> { 0, 0, 0, 0, 8000, 16000, 24000, 30500, 38500 }));
+    EXPECT_EQ(times, (std::vector<std::int64_t> { 0, 0, 0, 0, 8000, 16000, 24000, 30500, 38500 }));
 
     const Opened card
         = open(port(20, 0, "UM-ONE", "UM-ONE MIDI 1", Writable, SND_SEQ_PORT_TYPE_MIDI_GENERIC, 1));
     RecordingClock wire;
-    const auto quietFrom = [&] {
-        return std::chrono::round<microseconds>(
-            card.port->nextDelayFrom(wire) - timing::Clock::TimePoint {})
-            .count();
-    };
     ASSERT_TRUE(card.port->send(0, sysex(600), wire).ok());
     // 11 bits a byte at 31,250 baud; 600 bytes fit the backlog, so the send itself waits not.
-    EXPECT_EQ(sinceStart(wire), 0);
-    EXPECT_EQ(quietFrom(), 600 * 11 * 32);
+    EXPECT_EQ(sinceStart(wire.now()), 0);
+    EXPECT_EQ(sinceStart(card.port->nextDelayFrom(wire)), 600 * 11 * 32);
     // Twice as slow on request: the wire is fed at half its pace.
     ASSERT_TRUE(wire.sleepUntil(card.port->nextDelayFrom(wire)));
     card.port->setSlower(2);
     ASSERT_TRUE(card.port->send(0, sysex(600), wire).ok());
-    EXPECT_EQ(quietFrom(), 3 * 600 * 11 * 32);
+    EXPECT_EQ(sinceStart(card.port->nextDelayFrom(wire)), 3 * 600 * 11 * 32);
 
     const Opened stopped = open();
     RecordingClock quitting;
@@ -292,15 +272,11 @@ TEST(AlsaSend, ADeviceSwappedOrGoneAtItsAddressGetsNothingMoreEvenWhenHeld)
                                         : "the destination was closed or unplugged";
         const auto cut = opened.port->send(0, sysex(2000), clock);
         EXPECT_EQ(cut.error, SendError::DestinationGone);
-        EXPECT_EQ(cut.bytesSent, 512u);
         EXPECT_EQ(sequencer.pieces.size(), 4u) << "no F7 to the device that took the place";
         EXPECT_EQ(cut.reason,
             "Sending to \"Synth: in\" failed: " + why + " (512 of 2000 bytes went out).");
         sequencer.afterPiece = nullptr;
-        const auto next = opened.port->send(0, sysex(10), clock);
-        EXPECT_EQ(next.error, SendError::DestinationGone);
-        EXPECT_EQ(
-            next.reason, "Sending to \"Synth: in\" failed: " + why + " (0 of 10 bytes went out).");
+        EXPECT_EQ(opened.port->send(0, sysex(10), clock).error, SendError::DestinationGone);
         EXPECT_EQ(sequencer.pieces.size(), 4u);
 
         // Listed anew, another device at the address is a destination of its own; the same one
@@ -325,7 +301,6 @@ TEST(AlsaSend, AnotherSenderStopsTheMessageBeforeItsNextPieceUnlessShared)
     timing::SteadyClock clock;
     sequencer.others = { port(Own + 2, 1, "Clock", "Clock out") };
     sequencer.subscribers = { { Own, 0 } };
-    EXPECT_EQ(opened.port->otherSenders(0), std::vector<std::string> {});
     ASSERT_TRUE(opened.port->send(0, sysex(300), clock).ok());
 
     sequencer.afterPiece = [&](std::size_t pieces) {
@@ -334,7 +309,6 @@ TEST(AlsaSend, AnotherSenderStopsTheMessageBeforeItsNextPieceUnlessShared)
     };
     const auto cut = opened.port->send(0, sysex(2000), clock);
     EXPECT_EQ(cut.error, SendError::Shared);
-    EXPECT_EQ(cut.bytesSent, 3u * 256);
     ASSERT_EQ(sequencer.pieces.size(), 6u);
     EXPECT_EQ(sequencer.pieces.back(), Bytes { 0xF7 });
     EXPECT_EQ(cut.reason,
@@ -348,14 +322,12 @@ TEST(AlsaSend, AnotherSenderStopsTheMessageBeforeItsNextPieceUnlessShared)
 
 // A program that takes 50 ms over each event gets every piece, as slowly as it reads: a piece goes
 // only when its input queue has room for it within the window (eight pieces, 88 cells of its 200).
-// One that reads nothing for a while has stopped reading: the message ends there with F7. A stop
-// while waiting for room ends it too.
+// One that reads nothing for a while has stopped reading: the message ends there with F7.
 TEST(AlsaSend, APieceToAProgramWaitsForRoomInItsInputQueue)
 {
     const Opened opened = open();
     FakeSequencer& sequencer = *opened.sequencer;
     RecordingClock clock;
-    sequencer.clock = &clock;
     sequencer.queue = InputQueue { 200, 0 };
     int most = 0;
     sequencer.afterPiece = [&](std::size_t) {
@@ -374,7 +346,7 @@ TEST(AlsaSend, APieceToAProgramWaitsForRoomInItsInputQueue)
     ASSERT_TRUE(result.ok()) << result.reason;
     EXPECT_EQ(sequencer.pieces.size(), 32u);
     EXPECT_EQ(most, ProgramWindow);
-    EXPECT_GE(sinceStart(clock), 24 * 50'000) << "as fast as the program reads, not faster";
+    EXPECT_GE(sinceStart(clock.now()), 24 * 50'000) << "as fast as the program reads, not faster";
 
     sequencer.pieces.clear();
     sequencer.reader = nullptr;
@@ -382,19 +354,8 @@ TEST(AlsaSend, APieceToAProgramWaitsForRoomInItsInputQueue)
     const auto stuck = opened.port->send(0, sysex(32 * 256), clock);
     EXPECT_EQ(stuck.error, SendError::Overloaded);
     EXPECT_EQ(stuck.bytesSent, 8u * 256);
-    EXPECT_EQ(stuck.reason,
-        "Sending to \"Synth: in\" failed: it read nothing of its input for 5 s (2048 of 8192 bytes "
-        "went out).");
     ASSERT_EQ(sequencer.pieces.size(), 9u);
     EXPECT_EQ(sequencer.pieces.back(), Bytes { 0xF7 });
-
-    sequencer.pieces.clear();
-    sequencer.queue->used = 195;
-    RecordingClock stopping;
-    stopping.stopAt = 3;
-    const auto stopped = opened.port->send(0, sysex(300), stopping);
-    EXPECT_EQ(stopped.error, SendError::Stopped);
-    EXPECT_TRUE(sequencer.pieces.empty()) << "not even an F7 to a message not begun";
 }
 
 } // namespace
