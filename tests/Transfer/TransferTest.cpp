@@ -1,7 +1,5 @@
 #include "Transfer/Transfer.h"
 
-#include "Transfer/Heard.h"
-#include "Transfer/Identify.h"
 #include "Transfer/UpdateFolder.h"
 #include "support/ChildProcess.h"
 #include "support/SmfBuilder.h"
@@ -13,7 +11,6 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
-#include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -35,8 +32,8 @@ namespace {
 // message handed over but possibly lost). The destination is 1; a tab in its name shows as \t.
 class Scene : public transfer::Sheet, public midi::OutputPort, public timing::Clock {
 public:
-    // With a voice, the device talks back: after the nth message sent (from 1), that much later,
-    // these bytes.
+    // With a voice, the device talks back, in the order given: after the nth message sent (from
+    // 1), that much later, these bytes.
     using Said = std::tuple<std::size_t, Ms, smf::Bytes>;
 
     testsupport::TempDir dir;
@@ -59,7 +56,11 @@ public:
     {
         transfer::Listen listen;
         if (!voice.empty())
-            listen = [this](std::size_t /*to*/) -> midi::WayBackResult { return listenTo(); };
+            listen = [this](std::size_t /*to*/) -> midi::WayBackResult {
+                auto ear = std::make_unique<Ear>();
+                ear->scene = this;
+                return std::unique_ptr<midi::WayBack>(std::move(ear));
+            };
         return transfer::Transfer(*this, *this, *this, std::move(files),
             { { "Synth A", "a" }, { "Synth\tB", "b", 1000 } }, cancel, pace, std::move(listen))
             .run();
@@ -122,30 +123,21 @@ public:
         return lines;
     }
 
-    // The way back: what the voice says, each reply once its time has come.
-    std::unique_ptr<midi::WayBack> listenTo()
-    {
-        struct Ear final : midi::WayBack {
-            Scene* scene = nullptr;
-            void take(std::vector<smf::Bytes>& out) override { scene->hear(out); }
-            std::uint64_t realTimeBytes() const override { return 0; }
-        };
-        auto ear = std::make_unique<Ear>();
-        ear->scene = this;
-        return ear;
-    }
-
 private:
+    // The way back: what the voice says, each reply once its time has come.
+    struct Ear final : midi::WayBack {
+        Scene* scene = nullptr;
+        void take(std::vector<smf::Bytes>& out) override { scene->hear(out); }
+        std::uint64_t realTimeBytes() const override { return 0; }
+    };
+
     void hear(std::vector<smf::Bytes>& out)
     {
-        for (auto it = voice.begin(); it != voice.end();) {
-            const auto& [after, later, bytes] = *it;
-            if (sendTimes.size() >= after && mNow >= sendTimes[after - 1] + later) {
-                out.push_back(bytes);
-                it = voice.erase(it);
-            } else {
-                ++it;
-            }
+        for (; !voice.empty(); voice.erase(voice.begin())) {
+            const auto& [after, later, bytes] = voice.front();
+            if (sendTimes.size() < after || mNow < sendTimes[after - 1] + later)
+                return;
+            out.push_back(bytes);
         }
     }
 
@@ -169,8 +161,7 @@ SmfBuilder msFile()
 // Every message goes whole and in order, each after its delay, and a 2 s pause before the second
 // file. At a slower pace every delay and the pause last that much longer, and the port is told to
 // take bytes so. A delay, and the pause, count from when the last message has gone off the wire; a
-// message with none follows at once. The percent text truncates, so 99.9 never shows as done. An
-// empty list goes straight to a complete update.
+// message with none follows at once. The percent text truncates, so 99.9 never shows as done.
 TEST(Transfer, SendsEveryMessageWholeInOrderAfterItsDelay)
 {
     Scene s;
@@ -179,9 +170,7 @@ TEST(Transfer, SendsEveryMessageWholeInOrderAfterItsDelay)
     s.dir.write("A.mid", a.file());
     s.dir.write("B.mid", b.file());
 
-    const int slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
     EXPECT_EQ(s.run({ "A.mid", "B.mid" }).end, Completed);
-    EXPECT_EQ(::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), slack) << "timer slack not given back";
     EXPECT_THAT(s.sent, ElementsAre(a.messages()[0], a.messages()[1], b.messages()[0]));
     EXPECT_EQ(s.linesOf({ "file", "percent", "sleep", "alert" }),
         "file A.mid, file B.mid, percent 0 %, file A.mid, sleep 5000, percent 49 %, sleep 0, "
@@ -198,29 +187,22 @@ TEST(Transfer, SendsEveryMessageWholeInOrderAfterItsDelay)
     s.onItsWay = Ms(999);
     EXPECT_EQ(s.run({ "A.mid", "B.mid" }).end, Completed);
     EXPECT_EQ(s.linesOf({ "sleep" }), "sleep 5000, sleep 0, sleep 2999000, sleep 7000");
-
-    s.log.clear();
-    EXPECT_EQ(s.run({}).end, Completed) << "an empty list";
-    EXPECT_EQ(s.linesOf({ "alert" }), "alert Complete Update | ");
 }
 
 // A damaged file is caught before the first byte goes out: the person is asked, and unless they
-// say to go on nothing is sent. A file that only lacks its End of Track is whole: it is sent, and
-// named in a "Complete Update". A file too large to hold is named, never tried.
+// say to go on nothing is sent. A file too large to hold is named, never tried.
 TEST(Transfer, ADamagedFileIsAskedAboutBeforeAnythingIsSent)
 {
     const std::string cut = "Cut.mid ends before its end of track: it is cut off at byte 34.";
     // A file of tests/data (none: a sparse file of 1 TiB), whether to send anyway, how the
     // transfer ends, how many of Cut.mid's whole messages and Fine.mid's one went, what is asked
-    // and the alert.
+    // and the alert. (A file that only lacks its End of Track is whole: the window's and the
+    // terminal sender's tests send it.)
     const std::tuple<const char*, bool, Outcome::End, std::size_t, std::string> cases[] = {
         { "cut-in-event.mid", false, Declined, 0, "damaged " + cut },
         { "cut-in-event.mid", true, Incomplete, 2,
             "damaged " + cut + ", alert Update Incomplete | " + cut },
         { nullptr, false, Declined, 0, "damaged Cut.mid is too large to read: 1.0 TiB." },
-        { "no-end-of-track.mid", false, Completed, 3,
-            "alert Complete Update | Cut.mid has no end of track after its last message (byte "
-            "46); its messages are whole." },
     };
     for (const auto& [file, sendAnyway, end, sent, seen] : cases) {
         SCOPED_TRACE(seen);
@@ -247,10 +229,6 @@ constexpr std::uint8_t Nak = 0x7E;
 constexpr std::uint8_t Cancel = 0x7D;
 constexpr std::uint8_t Wait = 0x7C;
 
-// An Identity Reply from device ID 10.
-const smf::Bytes IdentityReply { 0xF0, 0x7E, 0x10, 0x06, 0x02, 0x7D, 0x4D, 0x56, 0x01, 0x00, 0x00,
-    0x00, 0x00, 0x01, 0xF7 };
-
 // Sends three messages in A and one in B, each 10 ms after the one before, and checks how the
 // update ended, how many messages went, and that the file, status, sharing, alert and end lines
 // hold seen.
@@ -265,20 +243,24 @@ void sendFour(Scene& s, Outcome::End end, std::size_t sent, const std::string& s
 }
 
 // Cancel is looked at before each file of each pass, after the size pass, before each message and
-// before the alert, never during a wait: a message whose delay has begun still goes out. A stop
-// request (quitting) cuts the wait short instead, and that message never goes. Neither shows an
-// alert.
+// before the alert, never during a wait: a message whose delay has begun still goes out. Cancel
+// ends a hold of the device (WAIT) as well, at a look at the way back. A stop request (quitting)
+// cuts the wait short instead, and that message never goes. Neither shows an alert.
 TEST(Transfer, CancelAndStopEndItAtTheNextCheckWithoutAlert)
 {
-    // Cancels, or stops, when this line is written; how many messages went; the last lines.
-    const std::tuple<const char*, Outcome::End, std::size_t, const char*> cases[] = {
-        { "file A", Cancelled, 0, "file A, end" },
-        { "status Sending...", Cancelled, 0, "file B, status Sending..., end" },
-        { "sleep 10000", Cancelled, 1, "status Sending..., file A, end" },
-        { "sleep 10000", Stopped, 0, "status Sending..., file A, end" },
-        { "percent 100 %", Cancelled, 4, "file A, file B, end" },
-    };
-    for (const auto& [line, end, sent, seen] : cases) {
+    // Cancels, or stops, when this line is written; what the device says; how many messages went;
+    // the last lines.
+    const std::tuple<const char*, Outcome::End, std::vector<Scene::Said>, std::size_t, const char*>
+        cases[] = {
+            { "file A", Cancelled, {}, 0, "file A, end" },
+            { "status Sending...", Cancelled, {}, 0, "file B, status Sending..., end" },
+            { "sleep 10000", Cancelled, {}, 1, "status Sending..., file A, end" },
+            { "sleep 10000", Stopped, {}, 0, "status Sending..., file A, end" },
+            { "percent 100 %", Cancelled, {}, 4, "file A, file B, end" },
+            { "sleep 5000", Cancelled, { { 1, Ms(1), handshake(Wait) } }, 1,
+                "status Waiting for the device..., end" },
+        };
+    for (const auto& [line, end, voice, sent, seen] : cases) {
         SCOPED_TRACE(line);
         Scene s;
         s.at = line;
@@ -286,6 +268,7 @@ TEST(Transfer, CancelAndStopEndItAtTheNextCheckWithoutAlert)
             s.stopped = end == Stopped;
             s.cancel = end == Cancelled;
         };
+        s.voice = voice;
         sendFour(s, end, sent, seen);
     }
 }
@@ -313,50 +296,42 @@ TEST(Transfer, OtherSendersAreAskedAboutFirstAndOneThatJoinsStopsTheUpdate)
         "program sent to Synth\\tB.");
 }
 
-// A file that was read in the size pass and removed, or rewritten, before the send pass reads it
-// has changed. After a failed message the rest of that file is not sent, and the next file still
-// is tried. An uncertain send was handed over: the file goes on, and is named at the end.
+// A file that was read in the size pass and removed before the send pass reads it has changed.
+// After a failed message the rest of that file is not sent, and the next file still is tried. An
+// uncertain send was handed over: the file goes on, and is named at the end.
 TEST(Transfer, UpdateIncompleteNamesEveryFileThatWentWrong)
 {
     Scene s;
-    for (const char* name : { "Gone.mid", "Grown.mid" })
-        s.dir.write(name, msFile().sysexOfSize(0, 10).file());
+    s.dir.write("Gone.mid", msFile().sysexOfSize(0, 10).file());
     s.dir.write("Late.mid", msFile().sysexOfSize(500, 10).file());
     const auto fails = msFile().sysexOfSize(0, 10, 1).sysexOfSize(0, 10, 2).sysexOfSize(0, 10, 3);
     s.dir.write("Fails.mid", fails.file());
     // The first and second messages of Fails.mid, and Late.mid's.
     const midi::SendResult gone { midi::SendError::DestinationGone, 0, "The destination closed." };
-    s.faults = { { 1, { midi::SendError::Uncertain, 10, "The server missed a deadline." } },
-        { 2, gone }, { 3, gone } };
+    s.faults = { { 0, { midi::SendError::Uncertain, 10, "The server missed a deadline." } },
+        { 1, gone }, { 2, gone } };
     s.at = "status Sending...";
-    s.action = [&s] {
-        std::filesystem::remove(s.dir.path() / "Gone.mid");
-        s.dir.write("Grown.mid", msFile().sysexOfSize(0, 100).file());
-    };
-    EXPECT_EQ(s.run({ "Gone.mid", "Grown.mid", "Fails.mid", "Late.mid" }).end, Incomplete);
+    s.action = [&s] { std::filesystem::remove(s.dir.path() / "Gone.mid"); };
+    EXPECT_EQ(s.run({ "Gone.mid", "Fails.mid", "Late.mid" }).end, Incomplete);
     EXPECT_EQ(s.linesOf({ "alert" }),
         "alert Update Incomplete | Gone.mid changed during the update.\n"
-        "Grown.mid changed during the update.\n"
         "Fails.mid: 2 of 3 messages were not delivered to Synth\\tB. The destination closed.\n"
         "Fails.mid: 1 of 3 messages may not have arrived at Synth\\tB. The server missed a "
         "deadline.\n"
         "Late.mid: 1 of 1 messages were not delivered to Synth\\tB. The destination closed.");
-    EXPECT_THAT(s.sent, ElementsAre(testing::_, fails.messages()[0]));
+    EXPECT_THAT(s.sent, ElementsAre(fails.messages()[0]));
 
-    // The one problem of an update, told by a send or by the settle after its file: an uncertain
-    // message is never a "Complete Update", nor is one lost after its send.
-    const std::string doubt
-        = "A: 1 of 3 messages may not have arrived at Synth\\tB. A cycle was late.";
-    const std::tuple<midi::SendResult, midi::Settled, std::string> alone[] = {
-        { { midi::SendError::Uncertain, 0, "A cycle was late." }, {}, doubt },
-        { {}, { 0, 0, 1, false, {}, "A cycle was late." }, doubt },
-        { {}, { 1, 8, 0, false, "The destination closed.", {} },
+    // The one problem of an update, told by the settle after its file rather than by a send: an
+    // uncertain message is never a "Complete Update", nor is one lost after its send.
+    const std::pair<midi::Settled, std::string> alone[] = {
+        { { 0, 0, 1, false, {}, "A cycle was late." },
+            "A: 1 of 3 messages may not have arrived at Synth\\tB. A cycle was late." },
+        { { 1, 8, 0, false, "The destination closed.", {} },
             "A: 1 of 3 messages were not delivered to Synth\\tB. The destination closed." },
     };
-    for (const auto& [fault, settled, told] : alone) {
+    for (const auto& [settled, told] : alone) {
         SCOPED_TRACE(told);
         Scene one;
-        one.faults = { { 0, fault } };
         one.settled = settled;
         sendFour(one, Incomplete, 4, "alert Update Incomplete | " + told);
     }
@@ -366,7 +341,7 @@ TEST(Transfer, UpdateIncompleteNamesEveryFileThatWentWrong)
 // even the next file, and the end names the message the device refused; one heard only after the
 // last message, while Morvex still listens, is named too. A message the service could not vouch
 // for is vouched for by a device that acknowledged every message it was sent; one acknowledgement
-// short, and the doubt stands. Replies that are no refusal change nothing: they are counted.
+// short, and the doubt stands.
 TEST(TransferHeard, ARefusalStopsTheUpdateAndAnAckForEveryMessageVouchesForIt)
 {
     const std::string refused = "alert Update Incomplete | The device refused message ";
@@ -377,21 +352,17 @@ TEST(TransferHeard, ARefusalStopsTheUpdateAndAnAckForEveryMessageVouchesForIt)
     };
     // Whether the second message was handed over in doubt, what the device says, how the update
     // ends, how many messages went, and what is told.
-    const std::tuple<bool, std::vector<Scene::Said>, Outcome::End, std::size_t, std::string> cases[]
-        = {
-              { false, { { 1, Ms(2), handshake(Ack) }, { 2, Ms(5), handshake(Nak, 1) } },
-                  Incomplete, 2, refused + "2 of A (NAK). Nothing was sent after" },
-              { false, { { 2, Ms(5), handshake(Cancel, 1) } }, Incomplete, 2,
-                  refused + "2 of A (CANCEL). Nothing was sent after" },
-              { false, { { 4, Ms(5), handshake(Nak, 1) } }, Incomplete, 4,
-                  refused + "1 of B (NAK)." },
-              { true, { ack(1), ack(2), ack(3), ack(4) }, Completed, 4,
-                  doubt + " The device acknowledged every message it was sent: they arrived." },
-              { true, { ack(1), ack(2), ack(3) }, Incomplete, 4, doubt + " |" },
-              { false, { { 2, Ms(1), { 0x90, 0x3C, 0x40 } }, { 3, Ms(1), IdentityReply } },
-                  Completed, 4,
-                  "| heard: The device answered 2 times: 1 Identity Reply, 1 other." },
-          };
+    using Case = std::tuple<bool, std::vector<Scene::Said>, Outcome::End, std::size_t, std::string>;
+    const Case cases[] = {
+        { false, { { 1, Ms(2), handshake(Ack) }, { 2, Ms(5), handshake(Nak, 1) } }, Incomplete, 2,
+            refused + "2 of A (NAK). Nothing was sent after" },
+        { false, { { 2, Ms(5), handshake(Cancel, 1) } }, Incomplete, 2,
+            refused + "2 of A (CANCEL). Nothing was sent after" },
+        { false, { { 4, Ms(5), handshake(Nak, 1) } }, Incomplete, 4, refused + "1 of B (NAK)." },
+        { true, { ack(1), ack(2), ack(3), ack(4) }, Completed, 4,
+            doubt + " The device acknowledged every message it was sent: they arrived." },
+        { true, { ack(1), ack(2), ack(3) }, Incomplete, 4, doubt + " |" },
+    };
     for (const auto& [doubted, voice, end, sent, seen] : cases) {
         SCOPED_TRACE(seen);
         Scene s;
@@ -403,9 +374,8 @@ TEST(TransferHeard, ARefusalStopsTheUpdateAndAnAckForEveryMessageVouchesForIt)
 }
 
 // WAIT holds the next message, its own delay counted from the one before, until the device says
-// anything else; the sheet says so meanwhile. Cancel ends the hold as it ends a delay, and 30 s
-// without a word stop the update.
-TEST(TransferHeard, WaitHoldsTheNextMessageUntilTheDeviceSpeaksOrCancelOrSilenceEndsIt)
+// anything else; the sheet says so meanwhile. 30 s without a word stop the update.
+TEST(TransferHeard, WaitHoldsTheNextMessageUntilTheDeviceSpeaksOrSilenceEndsIt)
 {
     Scene s;
     s.voice = { { 1, Ms(1), handshake(Wait) }, { 1, Ms(300), handshake(Ack) } };
@@ -413,14 +383,6 @@ TEST(TransferHeard, WaitHoldsTheNextMessageUntilTheDeviceSpeaksOrCancelOrSilence
     EXPECT_GE(s.sendTimes.at(1) - s.sendTimes[0], Ms(300));
     EXPECT_LE(s.sendTimes.at(1) - s.sendTimes[0], Ms(305))
         << "the held message's delay ran during the hold";
-
-    Scene cancelled;
-    cancelled.voice = { { 1, Ms(1), handshake(Wait) } };
-    cancelled.at = "sleep 5000"; // a look at the way back during the hold
-    cancelled.action = [&cancelled] { cancelled.cancel = true; };
-    sendFour(cancelled, Cancelled, 1, "status Waiting for the device..., end");
-    EXPECT_LT(cancelled.now() - cancelled.sendTimes.at(0), std::chrono::seconds(1))
-        << "Cancel ended the hold at once";
 
     Scene silent;
     silent.voice = { { 1, Ms(1), handshake(Wait) } };
@@ -431,33 +393,6 @@ TEST(TransferHeard, WaitHoldsTheNextMessageUntilTheDeviceSpeaksOrCancelOrSilence
     EXPECT_THAT(silent.now() - silent.sendTimes.at(0) - Ms(1),
         testing::AllOf(
             testing::Ge(std::chrono::seconds(30)), testing::Le(std::chrono::seconds(30) + Ms(10))));
-}
-
-// Identify sends the Identity Request once and shows each Identity Reply that comes within 2 s,
-// passing over anything else; a second device has a quarter second after the first to answer
-// too. Nothing within 2 s is said plainly.
-TEST(Identify, ShowsEachReplyWithin2SecondsOrSaysThatNoneCame)
-{
-    // A second device of another maker, with a manufacturer ID of three bytes.
-    const smf::Bytes second { 0xF0, 0x7E, 0x7F, 0x06, 0x02, 0x00, 0x20, 0x33, 0x7F, 0x7F, 0x02,
-        0x00, 0x01, 0x02, 0x03, 0x04, 0xF7 };
-    Scene s;
-    s.voice = { { 1, Ms(1500), IdentityReply }, { 1, Ms(1510), handshake(Ack) },
-        { 1, Ms(1700), second }, { 1, Ms(1990), second } };
-    const auto listening = s.listenTo();
-    const transfer::Identified identified = transfer::identify(s, *listening, 1, s);
-    EXPECT_THAT(s.sent, ElementsAre(smf::Bytes { 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 }));
-    EXPECT_EQ(transfer::identifiedText(identified),
-        "Device ID 10: manufacturer 7D, family 4D 56 (11085), model 01 00 (1), software revision "
-        "00 00 00 01 (0.0.0.1)\n"
-        "Device ID 7F: manufacturer 00 20 33, family 7F 7F (16383), model 02 00 (2), software "
-        "revision 01 02 03 04 (1.2.3.4)");
-
-    Scene silent;
-    silent.voice = { { 1, Ms(2001), IdentityReply } };
-    const auto deaf = silent.listenTo();
-    EXPECT_EQ(transfer::identifiedText(transfer::identify(silent, *deaf, 1, silent)),
-        "No answer within 2 s. Many devices do not answer while they wait for an update.");
 }
 
 // The real clock never wakes early, and a stop from another thread ends the wait under way and
@@ -473,27 +408,24 @@ TEST(SteadyClock, NeverWakesEarlyAndAStopFromAnotherThreadEndsEveryWait)
     EXPECT_FALSE(steady.sleep(static_cast<std::uint32_t>(limit)))
         << "the stop from another thread did not end the wait";
     stopper.join();
-    EXPECT_TRUE(steady.stopRequested());
     EXPECT_FALSE(steady.sleep(0));
 }
 
 // Every entry whose extension is "mid" in any case, files or not, hidden or not, in the order a
-// person reads names: case ignored, digits by value however long, UTF-8 after ASCII. Leading zeros
-// on either side never make the order depend on which name is asked first.
+// person reads names, which is the order they are sent in: case ignored, digits by value however
+// long. Leading zeros on either side never make the order depend on which name is asked first.
 TEST(UpdateFolder, ListsTheMidEntriesInReadingOrder)
 {
     testsupport::TempDir folder;
-    for (const char* name : { "c.Mid", "a.mid", "B.MID", "d.midi", "e.txt", "mid", ".h.mid",
-             "part10.mid", "part2.mid", "part99999999999999999999.mid",
-             "part100000000000000000000.mid", "\xC3\xA9.mid", "z.mid" })
+    for (const char* name : { "B.MID", "a.mid", "c.midi", ".h.mid", "part100000000000000000000.mid",
+             "part99999999999999999999.mid" })
         folder.write(name, {});
     std::filesystem::create_directory(folder.path() / "x.mid");
     const transfer::MidiFileListing listing = transfer::listMidiFiles(folder.path().string());
     EXPECT_EQ(listing.error, "");
     EXPECT_EQ(listing.names,
-        std::vector<std::string>({ ".h.mid", "a.mid", "B.MID", "c.Mid", "part2.mid", "part10.mid",
-            "part99999999999999999999.mid", "part100000000000000000000.mid", "x.mid", "z.mid",
-            "\xC3\xA9.mid" }));
+        std::vector<std::string>({ ".h.mid", "a.mid", "B.MID", "part99999999999999999999.mid",
+            "part100000000000000000000.mid", "x.mid" }));
     EXPECT_TRUE(transfer::readsBefore("a2b009", "a02b10"));
     EXPECT_FALSE(transfer::readsBefore("a02b10", "a2b009"));
 }
