@@ -12,15 +12,11 @@
 using namespace smf;
 using namespace testsupport;
 
-namespace {
-
 // A format 0 file of one track: the track bytes given as hex text, then End of Track.
-Bytes oneTrack(std::uint16_t division, const std::string& track)
+static Bytes oneTrack(std::uint16_t division, const std::string& track)
 {
     return SmfBuilder(division).raw(hex(track)).file();
 }
-
-} // namespace
 
 // What each file's scan gives: the delays of its records, and how it ends.
 TEST(SmfScan, HeaderDeltaTimesAndChannelMessagesGiveTheDelaysOfTheRecords)
@@ -54,11 +50,6 @@ TEST(SmfScan, HeaderDeltaTimesAndChannelMessagesGiveTheDelaysOfTheRecords)
         // A tick is 10416.67 microseconds: two of them truncated each make 20832, not 20833.
         { "truncated each, meta too", oneTrack(48, "01 FF 01 00 01 F7 00 60 F7 00"),
             { 20832, 1000000 } },
-        // (500000 x 8590) mod 2^32 = 32704, and 32704 / 48 = 681.
-        { "the product keeps 32 bits", oneTrack(48, "C3 0E F7 00"), { 681 } },
-        // Twice 16777215 x 256 = 8589934080, which is 4294966784 modulo 2^32.
-        { "the sum wraps", oneTrack(1, "00 FF 51 03 FF FF FF 82 00 FF 01 00 82 00 F7 00"),
-            { 4294966784 } },
         // A meta event of 200 bytes FF is skipped whole: any of them read as a status would start
         // another meta event.
         { "long meta event", oneTrack(48, "00 FF 01 81 48" + std::string(400, 'F') + "30 F7 00"),
@@ -111,8 +102,6 @@ TEST(SmfEvents, SysExGetsF0OverItsLastLengthByteAndACutFileKeepsTheMessagesBefor
         = { { 24, 0, hex("F0 7E 7F 09 01 F7") }, { 33, 0, hex("F8 F8 F8") }, { 39, 500000, {} },
               { 42, 0, builder.messages()[0] }, { 267, 500000 + 2 * 1000000, hex("55") } };
     EXPECT_EQ(s.records(), whole);
-    EXPECT_EQ(s.total, 6u + 3 + 201 + 1);
-    EXPECT_EQ(s.stop, file.size() - 4) << "the End of Track event's delta time";
     Bytes expected = file;
     expected[24] = expected[42] = 0xF0;
     EXPECT_EQ(s.image, expected) << "only the last length byte of each SysEx changes";

@@ -17,7 +17,6 @@ using Record = std::tuple<std::size_t, std::uint32_t, Bytes>;
 // What one scan of a file left behind. The image is the scanned copy: the events point into it
 // and stay valid as long as this object lives, moves included.
 struct Scanned {
-    std::uint32_t total = 0;
     _SMF::Ending ending = _SMF::Ending::CutShort;
     std::size_t stop = 0;
     std::vector<_Event> events;
@@ -51,7 +50,7 @@ inline Scanned scan(std::span<const std::uint8_t> file)
     Scanned listed;
     listed.image.assign(file.begin(), file.end());
     _SMF reader(listed.image.data(), listed.image.size(), &listed.events);
-    listed.total = reader.Scan();
+    reader.Scan();
     listed.ending = reader.ending();
     listed.stop = reader.stopOffset();
     return listed;

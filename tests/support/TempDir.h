@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <span>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
@@ -39,9 +39,8 @@ public:
         const std::filesystem::path& name, std::span<const std::uint8_t> bytes) const
     {
         std::ofstream out(mPath / name, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-        if (!out)
+        if (!out.write(reinterpret_cast<const char*>(bytes.data()),
+                static_cast<std::streamsize>(bytes.size())))
             throw std::runtime_error("cannot write test file " + (mPath / name).string());
         return mPath / name;
     }
@@ -60,9 +59,7 @@ private:
 inline std::string readText(const std::filesystem::path& file)
 {
     std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
 }
 
 } // namespace testsupport
