@@ -7,6 +7,7 @@
 #include "support/TempDir.h"
 
 #include <cstdlib>
+#include <jack/jack.h>
 #include <memory>
 #include <optional>
 
@@ -32,11 +33,6 @@ public:
     explicit JackServer(unsigned period = 32);
     ~JackServer();
 
-    // The server's output so far (its xrun reports among them).
-    std::string log() const
-    {
-        return mPipeWire ? mPipeWire->log() : readText(mFolder.path() / "jackd.log");
-    }
     // Stops the server under its clients; returns when it has gone. Not SIGKILL: a killed jackd
     // keeps its slot in the registry that all of a user's servers share, and after eight of
     // those no server starts any more.
@@ -57,6 +53,14 @@ private:
     std::optional<ScopedVariable> mServerName;
     std::optional<PipeWireServer> mPipeWire;
 };
+
+using JackClient = std::unique_ptr<jack_client_t, int (*)(jack_client_t*)>;
+
+// A client of the test's own on the running server; null when it could not open.
+JackClient ownClient(const char* name);
+
+// Has the server run process in each cycle of client from now on; false when it would not.
+bool runEachCycle(jack_client_t* client, JackProcessCallback process, void* argument);
 
 // A JACK client that receives, for tests that need a destination: client clientName with one
 // MIDI input port portName, listed by senders as "clientName:portName". Keeps every whole message

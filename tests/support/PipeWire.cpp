@@ -1,9 +1,10 @@
 #include "support/PipeWire.h"
 
+#include "support/Jack.h"
+
 #include <atomic>
 #include <cstring>
 #include <fstream>
-#include <jack/jack.h>
 #include <stdexcept>
 
 namespace testsupport {
@@ -13,17 +14,14 @@ namespace {
 // Whether a JACK client opened now runs cycles.
 bool cyclesRun()
 {
-    const std::unique_ptr<jack_client_t, int (*)(jack_client_t*)> probe(
-        jack_client_open("morvex-probe", JackNoStartServer, nullptr), jack_client_close);
-    std::atomic<unsigned> cycles { 0 };
+    std::atomic<unsigned> cycles { 0 }; // outlives the client that counts them
     const auto count = [](jack_nframes_t, void* counter) {
         static_cast<std::atomic<unsigned>*>(counter)->fetch_add(1);
         return 0;
     };
-    if (!probe || jack_set_process_callback(probe.get(), count, &cycles) != 0
-        || jack_activate(probe.get()) != 0)
-        return false;
-    return waitUntil(std::chrono::seconds(2), [&] { return cycles.load() > 2; });
+    const JackClient probe = ownClient("morvex-probe");
+    return probe && runEachCycle(probe.get(), count, &cycles)
+        && waitUntil(std::chrono::seconds(2), [&] { return cycles.load() > 2; });
 }
 
 } // namespace
