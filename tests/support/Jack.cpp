@@ -65,11 +65,8 @@ JackServer::~JackServer()
 }
 
 JackReceiver::JackReceiver(const std::string& clientName, const std::string& portName)
+    : mInput(taken(midi::jack::openInput(clientName, portName)))
 {
-    auto opened = midi::jack::openInput(clientName, portName);
-    if (!opened)
-        throw std::runtime_error(opened.reason());
-    mInput = opened.take();
 }
 
 const std::vector<midi::Received>& JackReceiver::waitFor(
@@ -79,12 +76,12 @@ const std::vector<midi::Received>& JackReceiver::waitFor(
         mInput->take(mReceived);
         return mReceived.size() >= count;
     };
-    if (upTo) {
-        waitUntil(*upTo, arrived, std::chrono::milliseconds(1));
-        return mReceived;
-    }
-    EXPECT_TRUE(testsupport::waitFor(std::to_string(count) + " messages at " + mInput->portName(),
-        arrived, std::chrono::milliseconds(1)));
+    if (upTo)
+        (void)waitUntil(*upTo, arrived, std::chrono::milliseconds(1));
+    else
+        EXPECT_TRUE(
+            testsupport::waitFor(std::to_string(count) + " messages at " + mInput->portName(),
+                arrived, std::chrono::milliseconds(1)));
     return mReceived;
 }
 
@@ -92,7 +89,6 @@ JackMonitor::JackMonitor(const std::vector<std::string>& answering, unsigned per
     : mServer(period)
     , mAnswering(answering)
 {
-    ::setenv("MORVEX_MIDI", "jack", 1);
     restart();
 }
 
@@ -111,12 +107,6 @@ void JackMonitor::restart()
     const auto listening = [&] { return readText(said).find("listening on") != std::string::npos; };
     if (!waitUntil(WaitLimit, listening))
         throw std::runtime_error("morvex-monitor did not start:\n" + readText(said));
-}
-
-JackMonitor::~JackMonitor()
-{
-    mMonitor.reset(); // before the server
-    ::unsetenv("MORVEX_MIDI");
 }
 
 std::size_t JackMonitor::messages() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Monitor/Input.h"
+#include "Result/Result.h"
 #include "support/ChildProcess.h"
 #include "support/Environment.h"
 #include "support/PipeWire.h"
@@ -10,6 +11,7 @@
 #include <jack/jack.h>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 
 namespace testsupport {
 
@@ -54,6 +56,14 @@ private:
     std::optional<PipeWireServer> mPipeWire;
 };
 
+// The value of a result a test cannot go on without; throws std::runtime_error with its reason.
+template <typename T> T taken(morvex::Result<T> result)
+{
+    if (!result)
+        throw std::runtime_error(result.reason());
+    return result.take();
+}
+
 using JackClient = std::unique_ptr<jack_client_t, int (*)(jack_client_t*)>;
 
 // A client of the test's own on the running server; null when it could not open.
@@ -90,7 +100,6 @@ public:
     // (--ack, --at, ...); given, it answers through its port "Monitor Out", its client's one
     // output, which senders pair with its input. period: the server's, in frames (JackServer).
     explicit JackMonitor(const std::vector<std::string>& answering = {}, unsigned period = 32);
-    ~JackMonitor();
 
     JackServer& server() { return mServer; }
     // Stops the monitor, if it runs, and starts it again under the same name: a device unplugged
@@ -107,8 +116,9 @@ public:
 private:
     TempDir mLogs;
     JackServer mServer;
+    ScopedVariable mService { "MORVEX_MIDI", "jack" };
     std::vector<std::string> mAnswering;
-    std::optional<ChildProcess> mMonitor;
+    std::optional<ChildProcess> mMonitor; // stopped before the server
 };
 
 } // namespace testsupport
