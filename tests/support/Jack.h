@@ -24,7 +24,7 @@ namespace testsupport {
 class JackServer {
 public:
     // Whether the server can be run at all; tests skip without it (Debian: jackd2; pipewire,
-    // pipewire-bin, pipewire-jack, wireplumber and dbus).
+    // pipewire-bin, pipewire-jack and wireplumber).
     static bool installed()
     {
         return onPipeWire() ? PipeWireServer::installed() : !findProgram("jackd").empty();
@@ -132,4 +132,4 @@ private:
 #define MORVEX_SKIP_WITHOUT_JACK_SERVER()                                                          \
     if (!testsupport::JackServer::installed())                                                     \
     GTEST_SKIP() << "the JACK server is not installed (Debian: jackd2, or for PipeWire "           \
-                    "pipewire, pipewire-bin, pipewire-jack, wireplumber and dbus)"
+                    "pipewire, pipewire-bin, pipewire-jack and wireplumber)"
