@@ -5,9 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <gtest/gtest.h>
-#include <jack/jack.h>
 #include <sstream>
 #include <stdexcept>
 #include <unistd.h>
