@@ -36,10 +36,9 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments,
     const std::filesystem::path program = findProgram(arguments.at(0));
     if (program.empty())
         throw std::runtime_error("cannot start " + arguments[0] + ": not found on PATH");
-    std::vector<std::string> copies = arguments;
     std::vector<char*> argv;
-    for (auto& argument : copies)
-        argv.push_back(argument.data());
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str())); // execv does not change them
     argv.push_back(nullptr);
     const auto create = [](const std::filesystem::path& file) {
         process::FileDescriptor fd(
@@ -72,13 +71,11 @@ void ChildProcess::signal(int signal)
 
 int ChildProcess::threads() const
 {
+    // Once it has been waited for, /proc/-1 lists nothing.
     std::error_code ignored;
-    int count = 0;
-    if (mPid > 0)
-        for (const auto& task [[maybe_unused]] :
-            std::filesystem::directory_iterator("/proc/" + std::to_string(mPid) + "/task", ignored))
-            ++count;
-    return count;
+    const std::filesystem::directory_iterator tasks(
+        "/proc/" + std::to_string(mPid) + "/task", ignored);
+    return static_cast<int>(std::distance(tasks, std::filesystem::directory_iterator()));
 }
 
 bool ChildProcess::exited()

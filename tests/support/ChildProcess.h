@@ -83,16 +83,15 @@ bool waitUntil(std::chrono::milliseconds limit, Done done,
     return true;
 }
 
-// waitUntil with a limit of WaitLimit unless given, as an assertion that names what it waited for.
+// waitUntil with a limit of WaitLimit, as an assertion that names what it waited for.
 template <typename Done>
 ::testing::AssertionResult waitFor(const std::string& what, Done done,
-    std::chrono::milliseconds interval = std::chrono::milliseconds(10),
-    std::chrono::seconds limit = WaitLimit)
+    std::chrono::milliseconds interval = std::chrono::milliseconds(10))
 {
-    if (waitUntil(limit, done, interval))
+    if (waitUntil(WaitLimit, done, interval))
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure()
-        << "gave up after " << limit.count() << " s waiting for " << what;
+        << "gave up after " << WaitLimit.count() << " s waiting for " << what;
 }
 
 } // namespace testsupport

@@ -1,14 +1,17 @@
 #pragma once
 
 #include "Monitor/Input.h"
+#include "Result/Result.h"
 #include "support/ChildProcess.h"
 #include "support/Environment.h"
 #include "support/PipeWire.h"
 #include "support/TempDir.h"
 
 #include <cstdlib>
+#include <jack/jack.h>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 
 namespace testsupport {
 
@@ -21,7 +24,7 @@ namespace testsupport {
 class JackServer {
 public:
     // Whether the server can be run at all; tests skip without it (Debian: jackd2; pipewire,
-    // pipewire-bin, pipewire-jack, wireplumber and dbus).
+    // pipewire-bin, pipewire-jack and wireplumber).
     static bool installed()
     {
         return onPipeWire() ? PipeWireServer::installed() : !findProgram("jackd").empty();
@@ -32,11 +35,6 @@ public:
     explicit JackServer(unsigned period = 32);
     ~JackServer();
 
-    // The server's output so far (its xrun reports among them).
-    std::string log() const
-    {
-        return mPipeWire ? mPipeWire->log() : readText(mFolder.path() / "jackd.log");
-    }
     // Stops the server under its clients; returns when it has gone. Not SIGKILL: a killed jackd
     // keeps its slot in the registry that all of a user's servers share, and after eight of
     // those no server starts any more.
@@ -57,6 +55,22 @@ private:
     std::optional<ScopedVariable> mServerName;
     std::optional<PipeWireServer> mPipeWire;
 };
+
+// The value of a result a test cannot go on without; throws std::runtime_error with its reason.
+template <typename T> T taken(morvex::Result<T> result)
+{
+    if (!result)
+        throw std::runtime_error(result.reason());
+    return result.take();
+}
+
+using JackClient = std::unique_ptr<jack_client_t, int (*)(jack_client_t*)>;
+
+// A client of the test's own on the running server; null when it could not open.
+JackClient ownClient(const char* name);
+
+// Has the server run process in each cycle of client from now on; false when it would not.
+bool runEachCycle(jack_client_t* client, JackProcessCallback process, void* argument);
 
 // A JACK client that receives, for tests that need a destination: client clientName with one
 // MIDI input port portName, listed by senders as "clientName:portName". Keeps every whole message
@@ -86,7 +100,6 @@ public:
     // (--ack, --at, ...); given, it answers through its port "Monitor Out", its client's one
     // output, which senders pair with its input. period: the server's, in frames (JackServer).
     explicit JackMonitor(const std::vector<std::string>& answering = {}, unsigned period = 32);
-    ~JackMonitor();
 
     JackServer& server() { return mServer; }
     // Stops the monitor, if it runs, and starts it again under the same name: a device unplugged
@@ -103,8 +116,9 @@ public:
 private:
     TempDir mLogs;
     JackServer mServer;
+    ScopedVariable mService { "MORVEX_MIDI", "jack" };
     std::vector<std::string> mAnswering;
-    std::optional<ChildProcess> mMonitor;
+    std::optional<ChildProcess> mMonitor; // stopped before the server
 };
 
 } // namespace testsupport
@@ -118,4 +132,4 @@ private:
 #define MORVEX_SKIP_WITHOUT_JACK_SERVER()                                                          \
     if (!testsupport::JackServer::installed())                                                     \
     GTEST_SKIP() << "the JACK server is not installed (Debian: jackd2, or for PipeWire "           \
-                    "pipewire, pipewire-bin, pipewire-jack, wireplumber and dbus)"
+                    "pipewire, pipewire-bin, pipewire-jack and wireplumber)"

@@ -12,16 +12,17 @@ namespace testsupport {
 // is "pipewire". Such a process runs on PipeWire's libjack (JackMain.cpp sees to it).
 bool onPipeWire();
 
-// A private headless PipeWire for one test: its own session bus, pipewire and wireplumber, with
-// their sockets, settings and state in a folder of their own, at a fixed quantum (the period, in
-// frames at 48 kHz). With no sound card, PipeWire's stock dummy driver runs the cycles. While it
-// lives, PIPEWIRE_RUNTIME_DIR names its folder, so that every JACK client of this process, and
-// every program it starts, reaches it. Stopped by its process ids when the object goes.
+// A private headless PipeWire for one test: pipewire and wireplumber (which keeps the ports'
+// metadata), with no session bus, their sockets, settings and state in a folder of their own, at a
+// fixed quantum (the period, in frames at 48 kHz). With no sound card, PipeWire's stock dummy
+// driver runs the cycles. While it lives, PIPEWIRE_RUNTIME_DIR names its folder, so that every JACK
+// client of this process, and every program it starts, reaches it. Stopped by its process ids when
+// the object goes.
 class PipeWireServer {
 public:
     static constexpr unsigned LeastQuantum = 256;
 
-    // Whether pipewire, wireplumber, dbus-daemon and pw-jack can be run; tests skip without them.
+    // Whether pipewire, wireplumber and pw-jack can be run; tests skip without them.
     static bool installed();
 
     // Returns once a JACK client's cycles run; throws std::runtime_error with the logs if they
@@ -29,7 +30,7 @@ public:
     explicit PipeWireServer(unsigned quantum);
 
     std::string log() const;
-    // Stops pipewire under its clients (the session manager and the bus stay); returns when it
+    // Stops pipewire under its clients (the session manager stays); returns when it
     // has gone.
     void stopNow() { mPipeWire->stop(SIGTERM); }
 
@@ -38,8 +39,7 @@ private:
     std::optional<ScopedVariable> mRuntime;
     std::optional<ScopedVariable> mSettings;
     std::optional<ScopedVariable> mState;
-    std::optional<ScopedVariable> mBusAddress;
-    std::optional<ChildProcess> mBus;
+    std::optional<ScopedVariable> mNoBus;
     std::optional<ChildProcess> mPipeWire;
     std::optional<ChildProcess> mSessionManager;
 };
