@@ -94,7 +94,6 @@ int main(int argc, char** argv)
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     if (!saved)
-        std::fprintf(
-            stderr, "the window did not show the update, or its pictures were not saved\n");
+        std::fprintf(stderr, "the update was not shown, or its pictures not saved\n");
     return saved ? 0 : 1;
 }
