@@ -192,8 +192,8 @@ TEST_F(Window, AFolderIsChosenQuestionsComeFirstAndTheSheetHoldsTheWindowUntilCa
     EXPECT_TRUE(sendButton->isEnabled()) << "a confirmed folder judges Send";
     EXPECT_EQ(rows(table), "<i>cut.mid|A.mid");
 
-    // A damaged file, then another program that sends to the device: each question's default,
-    // Cancel, taken with the Return key, sends nothing.
+    // A damaged file, then another program that sends to the device: each question's default is
+    // Cancel, and Cancel, taken with the Escape key, sends nothing.
     for (const char* asked :
         { "<i>cut.mid ends before its end of track: it is cut off at byte 34.",
             "Also sending to Synth: Clock: out. Their messages would be mixed into the update." }) {
@@ -202,7 +202,7 @@ TEST_F(Window, AFolderIsChosenQuestionsComeFirstAndTheSheetHoldsTheWindowUntilCa
             EXPECT_TRUE(shownWhole(question));
             EXPECT_TRUE(question.informativeText().startsWith(asked))
                 << question.informativeText().toStdString();
-            QTest::keyClick(&question, Qt::Key_Return);
+            QTest::keyClick(&question, Qt::Key_Escape);
         });
         QTest::mouseClick(sendButton, Qt::LeftButton);
         ASSERT_TRUE(waitFor("the question answered and the window idle",
