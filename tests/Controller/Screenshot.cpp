@@ -50,16 +50,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s is in the way\n", folder.c_str());
         return 1;
     }
-    const struct {
-        const char* name;
-        std::uint32_t messages, size, ticks; // at 48 ticks a quarter, 120 beats a minute
-    } files[] = { { "01 Boot.mid", 24, 256, 3 }, { "02 System.mid", 60, 256, 4 },
-        { "03 Wavetables.mid", 1, 32000, 0 }, { "04 Voices.mid", 40, 256, 5 } };
-    for (const auto& file : files) {
+    // Each file's messages, their size and the ticks between them (48 a quarter, 120 a minute).
+    const std::tuple<const char*, int, std::uint32_t, std::uint32_t> files[]
+        = { { "01 Boot.mid", 24, 256, 3 }, { "02 System.mid", 60, 256, 4 },
+              { "03 Wavetables.mid", 1, 32000, 0 }, { "04 Voices.mid", 40, 256, 5 } };
+    for (const auto& [name, messages, size, ticks] : files) {
         testsupport::SmfBuilder writer;
-        for (std::uint32_t i = 0; i < file.messages; ++i)
-            writer.sysexOfSize(file.ticks, file.size, static_cast<std::uint8_t>(i));
-        scratch.write(folder / file.name, writer.file()); // the folder's path is absolute
+        for (int i = 0; i < messages; ++i)
+            writer.sysexOfSize(ticks, size, static_cast<std::uint8_t>(i));
+        scratch.write(folder / name, writer.file()); // the folder's path is absolute
     }
 
     const auto midi = std::make_shared<testsupport::StandInScript>();
@@ -70,18 +69,17 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", opened.reason().c_str());
         return 1;
     }
-    _Controller& controller = *opened.value();
-    controller.applicationWillFinishLaunching();
-    controller.scanDirectory(QString::fromStdString(folder.string()));
-    QWidget* window = controller.mainWindow();
+    const std::unique_ptr<_Controller> controller = opened.take();
+    controller->applicationWillFinishLaunching();
+    controller->scanDirectory(QString::fromStdString(folder.string()));
+    QWidget* window = controller->mainWindow();
     auto* popUp = window->findChild<QComboBox*>("mDevicePopUpButton");
+    auto* summary = window->findChild<QLabel*>("mSummaryTextField");
     bool saved = QTest::qWaitFor([&] { return popUp->count() > 2; }, 60000);
     QTest::keyClick(popUp, Qt::Key_Down);
-    auto* summary = window->findChild<QLabel*>("mSummaryTextField");
     saved = QTest::qWaitFor([&] { return summary->text().startsWith("4 files"); }, 60000) && saved;
     saved = popUp->currentText() == "Synth A MIDI 1" && saved;
-    // Lays out what changed since the last pass: a field given a longer text is widened.
-    QApplication::processEvents();
+    QApplication::processEvents(); // lays out what changed: a field given a longer text widens
     saved = drawn(*window, pictures[0]) && saved;
     // The sheet stands still to be drawn once a third of the messages have gone.
     QTest::mouseClick(window->findChild<QPushButton*>("mSendButton"), Qt::LeftButton);
@@ -89,15 +87,13 @@ int main(int argc, char** argv)
     midi->holding = true;
     QTest::qWait(200); // and lays out the sheet's fields anew
     auto* sheet = window->findChild<QDialog*>("mProgressWindow");
-    auto* percent = sheet->findChild<QLabel*>("mPercentTextField");
-    saved = !percent->text().isEmpty() && !percent->text().startsWith("0 ") && saved;
-    saved = drawn(*sheet, pictures[1]) && saved;
+    const QString percent = sheet->findChild<QLabel*>("mPercentTextField")->text();
+    saved = !percent.isEmpty() && !percent.startsWith("0 ") && drawn(*sheet, pictures[1]) && saved;
     midi->release();
-    controller.applicationWillTerminate();
+    controller->applicationWillTerminate();
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     if (!saved)
-        std::fprintf(
-            stderr, "the window did not show the update, or its pictures were not saved\n");
+        std::fprintf(stderr, "the update was not shown, or its pictures not saved\n");
     return saved ? 0 : 1;
 }

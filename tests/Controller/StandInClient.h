@@ -13,7 +13,7 @@ namespace testsupport {
 
 // What a stand-in MIDI service saw, and what it does on demand.
 struct StandInScript {
-    std::vector<std::string> log; // what was opened and closed, in order: on the UI thread only
+    std::vector<std::string> closed; // the port and the client, in the order they closed
     std::atomic<std::size_t> sends = 0; // counted by the transfer thread as the test's thread looks
     std::atomic<std::size_t> destination = SIZE_MAX; // the index the last send was given
     std::atomic<bool> holding = false; // while set, every send waits inside the port
@@ -34,7 +34,7 @@ struct StandInScript {
 struct StandInPort : midi::OutputPort {
     std::shared_ptr<StandInScript> mScript;
 
-    ~StandInPort() override { mScript->log.push_back("port closed"); }
+    ~StandInPort() override { mScript->closed.push_back("port"); }
     midi::SendResult send(
         std::size_t destination, std::span<const std::uint8_t> message, timing::Clock&) override
     {
@@ -57,7 +57,7 @@ struct StandInClient : midi::Client {
     {
         refreshDestinations();
     }
-    ~StandInClient() override { mScript->log.push_back("client closed"); }
+    ~StandInClient() override { mScript->closed.push_back("client"); }
     std::string serviceName() const override { return "stand-in"; }
     std::string problem() const override { return {}; }
     const std::vector<midi::Destination>& destinations() const override { return mDestinations; }
@@ -71,23 +71,20 @@ struct StandInClient : midi::Client {
         for (const std::string& name : mScript->names)
             mDestinations.push_back({ name, name + std::to_string(mDestinations.size()) });
     }
-    midi::PortResult createOutputPort(const std::string& name) override
+    midi::PortResult createOutputPort(const std::string&) override
     {
-        mScript->log.push_back("port opened: " + name);
         auto port = std::make_unique<StandInPort>();
         port->mScript = mScript;
         return std::unique_ptr<midi::OutputPort>(std::move(port));
     }
 };
 
-inline _Controller::OpenClient standInService(std::vector<std::string> names,
-    std::shared_ptr<StandInScript> script = std::make_shared<StandInScript>())
+inline _Controller::OpenClient standInService(
+    std::vector<std::string> names, std::shared_ptr<StandInScript> script)
 {
     script->names = std::move(names);
-    return [script = std::move(script)](const std::string& name) {
-        script->log.push_back("client opened: " + name);
-        return std::make_unique<StandInClient>(script);
-    };
+    return [script = std::move(script)](
+               const std::string&) { return std::make_unique<StandInClient>(script); };
 }
 
 } // namespace testsupport

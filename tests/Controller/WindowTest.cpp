@@ -2,7 +2,6 @@
 // with a stand-in MIDI service, and the whole way to morvex-monitor on a private JACK server.
 // Transfers run on their real thread with the real clock.
 
-#include "Controller/Folder.h"
 #include "Controller/SignalNotifier.h"
 #include "Controller/Translations.h"
 #include "StandInClient.h"
@@ -64,17 +63,6 @@ QString pathOf(const std::filesystem::path& folder)
     return ::testing::AssertionFailure() << fault << ": " << said->text().toStdString();
 }
 
-// Only <name>.AppDir/usr/bin holds Morvex inside an AppDir: not a packaged copy in /usr/bin, nor
-// near misses. (Started from an AppDir, Morvex opens the folder beside it: the AppDir test.)
-TEST(Folder, OnlyAnAppDirsUsrBinIsInsideAnAppDir)
-{
-    for (const char* path :
-        { "/usr/bin/morvex", "/opt/Morvex.AppDir/usr/lib/morvex", "/opt/.AppDir/usr/bin/morvex" })
-        EXPECT_FALSE(insideAppDir(path)) << path;
-    for (const char* path : { "/opt/Morvex.AppDir/usr/bin/morvex", "/A.AppDir/usr/bin/morvex" })
-        EXPECT_TRUE(insideAppDir(path)) << path;
-}
-
 class Window : public ::testing::Test {
 protected:
     // Launches outside an AppDir, so on the working folder, on the stand-in MIDI service unless
@@ -100,8 +88,7 @@ protected:
         const QString connecting
             = QCoreApplication::translate("DeviceChoice", "Connecting to the MIDI service...");
         ASSERT_TRUE(waitFor("the MIDI service taken up",
-            [this, connecting] { return popUp->itemText(0) != connecting; }))
-            << "the MIDI service was not taken up: " << popUp->itemText(0).toStdString();
+            [this, connecting] { return popUp->itemText(0) != connecting; }));
         QTest::keyClick(popUp, Qt::Key_Down);
     }
 
@@ -134,17 +121,6 @@ protected:
     }
     bool idle() const { return !sheet->isVisible() && menuItemsOn() == 3; }
 
-    // As a user clicks the main window again after a dialog or the sheet. Its shortcuts follow
-    // the focus window, which the platform hands back in its own time, after the activation.
-    ::testing::AssertionResult activate()
-    {
-        window->activateWindow();
-        return waitFor("the main window active and focused", [this] {
-            return window->isActiveWindow()
-                && QGuiApplication::focusWindow() == window->windowHandle();
-        });
-    }
-
     // The pop-up's entries, or the table's rows, joined by '|'.
     static std::string rows(const QAbstractItemModel* model)
     {
@@ -168,16 +144,15 @@ protected:
         watch.start(10);
     }
 
-    // Notes the alert's title, what stood behind it and, a line each, what it says, from its
-    // details when it has them; presses OK.
+    // Notes the alert's title and, a line each, what it says, from its details when it has them;
+    // presses OK.
     void pressOkOnAlert()
     {
         whenUp<QMessageBox>([this](QMessageBox& alert) {
             EXPECT_TRUE(shownWhole(alert));
-            alerts.push_back(alert.windowTitle().toStdString()
-                + (sheet->isVisible() ? " over " : " alone ") + sheetShows() + '\n'
-                + (alert.detailedText().isEmpty() ? alert.informativeText() : alert.detailedText())
-                      .toStdString());
+            const QString said
+                = alert.detailedText().isEmpty() ? alert.informativeText() : alert.detailedText();
+            alerts.push_back((alert.windowTitle() + '\n' + said).toStdString());
             QTest::mouseClick(alert.button(QMessageBox::Ok), Qt::LeftButton);
         });
     }
@@ -195,210 +170,106 @@ protected:
     std::vector<std::string> alerts;
 };
 
-// At launch the pop-up shows every destination whole, after "No device" and a separator, and the
-// folder is the working one (the tests stand in no AppDir). Send is judged
-// only when the user acts: by a choice in the pop-up, or by a folder confirmed in the chooser,
-// which Ctrl+O opens at home every time and which writes nothing under HOME (Morvex keeps no
-// settings), or by a folder, or a file of it, dropped on the window. The summary line sums the
-// listed files up, and a file that will not read whole says why.
-TEST_F(Window, AFolderIsChosenDroppedAndSummedUpAndSendIsJudgedWhenTheUserActs)
+// A user's way to an update. The pop-up lists every destination whole, twins too, after
+// "No device" and a separator. The folder confirmed in the chooser, which Ctrl+O opens, judges
+// Send. A damaged file is asked about before anything goes out, as are other programs that send
+// to the device; Cancel is the default and sends nothing. Send takes the window under a modal
+// sheet, which shows the pace chosen, sends to the destination chosen, and Cancel gives the
+// window back without an alert.
+TEST_F(Window, AFolderIsChosenQuestionsComeFirstAndTheSheetHoldsTheWindowUntilCancel)
 {
-    const testsupport::TempDir home;
-    const testsupport::ScopedVariable homeVariable("HOME", home.path().string());
-    qunsetenv("XDG_CONFIG_HOME"); // so that the user's configuration would be under HOME
     const std::filesystem::path folder = files.path() / "Mises à jour"; // files holds no file
     std::filesystem::create_directory(folder);
-    files.write(folder.filename() / "b.mid", SmfWriter().sysexOfSize(96, 300).file());
-    files.copyData("cut-in-event.mid", folder.filename() / "Été 2.MID");
-    files.write(folder.filename() / "Été 10.mid",
-        SmfWriter().tempo(0, 1000000).sysexOfSize(48, 200).file());
+    files.write(folder.filename() / "A.mid",
+        SmfWriter().sysexOfSize(0, 100, 1).sysexOfSize(0, 300, 2).file());
+    // Named as markup would begin, so that the question shows it.
+    files.copyData("cut-in-event.mid", folder.filename() / "<i>cut.mid");
 
-    launch({ "Ünïcode Synth ♪", "Same", "Same" });
-    EXPECT_EQ(rows(popUp->model()), "No device||Ünïcode Synth ♪|Same|Same");
+    launch({ "Ünïcode Synth ♪", "Synth", "Synth" });
+    EXPECT_EQ(rows(popUp->model()), "No device||Ünïcode Synth ♪|Synth|Synth");
     EXPECT_EQ(popUp->currentIndex(), 2) << "the arrow key must pass over the separator";
+    QTest::keyClick(popUp, Qt::Key_End); // the second twin: destination 2
     EXPECT_FALSE(sendButton->isEnabled()) << "no file is listed";
-    controller->scanDirectory(pathOf(folder));
-    EXPECT_FALSE(sendButton->isEnabled()) << "listing a folder alone does not judge Send";
-    // The second time another folder is typed, and the chooser cancelled.
-    for (const bool confirmed : { true, false }) {
-        whenUp<QFileDialog>([&](QFileDialog& chooser) {
-            EXPECT_EQ(chooser.directory().absolutePath(), QDir::homePath()) << "every time";
-            auto* name = chooser.findChild<QLineEdit*>("fileNameEdit");
-            // Typed a key at a time, the path would open the completer's pop-up.
-            name->setText(pathOf(confirmed ? folder : files.path()));
-            QTest::keyClick(name, confirmed ? Qt::Key_Return : Qt::Key_Escape);
-        });
-        ASSERT_TRUE(activate()) << "after an earlier dialog";
-        QTest::keyClick(window, Qt::Key_O, Qt::ControlModifier);
-        EXPECT_FALSE(watch.isActive()) << "the folder chooser did not open";
-        EXPECT_TRUE(sendButton->isEnabled()) << "a confirmed folder judges Send";
-        EXPECT_EQ(rows(table), "b.mid|Été 2.MID|Été 10.mid");
-    }
-    EXPECT_TRUE(std::filesystem::is_empty(home.path()));
-    QTest::keyClick(popUp, Qt::Key_Up);
-    EXPECT_FALSE(sendButton->isEnabled()) << "no device is chosen";
-    auto* summary = window->findChild<QLabel*>("mSummaryTextField");
-    ASSERT_TRUE(waitFor("the summary", [&] { return !summary->text().startsWith("Reading"); }));
-    EXPECT_EQ(summary->text().toStdString(), "3 files · 3 messages · 510 bytes · about 6 s");
-    EXPECT_EQ(table->index(1, 0).data(Qt::ToolTipRole).toString(),
-        "Été 2.MID ends before its end of track: it is cut off at byte 34.");
-    EXPECT_FALSE(table->index(1, 0).data(Qt::DecorationRole).isNull());
+    whenUp<QFileDialog>([&](QFileDialog& chooser) {
+        auto* name = chooser.findChild<QLineEdit*>("fileNameEdit");
+        // Typed a key at a time, the path would open the completer's pop-up.
+        name->setText(pathOf(folder));
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    QTest::keyClick(window, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_FALSE(watch.isActive()) << "the folder chooser did not open";
+    EXPECT_TRUE(sendButton->isEnabled()) << "a confirmed folder judges Send";
+    EXPECT_EQ(rows(table), "<i>cut.mid|A.mid");
 
-    QMimeData dragged;
-    dragged.setUrls({ QUrl::fromLocalFile(pathOf(files.write("Z.mid", {}))) });
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(window, &enter);
-    EXPECT_TRUE(enter.isAccepted());
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(window, &drop);
-    EXPECT_EQ(rows(table), "Z.mid");
-}
-
-// A file that is not whole is asked about before anything goes out, as are other programs that
-// send to the device; Cancel is the default. Names are shown as they are, never as markup, and a
-// name that is not UTF-8 shows its bytes and still opens. Send takes the window under a modal
-// sheet, fresh each time, sends to the destination chosen, and Cancel gives the window back.
-TEST_F(Window, SendAsksBeforeSendingDamagedFilesTakesTheWindowAndCancelGivesItBack)
-{
-    files.write("A.mid", SmfWriter().sysexOfSize(0, 100, 1).sysexOfSize(0, 300, 2).file());
-    files.write("<i>x.mid", SmfWriter().sysexOfSize(0, 20).file());
-    files.copyData("cut-in-event.mid", "caf\xE9.mid");
-    launch({ "Other", "Synth" });
-    QTest::keyClick(popUp, Qt::Key_Down);
-    EXPECT_EQ(rows(table), "<i>x.mid|A.mid|caf\\xE9.mid");
-    for (const bool sendAnyway : { false, true }) {
-        SCOPED_TRACE(sendAnyway ? "Send Anyway" : "Cancel");
-        whenUp<QMessageBox>([this, sendAnyway](QMessageBox& question) {
+    // A damaged file, then another program that sends to the device: each question's default is
+    // Cancel, and Cancel, taken with the Escape key, sends nothing.
+    for (const char* asked :
+        { "<i>cut.mid ends before its end of track: it is cut off at byte 34.",
+            "Also sending to Synth: Clock: out. Their messages would be mixed into the update." }) {
+        whenUp<QMessageBox>([asked](QMessageBox& question) {
             EXPECT_EQ(question.defaultButton(), question.button(QMessageBox::Cancel));
-            EXPECT_EQ(question.textFormat(), Qt::PlainText);
             EXPECT_TRUE(shownWhole(question));
-            EXPECT_TRUE(question.informativeText().startsWith(
-                "caf\\xE9.mid ends before its end of track: it is cut off at byte 34."));
-            if (sendAnyway)
-                pressOkOnAlert();
-            (sendAnyway ? question.buttons().front() : question.defaultButton())->click();
+            EXPECT_TRUE(question.informativeText().startsWith(asked))
+                << question.informativeText().toStdString();
+            QTest::keyClick(&question, Qt::Key_Escape);
         });
         QTest::mouseClick(sendButton, Qt::LeftButton);
         ASSERT_TRUE(waitFor("the question answered and the window idle",
             [&] { return !watch.isActive() && idle(); }));
-        EXPECT_EQ(midi->sends, sendAnyway ? 4u : 0u);
+        std::filesystem::remove(folder / "<i>cut.mid");
+        controller->scanDirectory(pathOf(folder));
+        midi->others = { "Clock: out" };
     }
-    EXPECT_EQ(alerts,
-        Log({ "Update Incomplete over Sending...|caf\\xE9.mid|430 of 430 bytes, 0 s left|100 %\n"
-              "caf\\xE9.mid ends before its end of track: it is cut off at byte 34." }));
-    for (const auto* label : sheet->findChildren<QLabel*>())
-        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
-
-    std::filesystem::remove(files.path() / "caf\xE9.mid");
-    controller->scanDirectory(pathOf(files.path()));
-    // Other programs that send to the device are asked about alike; Cancel sends nothing.
-    midi->others = { "Clock: out" };
-    whenUp<QMessageBox>([](QMessageBox& question) {
-        EXPECT_EQ(question.objectName(), "sharedQuestion");
-        EXPECT_EQ(question.defaultButton(), question.button(QMessageBox::Cancel));
-        EXPECT_EQ(question.informativeText(),
-            "Also sending to Synth: Clock: out. Their messages would be mixed into the update.");
-        question.defaultButton()->click();
-    });
-    QTest::mouseClick(sendButton, Qt::LeftButton);
-    ASSERT_TRUE(waitFor("the question about other senders answered and the window idle",
-        [&] { return !watch.isActive() && idle(); }));
-    EXPECT_EQ(midi->sends, 4u);
+    EXPECT_EQ(midi->sends, 0u);
     EXPECT_FALSE(midi->shared);
     midi->others.clear();
+
+    window->findChild<QAction*>("mPace4MenuItem")->trigger();
+    auto* summary = window->findChild<QLabel*>("mSummaryTextField");
+    ASSERT_TRUE(waitFor("the summary four times slower",
+        [&] { return summary->text().endsWith(QString::fromUtf8(" · 4× slower")); }));
     midi->holding = true;
     QTest::mouseClick(sendButton, Qt::LeftButton);
     EXPECT_TRUE(sheet->isVisible() && sheet->isModal());
-    EXPECT_EQ(sheetShows(), "||| busy") << "a fresh sheet";
-    ASSERT_TRUE(
-        waitFor("the fifth send", [&] { return midi->sends == 5; })); // four went in the run before
-    EXPECT_EQ(midi->destination, 1u) << "the one chosen, Synth";
-    // A destination that appears under the send is listed once the send is over, beside the one
-    // chosen.
+    EXPECT_EQ(sheetShows(), "|4× slower than the files say||| busy");
+    ASSERT_TRUE(waitFor("the first send", [&] { return midi->sends == 1; }));
+    EXPECT_EQ(midi->destination, 2u) << "the one chosen, the second twin";
+    // A destination that appears under the send is listed only once the send is over.
     midi->names.push_back("New");
     midi->changed();
     QCoreApplication::processEvents();
-    EXPECT_EQ(rows(popUp->model()), "No device||Other|Synth");
+    EXPECT_EQ(rows(popUp->model()), "No device||Ünïcode Synth ♪|Synth|Synth");
     EXPECT_FALSE(sendButton->isEnabled() || menuItemsOn() > 0);
     EXPECT_FALSE(window->close()) << "the window's close control does nothing under the sheet";
     // Should the action arrive despite the disabled button, the send lock turns it away.
     controller->send(sendButton);
+    pressOkOnAlert(); // should one come: a modal left open would hold up the wait below
     QTest::mouseClick(sheet->findChild<QPushButton*>("mCancelButton"), Qt::LeftButton);
     midi->release();
     ASSERT_TRUE(waitFor("the window idle after Cancel", [&] { return idle(); }));
+    EXPECT_TRUE(alerts.empty()) << "Cancel shows no alert";
     EXPECT_TRUE(sendButton->isEnabled()) << "a destination is chosen and files are listed";
-    EXPECT_EQ(rows(popUp->model()), "No device||Other|Synth|New");
-    EXPECT_EQ(popUp->currentText().toStdString(), "Synth");
-    EXPECT_EQ(midi->sends, 5u) << "no other transfer and nothing after the cancel";
-    EXPECT_EQ(alerts.size(), 1u) << "Cancel shows no alert";
-}
-
-// The pace is chosen from the keyboard, Alt+M, P, then an item's key: the summary line's time
-// follows it and names it, and the sheet shows it, while the Pace menu waits for the update to
-// end. "As the files say" shows nothing more.
-TEST_F(Window, APaceChosenByKeyboardStretchesTheSummaryAndShowsOnTheSheet)
-{
-    files.write("A.mid", SmfWriter().sysexOfSize(0, 10).sysexOfSize(144, 10, 1).file()); // 1.5 s
-    launch();
-    auto* summary = window->findChild<QLabel*>("mSummaryTextField");
-    ASSERT_TRUE(waitFor("the summary", [&] { return !summary->text().startsWith("Reading"); }));
-    EXPECT_EQ(summary->text().toStdString(), "1 file · 2 messages · 20 bytes · about 2 s");
-    const auto choose = [this](Qt::Key key) {
-        ASSERT_TRUE(activate()) << "after the sheet";
-        QTest::keyClick(window, Qt::Key_M, Qt::AltModifier);
-        for (const Qt::Key press : { Qt::Key_P, key }) {
-            QWidget* menu = QApplication::activePopupWidget();
-            ASSERT_TRUE(menu) << "no menu open for key " << press;
-            QTest::keyClick(menu, press);
-        }
-        EXPECT_FALSE(QApplication::activePopupWidget()) << "the menus closed on the choice";
-    };
-    // Each case: its key, the summary's end, the sheet's fields while the update runs.
-    const std::tuple<Qt::Key, const char*, const char*> cases[] = {
-        { Qt::Key_4, "about 6 s · 4× slower", "|4× slower than the files say||| busy" },
-        { Qt::Key_1, "about 3 s · 1.5× slower", "|1.5× slower than the files say||| busy" },
-        { Qt::Key_A, "about 2 s", "||| busy" },
-    };
-    for (const auto& [key, said, shown] : cases) {
-        SCOPED_TRACE(said);
-        choose(key);
-        EXPECT_TRUE(summary->text().endsWith(QString::fromUtf8(" · ") + QString::fromUtf8(said)))
-            << summary->text().toStdString();
-        midi->holding = true;
-        QTest::mouseClick(sendButton, Qt::LeftButton);
-        EXPECT_EQ(sheetShows(), shown);
-        EXPECT_EQ(menuItemsOn(), 0) << "no pace is chosen under the sheet";
-        QTest::mouseClick(sheet->findChild<QPushButton*>("mCancelButton"), Qt::LeftButton);
-        midi->release();
-        ASSERT_TRUE(waitFor("the window idle after Cancel", [&] { return idle(); }));
-    }
+    EXPECT_EQ(rows(popUp->model()), "No device||Ünïcode Synth ♪|Synth|Synth|New");
+    EXPECT_EQ(popUp->currentIndex(), 4);
+    EXPECT_EQ(midi->sends, 1u) << "no other transfer and nothing after the cancel";
 }
 
 // Update folders come from the internet, and device names from whoever made the device: a file
 // named to fake a line and to begin as markup, the longest name Linux allows with controls and
 // bytes that are not UTF-8, a folder and a destination whose names hold a line feed. Each shows
-// escaped, once, in the pop-up, the folder field, the table, the sheet and the alert, and no
-// control reaches a widget. A long name is cut in the middle where room is short, whole in its
-// tooltip and in the end alert's details, and never widens the sheet beyond the window. The files
-// are still sent as they are named.
+// escaped, once, in the pop-up, the folder field, the table and its tooltips, the sheet and the end
+// alert, never as markup, and no control reaches a widget. A long name is cut in the middle on the
+// sheet and whole in its tooltip and the alert's details. The files are still sent as they are
+// named.
 TEST_F(Window, NamesFromOutsideShowEscapedOnceAndALongOneIsCutInTheMiddle)
 {
-    using testsupport::HostileShown;
-    using testsupport::LongShown;
+    const std::string longShown = testsupport::LongShown;
+    const std::string hostileShown = "<b>" + testsupport::HostileShown;
     const std::filesystem::path folder = files.path() / "Update\nFAKE";
     std::filesystem::create_directory(folder);
     // Neither file has its End of Track, so that the end alert names both.
-    const auto withoutEnd = [](const SmfWriter& writer) {
-        smf::Bytes track = writer.track();
-        track.resize(track.size() - 4);
-        return smf::smfFile(0, 1, 48, track);
-    };
-    files.write(folder.filename() / testsupport::LongName,
-        withoutEnd(SmfWriter().sysexOfSize(0, 300).sysexOfSize(0, 200, 1)));
-    // Beginning with a tag, as markup would.
-    const std::string hostileShown = "<b>" + HostileShown;
-    files.write(folder.filename() / ("<b>" + testsupport::HostileName),
-        withoutEnd(SmfWriter().sysexOfSize(0, 100, 2)));
+    for (const std::string& name : { testsupport::LongName, "<b>" + testsupport::HostileName })
+        files.copyData("no-end-of-track.mid", folder.filename() / name);
 
     launch({ "Evil\n1  Serial MIDI (UART16550A)" });
     controller->scanDirectory(pathOf(folder));
@@ -406,149 +277,91 @@ TEST_F(Window, NamesFromOutsideShowEscapedOnceAndALongOneIsCutInTheMiddle)
     EXPECT_EQ(rows(popUp->model()), "No device||Evil\\n1  Serial MIDI (UART16550A)");
     EXPECT_EQ(window->findChild<QLineEdit*>("mFolderTextField")->text(),
         pathOf(files.path()) + "/Update\\nFAKE");
-    EXPECT_EQ(rows(table), LongShown + '|' + hostileShown);
-    EXPECT_EQ(shownBy(table->index(0, 0).data(Qt::ToolTipRole).toString()), LongShown);
+    EXPECT_EQ(rows(table), longShown + '|' + hostileShown);
+    EXPECT_EQ(shownBy(table->index(0, 0).data(Qt::ToolTipRole).toString()), longShown);
     EXPECT_EQ(shownBy(table->index(1, 0).data(Qt::ToolTipRole).toString()), hostileShown);
 
     // Held in the long name's first message, the sheet shows it.
     midi->holding = true;
     QTest::mouseClick(sendButton, Qt::LeftButton);
-    ASSERT_TRUE(waitFor("the first send", [&] { return midi->sends == 1; }));
     auto* file = sheet->findChild<QLabel*>("mFileTextField");
     ASSERT_TRUE(waitFor("the file on the sheet", [&] { return !file->text().isEmpty(); }));
     EXPECT_TRUE(file->text().startsWith("\\t\\r\\x7F") && file->text().contains("x…x")
         && file->text().endsWith("x.mid"))
         << file->text().toStdString();
-    EXPECT_EQ(shownBy(file->toolTip()), LongShown);
-    EXPECT_LE(sheet->width(), window->width());
-    // Made wider and narrow again, as a person may drag it: the name follows.
-    const QString narrow = file->text();
-    sheet->resize(sheet->width() * 2, sheet->height());
-    EXPECT_GT(file->text().size(), narrow.size());
-    sheet->resize(sheet->width() / 2, sheet->height());
-    EXPECT_EQ(file->text(), narrow);
     // Every text a widget shows, the window's title among them, as the test leaves the sheet.
-    QStringList texts { window->windowTitle(), sheet->windowTitle() };
+    QStringList texts { window->windowTitle(), sheet->windowTitle(),
+        QString::fromStdString(rows(popUp->model())), QString::fromStdString(rows(table)) };
     for (const QLabel* label : window->findChildren<QLabel*>())
         texts << label->text() << label->toolTip();
-    for (const QLineEdit* field : window->findChildren<QLineEdit*>())
-        texts << field->text() << field->toolTip();
-    texts << QString::fromStdString(rows(popUp->model())) << QString::fromStdString(rows(table));
+    // The sheet's fields never take a name for markup.
+    for (const QLabel* label : sheet->findChildren<QLabel*>())
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
     pressOkOnAlert();
     midi->release();
     ASSERT_TRUE(
         waitFor("the end alert and the window idle", [&] { return alerts.size() == 1 && idle(); }));
-    EXPECT_EQ(midi->sends, 3u) << "every message went out";
-    // What stood behind the alert, and its two remarks.
-    const QStringList alert = QString::fromStdString(alerts[0]).split('\n');
-    ASSERT_EQ(alert.size(), 3) << alerts[0];
-    EXPECT_TRUE(alert[0].startsWith("Complete Update over Sending...|"));
-    EXPECT_EQ(alert[1].toStdString(),
-        LongShown
-            + " has no end of track after its last message (byte 528); its messages are whole.");
-    EXPECT_EQ(alert[2].toStdString(),
-        hostileShown
-            + " has no end of track after its last message (byte 124); its messages are whole.");
-    texts << alert;
+    EXPECT_EQ(midi->sends, 4u) << "every message went out";
+    const std::string noEnd
+        = " has no end of track after its last message (byte 46); its messages are whole.";
+    EXPECT_EQ(alerts[0].substr(alerts[0].find('\n') + 1),
+        longShown + noEnd + '\n' + hostileShown + noEnd);
+    texts << QString::fromStdString(alerts[0]).split('\n');
     for (const QString& text : texts)
         EXPECT_EQ(testsupport::controlsIn(text.toStdString()), "") << text.toStdString();
 }
 
-// The window, the damaged-file question, the sheet and the end alert in the locale's language,
-// English word for word as designed where Morvex has no translation: run under
-// LANG=de_DE.UTF-8, ja_JP.UTF-8 and C too (CMakeLists.txt). Qt's own buttons take Qt's
-// translations; sentences that name a file are the transfer's, in English everywhere.
+// The window and the damaged-file question in the locale's language, English word for word as
+// designed where Morvex has no translation: run under LANG=de_DE.UTF-8, ja_JP.UTF-8 and C too
+// (CMakeLists.txt). Qt's own buttons take Qt's translations.
 TEST_F(Window, SpeaksTheLanguageOfTheLocale)
 {
-    const std::map<QLocale::Language, Log> expected {
-        { QLocale::C,
-            { "&Device:|Se&nd|2 files · 2 messages · 110 bytes · about 2 s",
-                "Damaged Files|Send Anyway|Cancel",
-                "Update Incomplete over Sending...|cut.mid|110 of 110 bytes, 0 s left|100 %" } },
-        { QLocale::German,
-            { "&Gerät:|Se&nden|2 Dateien · 2 Nachrichten · 110 Bytes · etwa 2 s",
-                "Beschädigte Dateien|Trotzdem senden|Abbrechen",
-                "Update unvollständig over Wird gesendet...|cut.mid|110 von 110 Bytes, noch 0 s|"
-                "100 %" } },
-        { QLocale::Japanese,
-            { "デバイス(&D):|送信(&N)|2 ファイル · 2 メッセージ · 110 バイト · 約 2 s",
-                "破損したファイル|それでも送信|キャンセル",
-                "アップデート未完了 over 送信中...|cut.mid|110 / 110 バイト、残り 0 s|100 %" } },
+    const std::map<QLocale::Language, std::string> expected {
+        { QLocale::C, "&Device:|Se&nd|Damaged Files|Send Anyway|Cancel" },
+        { QLocale::German, "&Gerät:|Se&nden|Beschädigte Dateien|Trotzdem senden|Abbrechen" },
+        { QLocale::Japanese, "デバイス(&D):|送信(&N)|破損したファイル|それでも送信|キャンセル" },
     };
     installTranslations(*qApp);
-    files.write("b.mid", SmfWriter().sysexOfSize(0, 100).file());
     files.copyData("cut-in-event.mid", "cut.mid");
     launch();
-    auto* summary = window->findChild<QLabel*>("mSummaryTextField");
-    ASSERT_TRUE(waitFor("the summary", [&] { return summary->text().contains(u'·'); }));
-    Log shown { (window->findChild<QLabel*>("deviceLabel")->text() + '|' + sendButton->text() + '|'
-        + summary->text())
-                    .toStdString() };
+    QString shown = window->findChild<QLabel*>("deviceLabel")->text() + '|' + sendButton->text();
     whenUp<QMessageBox>([&](QMessageBox& question) {
-        shown.push_back((question.windowTitle() + '|' + question.buttons().front()->text() + '|'
-            + question.button(QMessageBox::Cancel)->text())
-                            .toStdString());
-        pressOkOnAlert();
-        question.buttons().front()->click();
+        shown += '|' + question.windowTitle() + '|' + question.buttons().front()->text() + '|'
+            + question.button(QMessageBox::Cancel)->text();
+        QTest::keyClick(&question, Qt::Key_Escape);
     });
     QTest::mouseClick(sendButton, Qt::LeftButton);
-    ASSERT_TRUE(
-        waitFor("the end alert and the window idle", [&] { return alerts.size() == 1 && idle(); }));
-    shown.push_back(alerts[0].substr(0, alerts[0].find('\n')));
+    ASSERT_TRUE(waitFor(
+        "the question answered and the window idle", [&] { return !watch.isActive() && idle(); }));
     const auto language = expected.find(QLocale().language());
-    EXPECT_EQ(shown, (language != expected.end() ? language : expected.find(QLocale::C))->second);
+    EXPECT_EQ(shown.toStdString(),
+        (language != expected.end() ? language : expected.find(QLocale::C))->second);
 }
 
-// A quit signal ends Morvex wherever it stands, within its event loop's next turn: the loop
-// returns, the transfer stops without sending more, and the port goes before the client.
-TEST_F(Window, AQuitSignalEndsMorvexWhateverItShows)
+// A quit signal ends Morvex within its event loop's next turn, in a delay after the first
+// message: the loop returns, the transfer stops without sending more, and the port goes before the
+// client.
+TEST_F(Window, AQuitSignalInADelayEndsMorvexWithoutSendingMore)
 {
     process::OpenedQuitSignals opened = process::QuitSignals::open();
     ASSERT_TRUE(opened.quitSignals) << opened.error;
     SignalNotifier notifier(std::move(*opened.quitSignals), nullptr);
     // One tick a quarter note at the slowest tempo: the second message waits about 56 minutes.
-    const SmfWriter longDelay
-        = SmfWriter(1).sysexOfSize(0, 10, 1).tempo(0, 0xFFFFFF).sysexOfSize(200, 10, 2);
-    // Where the signal finds Morvex: idle, in a delay after the first message, under the end
-    // alert of a short update, or under the question about a damaged file, which goes unanswered.
-    struct State {
-        const char* where;
-        int signal;
-        bool send, modal, damaged;
-        std::size_t sends;
-    };
-    for (const State& state : { State { "idle", SIGTERM, false, false, false, 0 },
-             State { "in a delay", SIGHUP, true, false, false, 1 },
-             State { "under the alert", SIGTERM, true, true, false, 1 },
-             State { "under the question", SIGINT, true, true, true, 0 } }) {
-        SCOPED_TRACE(state.where);
-        if (state.damaged)
-            files.copyData("cut-in-event.mid", "B.mid");
-        const bool shortUpdate = state.modal && !state.damaged;
-        files.write(
-            "A.mid", shortUpdate ? SmfWriter().sysexOfSize(0, 10).file() : longDelay.file());
-        launch();
-        QObject::connect(
-            &notifier, &SignalNotifier::received, controller.get(), &_Controller::quitNow);
-        QObject::connect(qApp, &QCoreApplication::aboutToQuit, controller.get(),
-            &_Controller::applicationWillTerminate);
-        if (state.send)
-            QTest::mouseClick(sendButton, Qt::LeftButton);
-        // A signal raised here is taken by the event loop, and one under the question by its own.
-        if (state.modal)
-            whenUp<QMessageBox>([&](QMessageBox&) { EXPECT_EQ(raise(state.signal), 0); });
-        else
-            EXPECT_TRUE(waitFor("the sends", [&] { return midi->sends == state.sends; })
-                && raise(state.signal) == 0);
-        QTimer hang; // a hang fails rather than hangs
-        hang.callOnTimeout([] { QCoreApplication::exit(1); });
-        hang.start(std::chrono::milliseconds(testsupport::WaitLimit));
-        EXPECT_EQ(QApplication::exec(), 0) << "gave up waiting for Morvex to quit on the signal";
-        EXPECT_EQ(midi->sends, state.sends);
-        EXPECT_EQ(
-            Log(midi->log.end() - 2, midi->log.end()), Log({ "port closed", "client closed" }));
-        controller.reset(); // B.mid, damaged, stays: the question is the last state
-    }
+    files.write("A.mid",
+        SmfWriter(1).sysexOfSize(0, 10, 1).tempo(0, 0xFFFFFF).sysexOfSize(200, 10, 2).file());
+    launch();
+    QObject::connect(&notifier, &SignalNotifier::received, controller.get(), &_Controller::quitNow);
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, controller.get(),
+        &_Controller::applicationWillTerminate);
+    QTest::mouseClick(sendButton, Qt::LeftButton);
+    ASSERT_TRUE(waitFor("the first send", [&] { return midi->sends == 1; }));
+    ASSERT_EQ(raise(SIGTERM), 0);
+    QTimer hang; // a hang fails rather than hangs
+    hang.callOnTimeout([] { QCoreApplication::exit(1); });
+    hang.start(std::chrono::milliseconds(testsupport::WaitLimit));
+    EXPECT_EQ(QApplication::exec(), 0) << "gave up waiting for Morvex to quit on the signal";
+    EXPECT_EQ(midi->sends, 1u);
+    EXPECT_EQ(midi->closed, Log({ "port", "client" }));
 }
 
 // The whole way, as a user sends an update: the real MIDI layer on a private JACK server, with
@@ -605,11 +418,10 @@ TEST_F(Window, OnJackTheSampleUpdateArrivesWholeInOrderAndThePopUpFollowsDestina
     EXPECT_EQ(popUp->currentText().toStdString(), "synth:in") << "still chosen, at its new place";
 }
 
-// The device talks back, on a private JACK server with morvex-monitor answering. Device ▸ Identify
-// Device is enabled only with a device chosen that can answer, and shows the monitor's ID; the
-// monitor holds the update with a WAIT to its first message, the sheet says so, and Cancel ends
-// the update there, with nothing sent after the first block and no alert.
-TEST_F(Window, OnJackIdentifyShowsTheDevicesIdAndCancelEndsAHoldOfTheDevice)
+// The device holds the update: on a private JACK server, morvex-monitor answers the first block
+// with a WAIT. The window hears it through the device's way back, the sheet says so, and Cancel
+// ends the update there, with nothing sent after the first block and no alert.
+TEST_F(Window, OnJackAWaitFromTheDeviceHoldsTheUpdateUntilCancel)
 {
     MORVEX_SKIP_WITHOUT_JACK_SERVER();
     // At a period the dummy driver keeps up with on a loaded machine, so that the answer to the
@@ -619,73 +431,41 @@ TEST_F(Window, OnJackIdentifyShowsTheDevicesIdAndCancelEndsAHoldOfTheDevice)
     files.write("update.mid",
         SmfWriter(48).sysexOfSize(0, 256).sysexOfSize(96, 256, 1).sysexOfSize(96, 256, 2).file());
     launch({}, [](const std::string& name) { return midi::Client::open(name); });
-    auto* identify = window->findChild<QAction*>("mIdentifyMenuItem");
-    popUp->setCurrentIndex(0);
-    controller->device(popUp);
-    EXPECT_FALSE(identify->isEnabled()) << "no device chosen";
-    popUp->setCurrentIndex(2);
-    controller->device(popUp);
-    ASSERT_TRUE(waitFor("Identify Device enabled", [&] { return identify->isEnabled(); }));
-    pressOkOnAlert();
-    identify->trigger();
-    ASSERT_TRUE(waitFor("the identity shown", [&] { return alerts.size() == 1; }));
-    EXPECT_TRUE(alerts[0].starts_with("Identify Device alone")
-        && alerts[0].ends_with("\nDevice ID 10: manufacturer 7D, family 4D 56 (11085), model 01 00 "
-                               "(1), software revision 00 00 00 01 (0.0.0.1)"))
-        << alerts[0];
-
-    ASSERT_TRUE(waitFor("Send enabled again", [&] { return sendButton->isEnabled(); }));
+    ASSERT_TRUE(waitFor("Send enabled", [&] { return sendButton->isEnabled(); }));
+    pressOkOnAlert(); // should one come: a modal left open would hold up the waits below
     QTest::mouseClick(sendButton, Qt::LeftButton);
     ASSERT_TRUE(waitFor("the sheet waiting for the device", [&] {
         return sheetShows().starts_with("Waiting for the device...|");
     })) << sheetShows();
-    EXPECT_FALSE(identify->isEnabled()) << "not during an update";
     QTest::mouseClick(sheet->findChild<QPushButton*>("mCancelButton"), Qt::LeftButton);
     ASSERT_TRUE(waitFor("the window idle after Cancel", [&] { return idle(); }));
-    EXPECT_EQ(alerts.size(), 1u) << "Cancel shows no alert";
-    EXPECT_EQ(jack->received(2).size(), 6u + 256) << "the request and the first block only";
+    EXPECT_TRUE(alerts.empty()) << "Cancel shows no alert";
+    EXPECT_EQ(jack->received(1).size(), 256u) << "the first block only";
 }
 
 // A JACK server stopped dead (SIGSTOP), in a /dev/shm of the test's own (tests/support/private-shm
-// runs these). The window answers all along: a timer fires while the pop-up says that it is
-// connecting, then the pop-up names the server that does not answer; once the server runs again,
-// its destination is listed and its port made. Stopped anew, the server holds up neither the
-// quit's close nor the program: morvex itself ends on SIGTERM.
+// runs these). The window comes up all the same, its pop-up names the server that does not answer,
+// and once the server runs again its destination is listed. Stopped anew, it holds up neither the
+// quit nor the program.
 class FrozenServer : public Window { };
 
-TEST_F(FrozenServer, TheWindowAnswersNamesTheServerAndFillsInOnceItRunsAgain)
+TEST_F(FrozenServer, ThePopUpNamesTheServerAndFillsInOnceItRunsAgain)
 {
     MORVEX_SKIP_WITHOUT_JACK_SERVER();
     MORVEX_SKIP_WITHOUT_PRIVATE_SHM();
     jack.emplace();
     jack->server().freeze();
-    morvex::Result<std::unique_ptr<_Controller>> opened = _Controller::open(
+    launch({},
         [](const std::string& name) { return midi::Client::open(name, std::chrono::seconds(2)); });
-    ASSERT_TRUE(opened.ok()) << opened.reason();
-    controller = opened.take();
-    controller->applicationWillFinishLaunching();
-    popUp = controller->mainWindow()->findChild<QComboBox*>("mDevicePopUpButton");
-    QString shownWhileConnecting;
-    QTimer::singleShot(0, [&] { shownWhileConnecting = popUp->itemText(0); });
-    ASSERT_TRUE(
-        waitFor("the pop-up while connecting", [&] { return !shownWhileConnecting.isEmpty(); }));
-    EXPECT_EQ(shownWhileConnecting.toStdString(), "Connecting to the MIDI service...");
-    const std::string server = "The JACK server \"" + jack->server().name() + "\"";
-    ASSERT_TRUE(waitFor(
-        "the pop-up naming the server", [&] { return popUp->itemText(0).startsWith("The JACK"); }));
-    EXPECT_EQ(popUp->itemText(0).toStdString(), server + " does not answer");
-    EXPECT_TRUE(controller->mainWindow()->statusBar()->currentMessage().startsWith(
-        QString::fromStdString(server + " does not answer (Morvex gave up after 2 s): ")));
-
+    EXPECT_EQ(popUp->itemText(0).toStdString(),
+        "The JACK server \"" + jack->server().name() + "\" does not answer");
     jack->server().thaw();
     ASSERT_TRUE(waitFor("the pop-up filled in", [&] { return popUp->itemText(0) == "No device"; }));
     EXPECT_EQ(rows(popUp->model()), "No device||monitor:Monitor");
-    EXPECT_EQ(controller->mainWindow()->statusBar()->currentMessage(), QString());
 
     jack->server().freeze();
     controller->applicationWillTerminate();
     controller.reset();
-
     testsupport::TempDir logs;
     auto morvex = testsupport::start({ MORVEX_WINDOW }, logs.path());
     // Qt's threads start once the quit signals are blocked: SIGTERM is then Morvex's to take.

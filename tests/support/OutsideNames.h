@@ -1,6 +1,5 @@
 #pragma once
 
-#include <clocale>
 #include <cstdio>
 #include <cuchar>
 #include <locale.h>
@@ -27,15 +26,13 @@ inline std::string controlsIn(const std::string& text, const std::string& allowe
         const bool control
             = (code < 0x20 && allowed.find(static_cast<char>(code)) == std::string::npos)
             || (code >= 0x7F && code <= 0x9F);
-        if (valid && !control) {
-            at += size;
-            continue;
+        if (!valid || control) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(text[at]));
+            found += hex;
+            state = {};
         }
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(text[at]));
-        found += hex;
-        state = {};
-        ++at;
+        at += valid && !control ? size : 1;
     }
     ::uselocale(previous);
     ::freelocale(utf8);
