@@ -9,6 +9,7 @@
 #include "support/Bytes.h"
 #include "support/ChildProcess.h"
 
+#include <alsa/asoundlib.h>
 #include <cstdio>
 #include <cstdlib>
 #include <gmock/gmock.h>
@@ -223,19 +224,58 @@ TEST_F(AlsaSerial, UpdatesReachTheWireWholeWithTheirPausesStopsEndWithF7AndAHeld
             + "\": another program is using the device; close that program and try again.");
 }
 
+// Sends message straight to the first port named port, as any program may to a port that others
+// can write to, without a subscription; false when there is no such port or it refused.
+bool sendStraightTo(const std::string& port, Bytes message)
+{
+    snd_seq_t* opened = nullptr;
+    if (snd_seq_open(&opened, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0)
+        return false;
+    const std::unique_ptr<snd_seq_t, int (*)(snd_seq_t*)> sequencer(opened, snd_seq_close);
+    const int from = snd_seq_create_simple_port(
+        opened, "Out", SND_SEQ_PORT_CAP_READ, SND_SEQ_PORT_TYPE_APPLICATION);
+    snd_seq_client_info_t* client = nullptr;
+    snd_seq_client_info_alloca(&client);
+    snd_seq_port_info_t* info = nullptr;
+    snd_seq_port_info_alloca(&info);
+    snd_seq_client_info_set_client(client, -1);
+    while (from >= 0 && snd_seq_query_next_client(opened, client) >= 0) {
+        snd_seq_port_info_set_client(info, snd_seq_client_info_get_client(client));
+        snd_seq_port_info_set_port(info, -1);
+        while (snd_seq_query_next_port(opened, info) >= 0) {
+            if (snd_seq_port_info_get_name(info) != port)
+                continue;
+            snd_seq_event_t event;
+            snd_seq_ev_clear(&event);
+            snd_seq_ev_set_source(&event, from);
+            snd_seq_ev_set_dest(
+                &event, snd_seq_port_info_get_client(info), snd_seq_port_info_get_port(info));
+            snd_seq_ev_set_direct(&event);
+            snd_seq_ev_set_sysex(&event, message.size(), message.data());
+            return snd_seq_event_output_direct(opened, &event) >= 0;
+        }
+    }
+    return false;
+}
+
 // A USB MIDI device, "Test Synth", that usb-gadget unplugs and replugs.
 using AlsaUsb = AlsaBed;
 
 TEST_F(AlsaUsb, TheSynthsRefusalStopsTheUpdateAndADeviceThatGoesOrIsSwappedIsNamedAndGetsNothing)
 {
     // The synthesizer behind the cable answers through the device's own port: its NAK stops the
-    // update with nothing sent after the message refused. Blocks a second apart, longer than any
-    // answer takes to come back.
+    // update with nothing sent after the message refused. Blocks two seconds apart, longer than
+    // any answer takes to come back. A NAK that another program sends straight to Morvex's own
+    // input port, after the first block, is not the device's word: the update goes on.
     {
         Program synth({ "synth-answers", "--nak", "3" }, "ready");
-        const Finished refused = run({ MORVEX_SEND, "--to", UsbPort,
-                                         makeUpdate("--blocks 5 --gap 1000-1000 --bank-size 0") },
+        auto sender = start({ MORVEX_SEND, "--to", UsbPort,
+                                makeUpdate("--blocks 5 --gap 2000-2000 --bank-size 0") },
             mDir.path());
+        ASSERT_TRUE(waitFor(
+            "the first block at the synth", [&] { return !readText(synth.out()).empty(); }));
+        EXPECT_TRUE(sendStraightTo("Morvex Input Port", { 0xF0, 0x7E, 0x11, 0x7E, 0x00, 0xF7 }));
+        const Finished refused = finish(sender, mDir.path());
         EXPECT_EQ(refused.status, 1);
         EXPECT_THAT(refused.err,
             HasSubstr("The device refused message 3 of 01-firmware-blocks.mid (NAK). Nothing was "
