@@ -33,9 +33,8 @@ QVariant FileTableModel::data(const QModelIndex& index, int role) const
     case Qt::AccessibleTextRole:
         return row.name;
     case Qt::ToolTipRole:
+        return plainToolTip(row.problem.isEmpty() ? row.name : row.problem);
     case Qt::AccessibleDescriptionRole:
-        if (role == Qt::ToolTipRole)
-            return plainToolTip(row.problem.isEmpty() ? row.name : row.problem);
         return row.problem.isEmpty() ? QVariant() : row.problem;
     case Qt::DecorationRole:
         if (!row.problem.isEmpty())
